@@ -1,0 +1,402 @@
+#include "swf/swf_writer.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+namespace quillon {
+namespace {
+
+// Widest value a 5-bit bit-count field can announce.
+constexpr uint32_t kMaxFieldBits = 31;
+
+uint32_t ClampBits(uint32_t n) { return std::min(n, kMaxFieldBits); }
+
+uint32_t MaxMagnitude(std::initializer_list<int32_t> values) {
+  uint32_t m = 0;
+  for (int32_t v : values) m = std::max(m, Magnitude(v));
+  return m;
+}
+
+uint16_t ReadU16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+
+uint32_t ReadU32(const uint8_t* p) {
+  return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) |
+         (uint32_t{p[3]} << 24);
+}
+
+}  // namespace
+
+bool SwfWriter::Open(uint32_t initial, uint32_t increment, float factor) {
+  bits_.Reset();
+  tagStart_ = tagLength_ = tagBodyStart_ = tagEnd_ = 0;
+  tagCode_ = 0;
+  frameCountPos_ = afterHeaderPos_ = 0;
+  output_.reset();
+  try {
+    output_ = increment == 0 ? std::make_unique<ByteBuffer>()
+                             : std::make_unique<ByteBuffer>(initial, increment, factor);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  if (output_->Allocate() == nullptr) {
+    output_.reset();
+    return false;
+  }
+  return true;
+}
+
+void SwfWriter::Close() { output_.reset(); }
+
+void SwfWriter::BeginTag(TagCode code) {
+  tagStart_ = output_->Cursor();
+  tagCode_ = ToU16(code);
+  Put16(static_cast<uint16_t>(tagCode_ << 6 | 0x3F));
+  Put32(kOpenTagLength);
+  tagBodyStart_ = tagStart_ + 6;
+  bits_.Reset();
+}
+
+void SwfWriter::EndTag() {
+  tagEnd_ = output_->Cursor();
+  tagLength_ = tagEnd_ >= tagBodyStart_ ? tagEnd_ - tagBodyStart_ : 0;
+  // Seek/write/seek rather than a patch so the length lands even if the body was dropped.
+  output_->Seek(tagStart_ + 2);
+  Put32(tagLength_);
+  output_->Seek(tagEnd_);
+}
+
+void SwfWriter::WriteTagHeader(uint16_t code, uint32_t length) {
+  if (NeedsLongHeader(code, length)) {
+    Put16(static_cast<uint16_t>(code << 6 | 0x3F));
+    Put32(length);
+  } else {
+    Put16(static_cast<uint16_t>(code << 6 | length));
+  }
+}
+
+uint32_t SwfWriter::Compact(uint32_t from, uint32_t end) {
+  ByteBuffer& out = *output_;
+  end = std::min(end, out.Size());
+  if (from >= end) return out.Truncate(end);
+  uint8_t* data = out.Data();
+  // One pass with separate read and write positions: each kept byte moves at most once.
+  uint32_t r = from;
+  uint32_t w = from;
+  while (uint64_t{r} + 2 <= end) {
+    const uint16_t word = ReadU16(data + r);
+    const uint16_t code = word >> 6;
+    uint32_t length = word & 0x3F;
+    uint32_t headerLength = 2;
+    if (length == 0x3F) {
+      if (uint64_t{r} + 6 > end) break;
+      length = ReadU32(data + r + 2);
+      headerLength = 6;
+    }
+    // A tag running past the end (still open or damaged) ends the walk; it is kept as is.
+    if (uint64_t{r} + headerLength + length > end) break;
+    if (headerLength == 6 && !NeedsLongHeader(code, length)) {
+      const uint16_t shortWord = static_cast<uint16_t>(code << 6 | length);
+      data[w] = static_cast<uint8_t>(shortWord);
+      data[w + 1] = static_cast<uint8_t>(shortWord >> 8);
+      std::memmove(data + w + 2, data + r + 6, length);
+      w += 2 + length;
+    } else {
+      if (w != r) std::memmove(data + w, data + r, headerLength + length);
+      w += headerLength + length;
+    }
+    r += headerLength + length;
+  }
+  if (r < end && w != r) std::memmove(data + w, data + r, end - r);
+  const uint32_t newEnd = w + (end - r);
+  return out.Truncate(newEnd);
+}
+
+void SwfWriter::WriteRect(const SwfRect& rect) {
+  const uint32_t nbits =
+      ClampBits(SignedBits(MaxMagnitude({rect.xMin, rect.xMax, rect.yMin, rect.yMax})));
+  WriteBits(nbits, 5);
+  WriteSignedBits(rect.xMin, nbits);
+  WriteSignedBits(rect.xMax, nbits);
+  WriteSignedBits(rect.yMin, nbits);
+  WriteSignedBits(rect.yMax, nbits);
+  FlushBits();
+}
+
+void SwfWriter::WriteMatrix(const SwfMatrix& m) {
+  bits_.Reset();
+  const bool hasScale = !(m.scaleX == kFixedOne && m.scaleY == kFixedOne);
+  WriteBits(hasScale ? 1 : 0, 1);  // HasScale
+  if (hasScale) {
+    const uint32_t n = ClampBits(SignedBits(MaxMagnitude({m.scaleX, m.scaleY})));
+    WriteBits(n, 5);  // NScaleBits
+    WriteSignedBits(m.scaleX, n);
+    WriteSignedBits(m.scaleY, n);
+  }
+  const bool hasRotate = m.rotateSkew0 != 0 || m.rotateSkew1 != 0;
+  WriteBits(hasRotate ? 1 : 0, 1);  // HasRotate
+  if (hasRotate) {
+    const uint32_t n = ClampBits(SignedBits(MaxMagnitude({m.rotateSkew0, m.rotateSkew1})));
+    WriteBits(n, 5);  // NRotateBits
+    WriteSignedBits(m.rotateSkew0, n);
+    WriteSignedBits(m.rotateSkew1, n);
+  }
+  // Zero translation takes no bits at all, not the one a signed zero would need.
+  uint32_t nt = CountBits(MaxMagnitude({m.translateX, m.translateY}));
+  if (nt != 0) nt = ClampBits(nt + 1);
+  WriteBits(nt, 5);  // NTranslateBits
+  if (nt != 0) {
+    WriteSignedBits(m.translateX, nt);
+    WriteSignedBits(m.translateY, nt);
+  }
+  FlushBits();
+}
+
+void SwfWriter::WriteEmptyMatrix() {
+  bits_.Reset();
+  Put8(0x00);  // HasScale 0, HasRotate 0, NTranslateBits 0
+}
+
+void SwfWriter::WriteColorTransform(const SwfColorTransform& cx, bool withAlpha) {
+  const bool hasAdd = (cx.flags & SwfColorTransform::kHasAdd) != 0;
+  const bool hasMult = (cx.flags & SwfColorTransform::kHasMultiply) != 0;
+  uint32_t largest = 0;
+  auto consider = [&largest](int16_t v) { largest = std::max(largest, Magnitude(v)); };
+  if (hasMult) {
+    consider(cx.redMultiply);
+    consider(cx.greenMultiply);
+    consider(cx.blueMultiply);
+    if (withAlpha) consider(cx.alphaMultiply);
+  }
+  if (hasAdd) {
+    consider(cx.redAdd);
+    consider(cx.greenAdd);
+    consider(cx.blueAdd);
+    if (withAlpha) consider(cx.alphaAdd);
+  }
+  const uint32_t n = std::min<uint32_t>(SignedBits(largest), 15);
+  WriteBits(hasAdd ? 1 : 0, 1);   // HasAddTerms
+  WriteBits(hasMult ? 1 : 0, 1);  // HasMultTerms
+  WriteBits(n, 4);                // Nbits
+  if (hasMult) {
+    WriteSignedBits(cx.redMultiply, n);
+    WriteSignedBits(cx.greenMultiply, n);
+    WriteSignedBits(cx.blueMultiply, n);
+    if (withAlpha) WriteSignedBits(cx.alphaMultiply, n);
+  }
+  if (hasAdd) {
+    WriteSignedBits(cx.redAdd, n);
+    WriteSignedBits(cx.greenAdd, n);
+    WriteSignedBits(cx.blueAdd, n);
+    if (withAlpha) WriteSignedBits(cx.alphaAdd, n);
+  }
+  FlushBits();
+}
+
+void SwfWriter::WriteStyleCount(uint32_t count) {
+  if (count > 254) {
+    Put8(0xFF);
+    Put16(static_cast<uint16_t>(std::min<uint32_t>(count, 0xFFFF)));
+  } else {
+    Put8(static_cast<uint8_t>(count));
+  }
+}
+
+void SwfWriter::WriteRgb(const SwfRgb& c, bool withAlpha) {
+  Put8(c.r);
+  Put8(c.g);
+  Put8(c.b);
+  if (withAlpha) Put8(c.a);
+}
+
+void SwfWriter::WriteFillStyle(const SwfFillStyle& fill, bool withAlpha) {
+  Put8(static_cast<uint8_t>(fill.kind));
+  if (fill.kind == FillKind::kSolid) {
+    WriteRgb(fill.color, withAlpha);
+  } else {
+    Put16(fill.bitmapId);
+    WriteMatrix(fill.bitmapMatrix);
+  }
+}
+
+void SwfWriter::WriteFillStyles(const std::vector<SwfFillStyle>& fills, bool withAlpha) {
+  const uint32_t count = static_cast<uint32_t>(std::min<size_t>(fills.size(), 0xFFFF));
+  WriteStyleCount(count);
+  for (uint32_t i = 0; i < count; ++i) WriteFillStyle(fills[i], withAlpha);
+}
+
+void SwfWriter::WriteLineStyles(const std::vector<SwfLineStyle>& lines, bool withAlpha) {
+  const uint32_t count = static_cast<uint32_t>(std::min<size_t>(lines.size(), 0xFFFF));
+  WriteStyleCount(count);
+  for (uint32_t i = 0; i < count; ++i) {
+    Put16(lines[i].width);
+    WriteRgb(lines[i].color, withAlpha);
+  }
+}
+
+void SwfWriter::WriteShapeStyleBits(uint32_t numFillBits, uint32_t numLineBits) {
+  bits_.Reset();
+  WriteBits(numFillBits, 4);  // NumFillBits
+  WriteBits(numLineBits, 4);  // NumLineBits
+}
+
+void SwfWriter::WriteStyleChange(const SwfStyleChange& change, uint32_t numFillBits,
+                                 uint32_t numLineBits) {
+  WriteBits(0, 1);                                 // TypeFlag: not an edge
+  WriteBits(0, 1);                                 // StateNewStyles
+  WriteBits(change.lineStyle ? 1 : 0, 1);          // StateLineStyle
+  WriteBits(change.fillStyle1 ? 1 : 0, 1);         // StateFillStyle1
+  WriteBits(change.fillStyle0 ? 1 : 0, 1);         // StateFillStyle0
+  WriteBits(change.moveTo ? 1 : 0, 1);             // StateMoveTo
+  if (change.moveTo) {
+    const uint32_t n = ClampBits(SignedBits(MaxMagnitude({change.moveTo->x, change.moveTo->y})));
+    WriteBits(n, 5);  // MoveBits
+    WriteSignedBits(change.moveTo->x, n);
+    WriteSignedBits(change.moveTo->y, n);
+  }
+  if (change.fillStyle0) WriteBits(*change.fillStyle0, numFillBits);
+  if (change.fillStyle1) WriteBits(*change.fillStyle1, numFillBits);
+  if (change.lineStyle) WriteBits(*change.lineStyle, numLineBits);
+}
+
+void SwfWriter::WriteStraightEdge(int32_t dx, int32_t dy) {
+  // The 4-bit field holds NumBits - 2, so 2..17 bits can be announced. A zero-length edge
+  // would ask for 1 bit and wrap the field to 15; deltas beyond 16 bits cannot be stored.
+  uint32_t numBits = SignedBits(MaxMagnitude({dx, dy}));
+  numBits = std::clamp<uint32_t>(numBits, 2, 17);
+  WriteBits(1, 1);            // TypeFlag: edge
+  WriteBits(1, 1);            // StraightFlag
+  WriteBits(numBits - 2, 4);  // NumBits - 2
+  if (dx != 0 && dy != 0) {
+    WriteBits(1, 1);  // GeneralLineFlag
+    WriteSignedBits(dx, numBits);
+    WriteSignedBits(dy, numBits);
+  } else if (dx == 0 && dy != 0) {
+    WriteBits(0, 1);  // GeneralLineFlag
+    WriteBits(1, 1);  // VertLineFlag
+    WriteSignedBits(dy, numBits);
+  } else {
+    WriteBits(0, 1);  // GeneralLineFlag
+    WriteBits(0, 1);  // VertLineFlag: horizontal
+    WriteSignedBits(dx, numBits);
+  }
+}
+
+void SwfWriter::WriteEndShape() {
+  WriteBits(0, 6);  // TypeFlag 0 and five zero state flags: end of shape
+  FlushBits();
+}
+
+void SwfWriter::WriteRectangleShape(uint16_t shapeId, int32_t x0, int32_t y0, int32_t x1,
+                                    int32_t y1, bool filled) {
+  BeginTag(TagCode::kDefineShape);
+  Put16(shapeId);
+  // Widened by half the line width, which is 0: there are no line styles.
+  WriteRect(SwfRect{std::min(x0, x1), std::max(x0, x1), std::min(y0, y1), std::max(y0, y1)});
+  const uint32_t fillCount = filled ? 1 : 0;
+  WriteStyleCount(fillCount);
+  if (filled) WriteFillStyle(SwfFillStyle::Solid(SwfRgb{0, 0, 0, 255}), false);
+  WriteStyleCount(0);  // line styles
+  const uint32_t fillBits = CountBits(fillCount);
+  const uint32_t lineBits = CountBits(0);
+  WriteShapeStyleBits(fillBits, lineBits);
+  SwfStyleChange start;
+  start.fillStyle1 = 1;
+  if (x0 != 0 || y0 != 0) start.moveTo = SwfStyleChange::Point{x0, y0};
+  WriteStyleChange(start, fillBits, lineBits);
+  WriteStraightEdge(x1 - x0, 0);
+  WriteStraightEdge(0, y1 - y0);
+  WriteStraightEdge(x0 - x1, 0);
+  WriteStraightEdge(0, y0 - y1);
+  WriteEndShape();
+  EndTag();
+}
+
+void SwfWriter::WriteShowFrame() { WriteTagHeader(ToU16(TagCode::kShowFrame), 0); }
+
+void SwfWriter::WriteEnd() { WriteTagHeader(ToU16(TagCode::kEnd), 0); }
+
+void SwfWriter::WriteRemoveObject2(uint16_t depth) {
+  WriteTagHeader(ToU16(TagCode::kRemoveObject2), 2);
+  Put16(depth);
+}
+
+void SwfWriter::WriteFreeCharacter(uint16_t characterId) {
+  WriteTagHeader(ToU16(TagCode::kFreeCharacter), 2);
+  Put16(characterId);
+}
+
+void SwfWriter::WriteSetBackgroundColor(uint32_t rrggbb) {
+  WriteTagHeader(ToU16(TagCode::kSetBackgroundColor), 3);
+  WriteRgb(SwfRgb::FromRgb(rrggbb), false);
+}
+
+void SwfWriter::WriteProtect() {
+  BeginTag(TagCode::kProtect);
+  EndTag();
+}
+
+void SwfWriter::WritePlaceObject(uint16_t characterId, uint16_t depth, const SwfMatrix* matrix,
+                                 const SwfColorTransform* cxform) {
+  BeginTag(TagCode::kPlaceObject);
+  Put16(characterId);
+  Put16(depth);
+  WriteMatrix(matrix);
+  if (cxform != nullptr) WriteColorTransform(*cxform, false);
+  EndTag();
+}
+
+void SwfWriter::WriteFileHeader(uint8_t version, const SwfRect& stage, double frameRate) {
+  Put8('F');
+  Put8('W');
+  Put8('S');
+  Put8(version);
+  Put32(0);  // file length, patched by FinishPart
+  bits_.Reset();
+  WriteRect(stage);
+  const double fixed = std::trunc(frameRate * 256.0);
+  Put16(static_cast<uint16_t>(fixed <= 0 ? 0 : fixed >= 65535 ? 65535 : fixed));  // 8.8
+  frameCountPos_ = output_->Cursor();
+  Put16(1);  // frame count, patched by FinishPart
+  afterHeaderPos_ = output_->Cursor();
+}
+
+void SwfWriter::FinishPart(uint16_t frameCount) {
+  (void)output_->Patch32(4, output_->Cursor());
+  (void)output_->Patch16(frameCountPos_, frameCount);
+}
+
+std::string SwfWriter::PartFileName(const std::string& prefix, uint32_t partNumber) {
+  if (partNumber <= 1) return prefix + "encoded.swf";
+  return prefix + "encoded" + std::to_string(partNumber) + ".swf";
+}
+
+bool SwfWriter::WritePartFile(const std::string& prefix, uint32_t partNumber) {
+  lastError.clear();
+  if (OutputFailed()) {
+    // A dropped write leaves the part short: storing it would give a corrupt movie.
+    lastError = "Out of memory while assembling the Flash output";
+    return false;
+  }
+  const std::string path = PartFileName(prefix, partNumber);
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  if (f == nullptr) {
+    lastError = kPartWriteError;
+    return false;
+  }
+  const size_t n = output_->Cursor();
+  const bool written = n == 0 || std::fwrite(output_->Data(), 1, n, f) == n;
+  // Disk-full errors often surface only when the stream is flushed or closed.
+  const bool flushed = std::fflush(f) == 0;
+  const bool closed = std::fclose(f) == 0;
+  if (!written || !flushed || !closed) {
+    lastError = kPartWriteError;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace quillon
