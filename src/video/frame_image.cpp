@@ -1,0 +1,335 @@
+#include "video/frame_image.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <utility>
+
+namespace quillon {
+namespace {
+
+// Keeps every byte offset and w x h count within 32 bits with room to spare.
+constexpr uint64_t kMaxImageBytes = uint64_t{1} << 31;
+
+uint32_t StrideFor(uint32_t width) { return (width * 3 + 3) & ~uint32_t{3}; }
+
+}  // namespace
+
+void FrameImage::FreeDeleter::operator()(uint8_t* p) const { std::free(p); }
+
+FrameImage::FrameImage(ColourTag tag) : colourTag_(tag) {}
+
+FrameImage::~FrameImage() = default;
+
+bool FrameImage::LoadFrom(const uint8_t* /*packedDib*/, std::size_t /*size*/) { return false; }
+
+bool FrameImage::Allocate(uint32_t width, uint32_t height) {
+  if (width == 0 || height == 0) return false;
+  const uint64_t stride = (uint64_t{width} * 3 + 3) & ~uint64_t{3};
+  const uint64_t bytes = stride * height;
+  if (bytes > kMaxImageBytes) return false;
+  if (width != width_ || height != height_ || !pixels_) {
+    if (bytes > capacity_ || !pixels_) {
+      auto* fresh = static_cast<uint8_t*>(std::malloc(static_cast<std::size_t>(bytes)));
+      if (fresh == nullptr) return false;
+      pixels_.reset(fresh);
+      capacity_ = static_cast<std::size_t>(bytes);
+    }
+    width_ = width;
+    height_ = height;
+    stride_ = static_cast<uint32_t>(stride);
+  }
+  SelectAll();
+  return true;
+}
+
+bool FrameImage::Allocate(uint32_t width, uint32_t height, const Colour& fill) {
+  if (!Allocate(width, height)) return false;
+  for (uint32_t y = 0; y < height_; ++y) {
+    uint8_t* p = Row(y);
+    for (uint32_t x = 0; x < width_; ++x, p += 3) {
+      p[0] = fill[0];
+      p[1] = fill[1];
+      p[2] = fill[2];
+    }
+    // Padding bytes are zeroed so that whole-buffer copies and comparisons are deterministic.
+    std::memset(p, 0, stride_ - width_ * 3);
+  }
+  return true;
+}
+
+void FrameImage::Swap(FrameImage& other) noexcept {
+  std::swap(width_, other.width_);
+  std::swap(height_, other.height_);
+  std::swap(stride_, other.stride_);
+  std::swap(pixels_, other.pixels_);
+  std::swap(capacity_, other.capacity_);
+  std::swap(region_, other.region_);
+  std::swap(regionOffset_, other.regionOffset_);
+  std::swap(colourTag_, other.colourTag_);
+}
+
+void FrameImage::SetRegion(uint32_t x, uint32_t y, uint32_t w, uint32_t h) {
+  region_ = Region{x, y, w, h};
+  regionOffset_ = std::size_t{y} * stride_ + std::size_t{x} * 3;
+}
+
+bool FrameImage::ClipRect(int32_t& x, int32_t& y, int32_t& w, int32_t& h) const {
+  int64_t cx = x, cy = y, cw = w, ch = h;
+  if (cx < 0) {
+    cw += cx;
+    cx = 0;
+  }
+  if (cy < 0) {
+    ch += cy;
+    cy = 0;
+  }
+  if (cx >= int64_t{width_} || cy >= int64_t{height_} || cw <= 0 || ch <= 0) return false;
+  cw = std::min<int64_t>(cw, int64_t{width_} - cx);
+  ch = std::min<int64_t>(ch, int64_t{height_} - cy);
+  x = static_cast<int32_t>(cx);
+  y = static_cast<int32_t>(cy);
+  w = static_cast<int32_t>(cw);
+  h = static_cast<int32_t>(ch);
+  return true;
+}
+
+bool FrameImage::SelectRegion(int32_t x, int32_t y, int32_t w, int32_t h) {
+  if (!ClipRect(x, y, w, h)) return false;
+  SetRegion(static_cast<uint32_t>(x), static_cast<uint32_t>(y), static_cast<uint32_t>(w),
+            static_cast<uint32_t>(h));
+  return true;
+}
+
+void FrameImage::SelectAll() { SetRegion(0, 0, width_, height_); }
+
+Colour FrameImage::RegionAverage() const {
+  const uint32_t count = RegionCount();
+  if (count == 0) return Colour{0, 0, 0};
+  uint64_t s0 = 0, s1 = 0, s2 = 0;
+  const uint8_t* p = RegionPixels();
+  for (uint32_t y = 0; y < region_.h; ++y, p += stride_) {
+    for (uint32_t x = 0; x < region_.w; ++x) {
+      s0 += p[x * 3];
+      s1 += p[x * 3 + 1];
+      s2 += p[x * 3 + 2];
+    }
+  }
+  return Colour{static_cast<uint8_t>(s0 / count), static_cast<uint8_t>(s1 / count),
+                static_cast<uint8_t>(s2 / count)};
+}
+
+bool FrameImage::FillRect(int32_t x, int32_t y, int32_t w, int32_t h, const Colour& colour) {
+  if (!ClipRect(x, y, w, h)) return false;
+  for (int32_t r = 0; r < h; ++r) {
+    uint8_t* p = Row(static_cast<uint32_t>(y + r)) + std::size_t(x) * 3;
+    for (int32_t c = 0; c < w; ++c, p += 3) {
+      p[0] = colour[0];
+      p[1] = colour[1];
+      p[2] = colour[2];
+    }
+  }
+  return true;
+}
+
+bool FrameImage::CopyRect(int32_t x, int32_t y, int32_t w, int32_t h, const FrameImage& source,
+                          int32_t sourceX, int32_t sourceY) {
+  // Both origins move together so that every copied pixel keeps its partner in the source.
+  int64_t dx = x, dy = y, sx = sourceX, sy = sourceY, cw = w, ch = h;
+  if (dx < 0) { sx -= dx; cw += dx; dx = 0; }
+  if (dy < 0) { sy -= dy; ch += dy; dy = 0; }
+  if (sx < 0) { dx -= sx; cw += sx; sx = 0; }
+  if (sy < 0) { dy -= sy; ch += sy; sy = 0; }
+  cw = std::min({cw, int64_t{width_} - dx, int64_t{source.width_} - sx});
+  ch = std::min({ch, int64_t{height_} - dy, int64_t{source.height_} - sy});
+  if (cw <= 0 || ch <= 0) return false;
+  const std::size_t rowBytes = static_cast<std::size_t>(cw) * 3;
+  for (int64_t r = 0; r < ch; ++r) {
+    std::memmove(Row(static_cast<uint32_t>(dy + r)) + dx * 3,
+                 source.Row(static_cast<uint32_t>(sy + r)) + sx * 3, rowBytes);
+  }
+  return true;
+}
+
+bool FrameImage::CopyTo(FrameImage& other) const {
+  if (&other == this) return true;
+  if (!pixels_) return false;
+  if (!other.Allocate(width_, height_)) return false;
+  std::memcpy(other.pixels_.get(), pixels_.get(), ByteSize());
+  other.colourTag_ = colourTag_;
+  return true;
+}
+
+bool FrameImage::LoadRows(uint32_t width, uint32_t sourceStride, int32_t rowCount,
+                          const uint8_t* bits, bool swap, std::size_t bitsSize) {
+  if (bits == nullptr || width == 0 || rowCount == 0) return false;
+  const uint64_t rowBytes = uint64_t{width} * 3;
+  if (sourceStride < rowBytes) return false;
+  const int64_t signedRows = rowCount;
+  const uint64_t rows = static_cast<uint64_t>(signedRows < 0 ? -signedRows : signedRows);
+  if (rows > UINT32_MAX) return false;
+  // Only the pixels of the last row are read, not its padding.
+  const uint64_t needed = (rows - 1) * sourceStride + rowBytes;
+  if (bitsSize != kUncheckedSize && needed > bitsSize) return false;
+  if (!Allocate(width, static_cast<uint32_t>(rows))) return false;
+  const std::size_t pad = stride_ - static_cast<std::size_t>(rowBytes);
+  for (uint32_t i = 0; i < height_; ++i) {
+    const uint64_t sourceRow = rowCount > 0 ? i : rows - 1 - i;
+    uint8_t* out = Row(i);
+    std::memcpy(out, bits + sourceRow * sourceStride, static_cast<std::size_t>(rowBytes));
+    std::memset(out + rowBytes, 0, pad);
+    if (swap) SwapRedBlue(out, width);
+    RgbToYCbCr(out, width);
+  }
+  colourTag_ = ColourTag::kYCbCr;
+  return true;
+}
+
+std::unique_ptr<RgbPicture> FrameImage::ExportRgb(int32_t x, int32_t y, int32_t w, int32_t h,
+                                                  bool grey) const {
+  if (!ClipRect(x, y, w, h)) return nullptr;
+  try {
+    auto picture = std::make_unique<RgbPicture>();
+    picture->width = static_cast<uint32_t>(w);
+    picture->height = static_cast<uint32_t>(h);
+    picture->pixels.resize(std::size_t(w) * 3 * std::size_t(h));
+    uint8_t* out = picture->pixels.data();
+    for (int32_t r = 0; r < h; ++r) {
+      const uint8_t* in = Row(static_cast<uint32_t>(y + r)) + std::size_t(x) * 3;
+      for (int32_t c = 0; c < w; ++c, in += 3, out += 3) {
+        if (colourTag_ == ColourTag::kYCbCr) {
+          if (grey) {
+            out[0] = out[1] = out[2] = in[0];
+          } else {
+            YCbCrToRgb(in, out);
+          }
+        } else if (grey) {
+          out[0] = out[1] = out[2] =
+              static_cast<uint8_t>((uint32_t{in[0]} + in[1] + in[2]) / 3);
+        } else {
+          out[0] = in[0];
+          out[1] = in[1];
+          out[2] = in[2];
+        }
+      }
+    }
+    return picture;
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+
+std::unique_ptr<RgbPicture> FrameImage::ExportRgb(bool grey) const {
+  return ExportRgb(0, 0, static_cast<int32_t>(width_), static_cast<int32_t>(height_), grey);
+}
+
+namespace {
+
+// Reads a little-endian field of a bitmap header.
+uint32_t Read32(const uint8_t* p) {
+  return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
+}
+uint16_t Read16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+
+constexpr std::size_t kDibHeaderSize = 40;
+constexpr uint32_t kBiRgb = 0;
+
+}  // namespace
+
+bool VideoFrame::LoadFrom(const uint8_t* packedDib, std::size_t size) {
+  if (packedDib == nullptr || size < kDibHeaderSize) return false;
+  const auto biWidth = static_cast<int32_t>(Read32(packedDib + 4));
+  const auto biHeight = static_cast<int32_t>(Read32(packedDib + 8));
+  const uint16_t bitCount = Read16(packedDib + 14);
+  const uint32_t compression = Read32(packedDib + 16);
+  if (biWidth <= 0 || biHeight == 0 || biHeight == INT32_MIN || compression != kBiRgb) {
+    return false;
+  }
+  const uint8_t* bits = packedDib + kDibHeaderSize;
+  const std::size_t bitsSize = size - kDibHeaderSize;
+  const auto width = static_cast<uint32_t>(biWidth);
+  if (bitCount == 24) {
+    const uint64_t stride = (uint64_t{width} * 3 + 3) & ~uint64_t{3};
+    if (stride > UINT32_MAX) return false;
+    return LoadRows(width, static_cast<uint32_t>(stride), -biHeight, bits, true, bitsSize);
+  }
+  if (bitCount != 32) return false;
+  // 32-bit rows (blue, green, red, unused) are packed down to 24 bits first.
+  const uint64_t rows = biHeight < 0 ? uint64_t(-int64_t{biHeight}) : uint64_t(biHeight);
+  const uint64_t sourceStride = uint64_t{width} * 4;
+  if (sourceStride * rows > bitsSize || sourceStride * rows > kMaxImageBytes) return false;
+  try {
+    const uint32_t packedStride = StrideFor(width);
+    std::vector<uint8_t> packed(static_cast<std::size_t>(packedStride * rows));
+    for (uint64_t r = 0; r < rows; ++r) {
+      const uint8_t* in = bits + r * sourceStride;
+      uint8_t* out = packed.data() + r * packedStride;
+      for (uint32_t x = 0; x < width; ++x, in += 4, out += 3) {
+        out[0] = in[0];
+        out[1] = in[1];
+        out[2] = in[2];
+      }
+    }
+    return LoadRows(width, packedStride, -biHeight, packed.data(), true, packed.size());
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
+bool FrameImage::HalveWidth(FrameImage& target, float limit, int32_t method) const {
+  if (width_ < 16) return false;
+  FrameImage temp;
+  FrameImage& out = &target == this ? temp : target;
+  if (!out.Allocate(width_ / 2, height_)) return false;
+  out.colourTag_ = colourTag_;
+  const float bound = method == 1 ? 2.0f * limit : limit;
+  for (uint32_t y = 0; y < height_; ++y) {
+    const uint8_t* in = Row(y);
+    uint8_t* o = out.Row(y);
+    for (uint32_t i = 0; i < out.width_; ++i, in += 6, o += 3) {
+      if (static_cast<float>(PixelDistance(in, in + 3)) > bound) return false;
+      if (method == 1) {
+        o[0] = static_cast<uint8_t>((in[0] + in[3]) / 2);
+        o[1] = static_cast<uint8_t>((in[1] + in[4]) / 2);
+        o[2] = static_cast<uint8_t>((in[2] + in[5]) / 2);
+      } else {
+        o[0] = in[0];
+        o[1] = in[1];
+        o[2] = in[2];
+      }
+    }
+  }
+  if (&out == &temp) target.Swap(temp);
+  return true;
+}
+
+bool FrameImage::HalveHeight(FrameImage& target, float limit, int32_t method) const {
+  if (height_ < 16) return false;
+  FrameImage temp;
+  FrameImage& out = &target == this ? temp : target;
+  if (!out.Allocate(width_, height_ / 2)) return false;
+  out.colourTag_ = colourTag_;
+  const float bound = method == 1 ? 2.0f * limit : limit;
+  for (uint32_t y = 0; y < out.height_; ++y) {
+    const uint8_t* a = Row(2 * y);
+    const uint8_t* b = Row(2 * y + 1);
+    uint8_t* o = out.Row(y);
+    for (uint32_t x = 0; x < width_; ++x, a += 3, b += 3, o += 3) {
+      if (static_cast<float>(PixelDistance(a, b)) > bound) return false;
+      if (method == 1) {
+        o[0] = static_cast<uint8_t>((a[0] + b[0]) / 2);
+        o[1] = static_cast<uint8_t>((a[1] + b[1]) / 2);
+        o[2] = static_cast<uint8_t>((a[2] + b[2]) / 2);
+      } else {
+        o[0] = a[0];
+        o[1] = a[1];
+        o[2] = a[2];
+      }
+    }
+  }
+  if (&out == &temp) target.Swap(temp);
+  return true;
+}
+
+}  // namespace quillon
