@@ -15,6 +15,26 @@ std::string_view FitText(std::string_view s, size_t overhead) {
   return s.size() > room ? s.substr(0, room) : s;
 }
 
+std::string_view TrimBlanks(std::string_view s) {
+  while (!s.empty() && static_cast<unsigned char>(s.front()) <= 32) s.remove_prefix(1);
+  while (!s.empty() && static_cast<unsigned char>(s.back()) <= 32) s.remove_suffix(1);
+  return s;
+}
+
+std::string UnescapeLineFeeds(std::string_view s) {
+  std::string out;
+  out.reserve(s.size());
+  for (size_t i = 0; i < s.size(); ++i) {
+    if (s[i] == '\\' && i + 1 < s.size() && s[i + 1] == 'n') {
+      out += '\n';
+      ++i;
+    } else {
+      out += s[i];
+    }
+  }
+  return out;
+}
+
 }  // namespace
 
 void ActionBuilder::BeginAction() { w_.BeginTag(TagCode::kDoAction); }
@@ -192,6 +212,25 @@ void ActionBuilder::PartVariablesScript(std::string_view baseName, uint32_t part
     SetVariable();
   }
   EndAction();
+}
+
+void ActionBuilder::SetVariablesScript(std::string_view list) {
+  bool open = false;
+  for (size_t lineEnd = list.find('\n'); lineEnd != std::string_view::npos;
+       lineEnd = list.find('\n')) {
+    const std::string_view line = list.substr(0, lineEnd);
+    list.remove_prefix(lineEnd + 1);
+    const size_t comma = line.find(',');
+    if (comma == std::string_view::npos) continue;
+    if (!open) {
+      BeginAction();
+      open = true;
+    }
+    PushString(TrimBlanks(line.substr(0, comma)));
+    PushString(UnescapeLineFeeds(TrimBlanks(line.substr(comma + 1))));
+    SetVariable();
+  }
+  if (open) EndAction();
 }
 
 }  // namespace quillon

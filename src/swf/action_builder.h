@@ -72,6 +72,11 @@ class ActionBuilder {
   // Variables a part uses to find its neighbours: thisPartNum, prevPart, nextPart,
   // firstPart, with file names built on baseName (normally "encoded").
   void PartVariablesScript(std::string_view baseName, uint32_t part, bool last);
+  // User variables from "name,value" lines, each ended by a line feed (an unterminated last
+  // line is not a line). Names and values are trimmed of blanks and control characters, and
+  // a backslash-n in a value becomes a line feed. One DoAction holds all of them; nothing is
+  // written when no line has a comma.
+  void SetVariablesScript(std::string_view list);
 
  private:
   SwfWriter& w_;

@@ -169,5 +169,18 @@ TEST_F(ActionBuilderTest, PartVariablesLinkNeighbours) {
                                               {"firstPart", "encoded.swf"}}));
 }
 
+TEST_F(ActionBuilderTest, SetVariablesScriptParsesLines) {
+  using Pairs = std::vector<std::pair<std::string, std::string>>;
+  a.SetVariablesScript("  name \t, two words\\nnext \nno comma here\n,empty name\nk,a,b\nlast,x");
+  EXPECT_EQ(Assignments(ScriptBody()), (Pairs{{"name", "two words\nnext"},
+                                              {"", "empty name"},
+                                              {"k", "a,b"}}));
+
+  ASSERT_TRUE(w.Open());
+  a.SetVariablesScript("no comma\nunterminated,line");
+  a.SetVariablesScript("");
+  EXPECT_EQ(w.Cursor(), 0u);
+}
+
 }  // namespace
 }  // namespace quillon
