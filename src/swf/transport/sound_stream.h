@@ -1,0 +1,100 @@
+// The SWF streaming sound of a run: one SoundStreamHead2 per part and one SoundStreamBlock per
+// SWF frame, paced against the player frame rate, from the sound the AudioStore encodes.
+#pragma once
+
+#include <cstdint>
+
+#include "swf/byte_buffer.h"
+#include "swf/swf_writer.h"
+
+namespace quillon {
+
+class AudioStore;
+
+// What 4 bytes at the read position of MP3 data are.
+enum class Mp3HeaderKind {
+  kFrame,    // a Layer III frame header the sound stream can carry
+  kEndTag,   // "TAG" (ID3 version 1) or "LYRI" (Lyrics3): the MP3 data is over
+  kId3v2,    // "ID3": a tag to skip (its size needs 6 more bytes)
+  kInvalid,  // anything else, including rates other than 11025, 22050, 44100
+};
+
+struct Mp3FrameHeader {
+  uint32_t sampleRate = 0;       // Hz
+  uint32_t bitRate = 0;          // bit/s
+  uint32_t samplesPerFrame = 0;  // 1152 for MPEG-1, 576 for MPEG-2 and MPEG-2.5
+  uint32_t frameBytes = 0;       // whole frame, header and padding included
+  bool stereo = false;
+  bool mpeg1 = false;
+};
+
+// Classifies the 4 bytes at p and, for a frame, fills header.
+Mp3HeaderKind ParseMp3FrameHeader(const uint8_t* p, Mp3FrameHeader& header);
+// The size of an ID3 version 2 tag's body from its 10-byte header (28 bits, 7 per byte).
+uint32_t Id3v2TagSize(const uint8_t* header10);
+
+// Owned by the Transport. Lifecycle of a run: Initialise, StartSound, then per part StartPart
+// and per SWF frame WriteSoundBlock (the first thing written for the frame); CarryBlock when a
+// frame is pushed out of a full part; StopSound at the end or on failure. Sound, once run out
+// or failed, stays off for the rest of the run.
+class SoundStream {
+ public:
+  SoundStream();
+  ~SoundStream();
+  SoundStream(const SoundStream&) = delete;
+  SoundStream& operator=(const SoundStream&) = delete;
+
+  // audio may be null (no sound); playerFrameRate is the SWF frame rate (> 0).
+  void Initialise(AudioStore* audio, double playerFrameRate);
+
+  // Once per run, before the first part. Starts the encoder when the audio source has sound;
+  // false when it cannot be started (the run fails). Empties the carried block.
+  [[nodiscard]] bool StartSound();
+  // A new part needs its own head before its first block.
+  void StartPart() { headWritten_ = false; }
+  // Writes the head when this part has none yet and the frame's block (or the carried one).
+  // bytes = growth of the stream (0 when sound is not active). False fails the frame.
+  [[nodiscard]] bool WriteSoundBlock(SwfWriter& writer, uint32_t& bytes);
+  // Moves the output's bytes [from, cursor) - the block of a frame refused for lack of room -
+  // into the carried block and cuts the output back to from.
+  void CarryBlock(SwfWriter& writer, uint32_t from);
+  void ClearCarriedBlock() { carried_.Truncate(0); }
+  // Closes the encoder (MP3: its last frames are flushed into the data buffer and dropped).
+  void StopSound();
+
+  bool IsActive() const { return active_; }
+  bool IsMP3() const { return mp3_; }
+  bool HeadWritten() const { return headWritten_; }
+  bool HasCarriedBlock() const { return carried_.Cursor() > 0; }
+  double UnitsPerFrame() const { return unitsPerFrame_; }
+
+ private:
+  enum class Mp3Read { kFrame, kEnd, kError };
+
+  bool WriteHead(SwfWriter& writer);
+  bool WriteBlock(SwfWriter& writer);
+  bool WriteMp3Head(SwfWriter& writer);
+  bool WriteMp3Block(SwfWriter& writer);
+  bool WriteAdpcmHead(SwfWriter& writer);
+  bool WriteAdpcmBlock(SwfWriter& writer);
+  // Tops up the MP3 data when fewer than a frame's worth of bytes are unread.
+  bool RefillMp3();
+  // Refills and reads the next frame header, skipping ID3 version 2 tags; leaves the cursor
+  // on the header.
+  Mp3Read PeekMp3Frame(Mp3FrameHeader& header);
+  void EndSound();
+
+  AudioStore* audio_ = nullptr;
+  double playerFrameRate_ = 12.0;
+  bool active_ = false;
+  bool mp3_ = false;
+  bool headWritten_ = false;
+  bool encoderOpen_ = false;
+  ByteBuffer data_;
+  ByteBuffer carried_{8192, 8192, 1.0f};
+  double unitsPerFrame_ = 0.0;
+  double unitsAccumulated_ = 0.0;
+  uint32_t unitsWritten_ = 0;
+};
+
+}  // namespace quillon
