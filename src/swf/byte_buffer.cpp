@@ -87,7 +87,15 @@ uint32_t ByteBuffer::Append(const void* bytes, uint32_t n) {
   return n;
 }
 
-uint32_t ByteBuffer::Put8(uint8_t v) { return Append(&v, 1); }
+uint32_t ByteBuffer::Put8(uint8_t v) {
+  // The bit writers emit byte by byte; skip the general path when there is room.
+  if (cursor_ < capacity_ && data_ != nullptr) {
+    data_.get()[cursor_++] = v;
+    if (cursor_ > size_) size_ = cursor_;
+    return 1;
+  }
+  return Append(&v, 1);
+}
 
 uint32_t ByteBuffer::Put16(uint16_t v) {
   const uint8_t b[2] = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8)};
