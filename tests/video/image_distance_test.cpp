@@ -1,0 +1,171 @@
+#include <gtest/gtest.h>
+
+#include "video/frame_image.h"
+
+namespace quillon {
+namespace {
+
+void SetPixel(FrameImage& image, uint32_t x, uint32_t y, Colour c) {
+  uint8_t* p = image.Row(y) + x * 3;
+  p[0] = c[0];
+  p[1] = c[1];
+  p[2] = c[2];
+}
+
+void Pattern(FrameImage& image, uint32_t w, uint32_t h, uint32_t seed) {
+  ASSERT_TRUE(image.Allocate(w, h));
+  for (uint32_t y = 0; y < h; ++y) {
+    for (uint32_t x = 0; x < w; ++x) {
+      seed = seed * 1103515245u + 12345u;
+      SetPixel(image, x, y, Colour{uint8_t(seed >> 24), uint8_t(seed >> 16), uint8_t(seed >> 8)});
+    }
+  }
+}
+
+TEST(RegionDistanceToColourTest, MeanOfSquaredDistances) {
+  FrameImage image;
+  ASSERT_TRUE(image.Allocate(4, 2, Colour{10, 10, 10}));
+  SetPixel(image, 3, 1, Colour{13, 14, 10});  // 9 + 16
+  EXPECT_FLOAT_EQ(image.RegionDistanceToColour(Colour{10, 10, 10}, 25.0f), 25.0f / 8);
+  ASSERT_TRUE(image.SelectRegion(0, 0, 3, 2));
+  EXPECT_FLOAT_EQ(image.RegionDistanceToColour(Colour{10, 10, 10}, 0.0f), 0.0f);
+  EXPECT_FLOAT_EQ(image.RegionDistanceToColour(Colour{10, 10, 12}, 4.0f), 4.0f);
+}
+
+TEST(RegionDistanceToColourTest, AnyPixelBeyondTheBoundIsNoMatch) {
+  FrameImage image;
+  ASSERT_TRUE(image.Allocate(4, 3, Colour{10, 10, 10}));
+  SetPixel(image, 2, 2, Colour{13, 14, 10});
+  EXPECT_EQ(image.RegionDistanceToColour(Colour{10, 10, 10}, 24.9f), FrameImage::kNoMatch);
+  EXPECT_EQ(image.RegionDistanceToColour(Colour{10, 10, 10}, -1.0f), FrameImage::kNoMatch);
+}
+
+TEST(RegionDifferenceTest, ComparesWithTheSameSizedRectangleOfOther) {
+  FrameImage a, b;
+  Pattern(a, 16, 16, 1);
+  ASSERT_TRUE(b.Allocate(20, 20, Colour{0, 0, 0}));
+  ASSERT_TRUE(b.CopyRect(3, 4, 8, 8, a, 5, 6));
+  ASSERT_TRUE(a.SelectRegion(5, 6, 8, 8));
+  EXPECT_EQ(a.RegionDifference(b, 3, 4), 0.0f);
+  SetPixel(b, 10, 11, Colour{0, 0, 0});
+  const uint8_t* p = a.Row(13) + 12 * 3;
+  const float expected = float(p[0] * p[0] + p[1] * p[1] + p[2] * p[2]) / 64.0f;
+  EXPECT_FLOAT_EQ(a.RegionDifference(b, 3, 4), expected);
+  // Rectangles reaching outside other never match.
+  EXPECT_EQ(a.RegionDifference(b, 13, 4), FrameImage::kNoMatch);
+  EXPECT_EQ(a.RegionDifference(b, -1, 4), FrameImage::kNoMatch);
+  EXPECT_EQ(a.RegionDifference(b, 3, 20), FrameImage::kNoMatch);
+  EXPECT_FLOAT_EQ(a.RegionDifference(b, 12, 12), a.RegionDifference(b, 12, 12));
+}
+
+// A 32-bit sum would wrap above 22 017 pixels of maximal distance.
+TEST(RegionDifferenceTest, LargeRegionsDoNotOverflow) {
+  FrameImage black, white;
+  ASSERT_TRUE(black.Allocate(300, 200, Colour{0, 0, 0}));
+  ASSERT_TRUE(white.Allocate(300, 200, Colour{255, 255, 255}));
+  EXPECT_FLOAT_EQ(black.RegionDifference(white, 0, 0), 195075.0f);
+  uint32_t flags = 9;
+  EXPECT_FLOAT_EQ(black.RegionDifferenceMirrored(white, 0, 0, flags), 195075.0f);
+  EXPECT_EQ(flags, 0u);
+  EXPECT_FLOAT_EQ(black.RegionDistanceToColour(Colour{255, 255, 255}, 2e5f), 195075.0f);
+}
+
+// other = a mirrored copy of the region's pixels, placed at (2, 1).
+void Mirror(const FrameImage& source, FrameImage& other, bool horizontal, bool vertical) {
+  ASSERT_TRUE(other.Allocate(source.Width() + 4, source.Height() + 3, Colour{1, 2, 3}));
+  for (uint32_t y = 0; y < source.Height(); ++y) {
+    for (uint32_t x = 0; x < source.Width(); ++x) {
+      const uint32_t sx = horizontal ? source.Width() - 1 - x : x;
+      const uint32_t sy = vertical ? source.Height() - 1 - y : y;
+      const uint8_t* p = source.Row(sy) + sx * 3;
+      SetPixel(other, x + 2, y + 1, Colour{p[0], p[1], p[2]});
+    }
+  }
+}
+
+TEST(RegionDifferenceMirroredTest, FindsEachFlipWithItsFlags) {
+  FrameImage block, other;
+  Pattern(block, 7, 5, 3);
+  const struct {
+    bool horizontal, vertical;
+    uint32_t flags;
+  } cases[] = {{false, false, 0}, {true, false, 1}, {false, true, 2}, {true, true, 3}};
+  for (const auto& c : cases) {
+    Mirror(block, other, c.horizontal, c.vertical);
+    uint32_t flags = 99;
+    EXPECT_EQ(block.RegionDifferenceMirrored(other, 2, 1, flags), 0.0f);
+    EXPECT_EQ(flags, c.flags);
+    if (c.flags != 0) {
+      EXPECT_GT(block.RegionDifference(other, 2, 1), 0.0f);
+    }
+  }
+  uint32_t flags = 99;
+  EXPECT_EQ(block.RegionDifferenceMirrored(other, 5, 1, flags), FrameImage::kNoMatch);
+  EXPECT_EQ(flags, 0u);
+}
+
+TEST(RegionDifferenceMirroredTest, EarlierReadingWinsTiesAndBestSumIsReturned) {
+  // A left-right symmetric block: plain and horizontal readings tie, the plain one wins.
+  FrameImage block, other;
+  ASSERT_TRUE(block.Allocate(4, 2, Colour{0, 0, 0}));
+  SetPixel(block, 0, 0, Colour{50, 0, 0});
+  SetPixel(block, 3, 0, Colour{50, 0, 0});
+  ASSERT_TRUE(other.Allocate(4, 2, Colour{0, 0, 0}));
+  SetPixel(other, 0, 1, Colour{50, 0, 0});
+  SetPixel(other, 3, 1, Colour{52, 0, 0});
+  uint32_t flags = 99;
+  // Vertical flip: |50-50|^2 + |50-52|^2 = 4 over 8 pixels; plain reading 4 x 2500 + ...
+  EXPECT_FLOAT_EQ(block.RegionDifferenceMirrored(other, 0, 0, flags), 0.5f);
+  EXPECT_EQ(flags, FrameImage::kFlipVertical);
+  // Symmetric in both directions: no flip ever wins.
+  ASSERT_TRUE(other.Allocate(4, 2, Colour{9, 9, 9}));
+  ASSERT_TRUE(block.Allocate(4, 2, Colour{8, 9, 9}));
+  EXPECT_FLOAT_EQ(block.RegionDifferenceMirrored(other, 0, 0, flags), 1.0f);
+  EXPECT_EQ(flags, 0u);
+}
+
+// The early-abandon shortcut must never change the answer: compare with a brute force.
+TEST(RegionDifferenceMirroredTest, MatchesBruteForceOnRandomBlocks) {
+  FrameImage frame, block;
+  Pattern(frame, 40, 30, 11);
+  for (uint32_t trial = 0; trial < 50; ++trial) {
+    Pattern(block, 3 + trial % 9, 2 + trial % 7, 100 + trial);
+    // Half of the trials plant a flipped copy of a region so that flips can win.
+    const uint32_t ox = trial % 13, oy = trial % 11;
+    if (trial % 2 == 0) {
+      for (uint32_t y = 0; y < block.Height(); ++y)
+        for (uint32_t x = 0; x < block.Width(); ++x) {
+          const uint8_t* p = block.Row(block.Height() - 1 - y) + x * 3;
+          uint8_t* q = frame.Row(oy + y) + (ox + x) * 3;
+          q[0] = p[0] + (x == 0 ? 1 : 0);
+          q[1] = p[1];
+          q[2] = p[2];
+        }
+    }
+    uint64_t best = UINT64_MAX;
+    uint32_t bestFlags = 0;
+    for (uint32_t reading : {0u, 2u, 1u, 3u}) {
+      uint64_t sum = 0;
+      for (uint32_t y = 0; y < block.Height(); ++y)
+        for (uint32_t x = 0; x < block.Width(); ++x) {
+          const uint32_t fx = (reading & 1) ? block.Width() - 1 - x : x;
+          const uint32_t fy = (reading & 2) ? block.Height() - 1 - y : y;
+          const uint8_t* p = block.Row(y) + x * 3;
+          const uint8_t* q = frame.Row(oy + fy) + (ox + fx) * 3;
+          for (int c = 0; c < 3; ++c) sum += uint64_t((p[c] - q[c]) * (p[c] - q[c]));
+        }
+      if (sum < best) {
+        best = sum;
+        bestFlags = reading;
+        if (sum == 0) break;
+      }
+    }
+    uint32_t flags = 99;
+    const float got = block.RegionDifferenceMirrored(frame, int32_t(ox), int32_t(oy), flags);
+    ASSERT_FLOAT_EQ(got, float(best) / float(block.Width() * block.Height())) << trial;
+    ASSERT_EQ(flags, bestFlags) << trial;
+  }
+}
+
+}  // namespace
+}  // namespace quillon

@@ -1,0 +1,258 @@
+#include <gtest/gtest.h>
+
+#include <csetjmp>
+#include <cstdio>
+#include <vector>
+
+#include <jpeglib.h>
+#include <zlib.h>
+
+#include "swf/byte_buffer.h"
+#include "video/frame_image.h"
+
+namespace quillon {
+namespace {
+
+void SetPixel(FrameImage& image, uint32_t x, uint32_t y, Colour c) {
+  uint8_t* p = image.Row(y) + x * 3;
+  p[0] = c[0];
+  p[1] = c[1];
+  p[2] = c[2];
+}
+
+std::vector<uint8_t> Bytes(const ByteBuffer& buffer) {
+  return std::vector<uint8_t>(buffer.Data(), buffer.Data() + buffer.Size());
+}
+
+bool HasMarker(const std::vector<uint8_t>& stream, uint8_t marker) {
+  for (std::size_t i = 0; i + 1 < stream.size(); ++i) {
+    if (stream[i] == 0xFF && stream[i + 1] == marker) return true;
+  }
+  return false;
+}
+
+// A smooth gradient that JPEG keeps close.
+void Gradient(FrameImage& image, uint32_t w, uint32_t h) {
+  ASSERT_TRUE(image.Allocate(w, h));
+  for (uint32_t y = 0; y < h; ++y)
+    for (uint32_t x = 0; x < w; ++x)
+      SetPixel(image, x, y, Colour{uint8_t(40 + x * 4), uint8_t(100 + y * 2), uint8_t(160 - x)});
+}
+
+struct DecodeError {
+  jpeg_error_mgr pub;
+  std::jmp_buf jump;
+};
+
+// Decodes a complete JPEG into packed pixels of the given colour space; empty on error.
+std::vector<uint8_t> Decode(const std::vector<uint8_t>& jpeg, J_COLOR_SPACE space,
+                            uint32_t& w, uint32_t& h) {
+  jpeg_decompress_struct cinfo;
+  DecodeError err;
+  cinfo.err = jpeg_std_error(&err.pub);
+  err.pub.error_exit = [](j_common_ptr c) {
+    std::longjmp(reinterpret_cast<DecodeError*>(c->err)->jump, 1);
+  };
+  err.pub.output_message = [](j_common_ptr) {};
+  std::vector<uint8_t>* out = new std::vector<uint8_t>();
+  if (setjmp(err.jump) != 0) {
+    jpeg_destroy_decompress(&cinfo);
+    delete out;
+    return {};
+  }
+  jpeg_create_decompress(&cinfo);
+  jpeg_mem_src(&cinfo, jpeg.data(), static_cast<unsigned long>(jpeg.size()));
+  jpeg_read_header(&cinfo, TRUE);
+  cinfo.out_color_space = space;
+  jpeg_start_decompress(&cinfo);
+  w = cinfo.output_width;
+  h = cinfo.output_height;
+  out->resize(std::size_t{w} * h * 3);
+  while (cinfo.output_scanline < cinfo.output_height) {
+    JSAMPROW row = out->data() + std::size_t{cinfo.output_scanline} * w * 3;
+    jpeg_read_scanlines(&cinfo, &row, 1);
+  }
+  jpeg_finish_decompress(&cinfo);
+  jpeg_destroy_decompress(&cinfo);
+  std::vector<uint8_t> result = std::move(*out);
+  delete out;
+  return result;
+}
+
+// The tables stream without its end marker followed by the image stream without its start.
+std::vector<uint8_t> Glue(const std::vector<uint8_t>& tables, const std::vector<uint8_t>& image) {
+  std::vector<uint8_t> whole(tables.begin(), tables.end() - 2);
+  whole.insert(whole.end(), image.begin() + 2, image.end());
+  return whole;
+}
+
+TEST(EncodeJpegTest, TablesAndAbbreviatedImageGlueIntoTheRectangle) {
+  FrameImage image;
+  Gradient(image, 40, 24);
+  ByteBuffer tables, data;
+  ASSERT_TRUE(image.EncodeJpeg(&tables, &data, 3, 2, 30, 20, 90));
+  const std::vector<uint8_t> t = Bytes(tables), d = Bytes(data);
+  ASSERT_GE(t.size(), 4u);
+  EXPECT_EQ(t[0], 0xFF);
+  EXPECT_EQ(t[1], 0xD8);
+  EXPECT_EQ(t[t.size() - 1], 0xD9);
+  EXPECT_TRUE(HasMarker(t, 0xDB));  // quantisation tables
+  EXPECT_TRUE(HasMarker(t, 0xC4));  // Huffman tables
+  EXPECT_FALSE(HasMarker(t, 0xC0));
+  EXPECT_TRUE(HasMarker(d, 0xC0));  // baseline frame header
+  EXPECT_FALSE(HasMarker(d, 0xDB));
+  EXPECT_FALSE(HasMarker(d, 0xC4));
+
+  uint32_t w = 0, h = 0;
+  const std::vector<uint8_t> pixels = Decode(Glue(t, d), JCS_YCbCr, w, h);
+  ASSERT_EQ(w, 30u);
+  ASSERT_EQ(h, 20u);
+  ASSERT_EQ(pixels.size(), 30u * 20u * 3u);
+  int worst = 0;
+  for (uint32_t y = 0; y < h; ++y)
+    for (uint32_t x = 0; x < w * 3; ++x)
+      worst = std::max(worst, std::abs(int(pixels[y * w * 3 + x]) - int(image.Row(y + 2)[9 + x])));
+  EXPECT_LE(worst, 6);
+}
+
+TEST(EncodeJpegTest, RgbImagesDecodeToTheirColours) {
+  FrameImage image(ColourTag::kRgb);
+  ASSERT_TRUE(image.Allocate(16, 16, Colour{200, 40, 90}));
+  ByteBuffer tables, data;
+  ASSERT_TRUE(image.EncodeJpeg(&tables, &data, 75));
+  uint32_t w = 0, h = 0;
+  const std::vector<uint8_t> pixels = Decode(Glue(Bytes(tables), Bytes(data)), JCS_RGB, w, h);
+  ASSERT_EQ(pixels.size(), 16u * 16u * 3u);
+  EXPECT_NEAR(pixels[0], 200, 4);
+  EXPECT_NEAR(pixels[1], 40, 4);
+  EXPECT_NEAR(pixels[2], 90, 4);
+}
+
+TEST(EncodeJpegTest, NullBuffersDiscardStreamsAndOutputIsDeterministic) {
+  FrameImage image;
+  Gradient(image, 17, 9);
+  ByteBuffer tables, first, second, tablesOnly;
+  ASSERT_TRUE(image.EncodeJpeg(&tables, &first, 50));
+  ASSERT_TRUE(image.EncodeJpeg(nullptr, &second, 50));
+  EXPECT_EQ(Bytes(first), Bytes(second));
+  ASSERT_TRUE(image.EncodeJpeg(&tablesOnly, nullptr, 50));
+  EXPECT_EQ(Bytes(tablesOnly), Bytes(tables));
+  // The tables depend on the quality only, not on the picture.
+  FrameImage other;
+  ASSERT_TRUE(other.Allocate(640, 480, Colour{0, 0, 0}));
+  ASSERT_TRUE(other.EncodeJpeg(&tablesOnly, nullptr, 50));
+  EXPECT_EQ(Bytes(tablesOnly), Bytes(tables));
+  // Buffers are emptied first, never appended to.
+  ASSERT_TRUE(image.EncodeJpeg(&tables, &first, 50));
+  EXPECT_EQ(Bytes(first), Bytes(second));
+}
+
+TEST(EncodeJpegTest, LargeImagesSpanManyBlocks) {
+  FrameImage image;
+  ASSERT_TRUE(image.Allocate(320, 240));
+  uint32_t seed = 7;
+  for (uint32_t y = 0; y < 240; ++y)
+    for (uint32_t x = 0; x < 320; ++x) {
+      seed = seed * 1103515245u + 12345u;
+      SetPixel(image, x, y, Colour{uint8_t(seed >> 24), uint8_t(seed >> 16), uint8_t(seed >> 8)});
+    }
+  ByteBuffer tables, data;
+  ASSERT_TRUE(image.EncodeJpeg(&tables, &data, 95));
+  EXPECT_GT(data.Size(), 3u * 4096u);
+  uint32_t w = 0, h = 0;
+  EXPECT_EQ(Decode(Glue(Bytes(tables), Bytes(data)), JCS_YCbCr, w, h).size(), 320u * 240u * 3u);
+}
+
+TEST(EncodeJpegTest, FailuresReturnFalseQuietly) {
+  FrameImage plain(ColourTag::kPlain);
+  ASSERT_TRUE(plain.Allocate(8, 8, Colour{1, 2, 3}));
+  ByteBuffer tables, data;
+  EXPECT_FALSE(plain.EncodeJpeg(&tables, &data, 50));
+  FrameImage image;
+  ASSERT_TRUE(image.Allocate(8, 8, Colour{1, 2, 3}));
+  EXPECT_FALSE(image.EncodeJpeg(&tables, &data, 8, 0, 4, 4, 50));
+  // A buffer that cannot grow makes the library fail; the error comes back as false.
+  ByteBuffer tiny;
+  tiny.SetCapacityLimit(16);
+  EXPECT_FALSE(image.EncodeJpeg(&tiny, &data, 50));
+  ByteBuffer tinyImage;
+  tinyImage.SetCapacityLimit(100);
+  EXPECT_FALSE(image.EncodeJpeg(&tables, &tinyImage, 50));
+  EXPECT_TRUE(image.EncodeJpeg(&tables, &data, 50));
+}
+
+std::vector<uint8_t> Inflate(const ByteBuffer& buffer, std::size_t expected) {
+  std::vector<uint8_t> out(expected + 16);
+  uLongf len = static_cast<uLongf>(out.size());
+  if (uncompress(out.data(), &len, buffer.Data(), buffer.Size()) != Z_OK) return {};
+  out.resize(len);
+  return out;
+}
+
+TEST(EncodeZlib32Test, ArgbRowsWithoutPaddingConvertedToRgb) {
+  FrameImage image;
+  ASSERT_TRUE(image.Allocate(5, 3, Colour{200, 128, 128}));
+  SetPixel(image, 2, 1, Colour{76, 84, 255});
+  ByteBuffer out;
+  ASSERT_TRUE(image.EncodeZlib32(out, 1, 1, 3, 5, 9));
+  const std::vector<uint8_t> argb = Inflate(out, 3 * 2 * 4);
+  ASSERT_EQ(argb.size(), 24u);
+  EXPECT_EQ((std::vector<uint8_t>(argb.begin(), argb.begin() + 8)),
+            (std::vector<uint8_t>{0xFF, 200, 200, 200, 0xFF, 254, 0, 0}));
+  FrameImage rgb(ColourTag::kRgb);
+  ASSERT_TRUE(rgb.Allocate(1, 1, Colour{1, 2, 3}));
+  ASSERT_TRUE(rgb.EncodeZlib32(out, 0, 0, 1, 1, 0));
+  EXPECT_EQ(Inflate(out, 4), (std::vector<uint8_t>{0xFF, 1, 2, 3}));
+  EXPECT_FALSE(rgb.EncodeZlib32(out, 1, 0, 1, 1, 0));
+}
+
+TEST(EncodeZlib8Test, TwoColoursNeedUniqueLimitTwo) {
+  FrameImage image(ColourTag::kRgb);
+  ASSERT_TRUE(image.Allocate(5, 2, Colour{10, 20, 30}));
+  SetPixel(image, 4, 1, Colour{1, 2, 3});
+  ByteBuffer out;
+  uint32_t palette = 256;
+  EXPECT_FALSE(image.EncodeZlib8(out, 0, 0, 5, 2, 9, 0.0f, palette, 1));
+  EXPECT_EQ(palette, 256u);
+  ASSERT_TRUE(image.EncodeZlib8(out, 0, 0, 5, 2, 9, 0.0f, palette, 2));
+  EXPECT_EQ(palette, 2u);
+  // Palette by count, then rows of 5 indices padded to 8.
+  const std::vector<uint8_t> expected = {10, 20, 30, 1, 2, 3,  //
+                                         0,  0,  0,  0, 0, 0, 0, 0,
+                                         0,  0,  0,  0, 1, 0, 0, 0};
+  EXPECT_EQ(Inflate(out, expected.size()), expected);
+}
+
+TEST(EncodeZlib8Test, PaletteByCountEarliestFirstAndNearestWithinLimit) {
+  FrameImage image;
+  ASSERT_TRUE(image.Allocate(6, 1));
+  // Counts: A 1 (first), B 2, C 2, D 1. Palette of 2: B, C (B appears before C).
+  const Colour a{100, 128, 128}, b{50, 128, 128}, c{200, 128, 128}, d{52, 128, 128};
+  SetPixel(image, 0, 0, a);
+  SetPixel(image, 1, 0, b);
+  SetPixel(image, 2, 0, c);
+  SetPixel(image, 3, 0, c);
+  SetPixel(image, 4, 0, b);
+  SetPixel(image, 5, 0, d);
+  ByteBuffer out;
+  uint32_t palette = 2;
+  // A lies 2500 from B: over a limit of 2499.
+  EXPECT_FALSE(image.EncodeZlib8(out, 0, 0, 6, 1, 6, 2499.0f, palette, 100));
+  ASSERT_TRUE(image.EncodeZlib8(out, 0, 0, 6, 1, 6, 2500.0f, palette, 100));
+  EXPECT_EQ(palette, 2u);
+  // Palette converted to RGB: greys 50 and 200; A (equally far from B and C? no: 2500 vs
+  // 10000) and D go to B.
+  const std::vector<uint8_t> expected = {50, 50, 50, 200, 200, 200,  //
+                                         0,  0,  1,  1,   0,   0, 0, 0};
+  EXPECT_EQ(Inflate(out, expected.size()), expected);
+  // Equal distances take the first palette entry.
+  SetPixel(image, 0, 0, Colour{125, 128, 128});
+  palette = 2;
+  ASSERT_TRUE(image.EncodeZlib8(out, 0, 0, 6, 1, 6, 1e9f, palette, 100));
+  EXPECT_EQ(Inflate(out, expected.size())[6], 0);
+  palette = 0;
+  EXPECT_FALSE(image.EncodeZlib8(out, 0, 0, 6, 1, 6, 1e9f, palette, 100));
+}
+
+}  // namespace
+}  // namespace quillon
