@@ -245,12 +245,14 @@ void SwfWriter::WriteShapeStyleBits(uint32_t numFillBits, uint32_t numLineBits) 
 
 void SwfWriter::WriteStyleChange(const SwfStyleChange& change, uint32_t numFillBits,
                                  uint32_t numLineBits) {
-  WriteBits(0, 1);                                 // TypeFlag: not an edge
-  WriteBits(0, 1);                                 // StateNewStyles
-  WriteBits(change.lineStyle ? 1 : 0, 1);          // StateLineStyle
-  WriteBits(change.fillStyle1 ? 1 : 0, 1);         // StateFillStyle1
-  WriteBits(change.fillStyle0 ? 1 : 0, 1);         // StateFillStyle0
-  WriteBits(change.moveTo ? 1 : 0, 1);             // StateMoveTo
+  // Shape records are the hot path of every frame: flag runs go out as one field each.
+  const uint32_t flags = 0u << 5                               // TypeFlag: not an edge
+                         | 0u << 4                             // StateNewStyles
+                         | (change.lineStyle ? 1u : 0u) << 3   // StateLineStyle
+                         | (change.fillStyle1 ? 1u : 0u) << 2  // StateFillStyle1
+                         | (change.fillStyle0 ? 1u : 0u) << 1  // StateFillStyle0
+                         | (change.moveTo ? 1u : 0u);          // StateMoveTo
+  WriteBits(flags, 6);
   if (change.moveTo) {
     const uint32_t n = ClampBits(SignedBits(MaxMagnitude({change.moveTo->x, change.moveTo->y})));
     WriteBits(n, 5);  // MoveBits
@@ -267,20 +269,18 @@ void SwfWriter::WriteStraightEdge(int32_t dx, int32_t dy) {
   // would ask for 1 bit and wrap the field to 15; deltas beyond 16 bits cannot be stored.
   uint32_t numBits = SignedBits(MaxMagnitude({dx, dy}));
   numBits = std::clamp<uint32_t>(numBits, 2, 17);
-  WriteBits(1, 1);            // TypeFlag: edge
-  WriteBits(1, 1);            // StraightFlag
-  WriteBits(numBits - 2, 4);  // NumBits - 2
+  const uint32_t head = 1u << 5            // TypeFlag: edge
+                        | 1u << 4          // StraightFlag
+                        | (numBits - 2);   // NumBits - 2
   if (dx != 0 && dy != 0) {
-    WriteBits(1, 1);  // GeneralLineFlag
+    WriteBits(head << 1 | 1u, 7);  // GeneralLineFlag 1
     WriteSignedBits(dx, numBits);
     WriteSignedBits(dy, numBits);
   } else if (dx == 0 && dy != 0) {
-    WriteBits(0, 1);  // GeneralLineFlag
-    WriteBits(1, 1);  // VertLineFlag
+    WriteBits(head << 2 | 0b01u, 8);  // GeneralLineFlag 0, VertLineFlag 1
     WriteSignedBits(dy, numBits);
   } else {
-    WriteBits(0, 1);  // GeneralLineFlag
-    WriteBits(0, 1);  // VertLineFlag: horizontal
+    WriteBits(head << 2 | 0b00u, 8);  // GeneralLineFlag 0, VertLineFlag 0: horizontal
     WriteSignedBits(dx, numBits);
   }
 }
