@@ -18,11 +18,6 @@ struct AudioOptions;
 
 enum class AudioReaderKind : uint8_t { kNone = 0, kQuickTime = 1, kStream = 2, kAviFile = 3 };
 
-// ReaderMask bits (the same mask steers the video source).
-constexpr uint8_t kReaderMaskQuickTime = 0x01;
-constexpr uint8_t kReaderMaskStream = 0x02;
-constexpr uint8_t kReaderMaskAviFile = 0x04;
-
 inline constexpr const char* kAudioOpenError = "Audio source has unsupported/broken format";
 inline constexpr const char* kAudioReadError = "Error reading sound samples";
 inline constexpr const char* kMp3NotFoundError = "Unable to find MP3 encoder";
@@ -38,6 +33,12 @@ inline constexpr const char* kMp3FlushError = "Error working with temporary audi
 // end. Every operation that fails leaves its message in lastError. Driven by one thread.
 class AudioStore {
  public:
+  // ReaderMask bits (the same mask, "FormatFlags", steers the video source). Only the stream
+  // reader exists on this platform; the other two bits are kept for the stored preference.
+  static constexpr uint32_t kReaderQuickTime = 1u << 0;
+  static constexpr uint32_t kReaderStream = 1u << 1;
+  static constexpr uint32_t kReaderAviFile = 1u << 2;
+
   // Most source frames read per MP3 chunk.
   static constexpr uint32_t kMp3ReadFrames = 11025;
 
@@ -49,8 +50,8 @@ class AudioStore {
   AudioStore(const AudioStore&) = delete;
   AudioStore& operator=(const AudioStore&) = delete;
 
-  void SetReaderMask(uint8_t mask) { readerMask_ = mask; }
-  uint8_t ReaderMask() const { return readerMask_; }
+  void SetReaderMask(uint32_t mask) { readerMask_ = static_cast<uint8_t>(mask); }
+  uint32_t GetReaderMask() const { return readerMask_; }
 
   // Closes any open track and opens the sound track of path.
   [[nodiscard]] bool Open(const std::string& path);
