@@ -176,13 +176,6 @@ TEST(ByteBufferTest, WritesWithoutAllocateStartFromEmptyStorage) {
   EXPECT_EQ(b.Capacity(), 8u);
 }
 
-TEST(ByteBufferTest, MoveTransfersStorage) {
-  ByteBuffer a = Filled({1, 2, 3});
-  ByteBuffer b = std::move(a);
-  EXPECT_EQ(Bytes(b), (std::vector<uint8_t>{1, 2, 3}));
-  EXPECT_EQ(a.Size(), 0u);  // NOLINT(bugprone-use-after-move)
-}
-
 // Reads back a most-significant-first bit stream.
 class BitReader {
  public:

@@ -75,13 +75,6 @@ TEST_F(SwfWriterTest, WritesMatrices) {
   EXPECT_EQ(Out()[0] >> 7, 1);
 }
 
-TEST_F(SwfWriterTest, MatrixDropsPendingBits) {
-  // A matrix always starts its own byte; unflushed bits before it are discarded.
-  w.WriteBits(1, 3);
-  w.WriteMatrix(nullptr);
-  EXPECT_EQ(Out(), (Bytes{0x00}));
-}
-
 TEST_F(SwfWriterTest, WritesColorTransforms) {
   w.WriteEmptyColorTransform();
   w.WriteColorTransform(SwfColorTransform{}, false);
