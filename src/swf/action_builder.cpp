@@ -37,7 +37,9 @@ std::string UnescapeLineFeeds(std::string_view s) {
 
 }  // namespace
 
-void ActionBuilder::BeginAction() { w_.BeginTag(TagCode::kDoAction); }
+void ActionBuilder::BeginAction() {
+  w_.BeginTag(TagCode::kDoAction);
+}
 
 void ActionBuilder::EndAction() {
   w_.Put8(static_cast<uint8_t>(ActionCode::kEnd));
@@ -60,11 +62,17 @@ void ActionBuilder::PushFloat(float f) {
   w_.Put32(std::bit_cast<uint32_t>(f));
 }
 
-void ActionBuilder::GetVariable() { w_.Put8(static_cast<uint8_t>(ActionCode::kGetVariable)); }
+void ActionBuilder::GetVariable() {
+  w_.Put8(static_cast<uint8_t>(ActionCode::kGetVariable));
+}
 
-void ActionBuilder::SetVariable() { w_.Put8(static_cast<uint8_t>(ActionCode::kSetVariable)); }
+void ActionBuilder::SetVariable() {
+  w_.Put8(static_cast<uint8_t>(ActionCode::kSetVariable));
+}
 
-void ActionBuilder::SetProperty() { w_.Put8(static_cast<uint8_t>(ActionCode::kSetProperty)); }
+void ActionBuilder::SetProperty() {
+  w_.Put8(static_cast<uint8_t>(ActionCode::kSetProperty));
+}
 
 void ActionBuilder::GetUrl(std::string_view url, std::string_view target) {
   url = FitText(url, 2);
@@ -95,13 +103,21 @@ void ActionBuilder::GotoFrame(uint16_t frame) {
   w_.Put16(frame);
 }
 
-void ActionBuilder::Play() { w_.Put8(static_cast<uint8_t>(ActionCode::kPlay)); }
+void ActionBuilder::Play() {
+  w_.Put8(static_cast<uint8_t>(ActionCode::kPlay));
+}
 
-void ActionBuilder::Stop() { w_.Put8(static_cast<uint8_t>(ActionCode::kStop)); }
+void ActionBuilder::Stop() {
+  w_.Put8(static_cast<uint8_t>(ActionCode::kStop));
+}
 
-void ActionBuilder::PutByte(uint8_t b) { w_.Put8(b); }
+void ActionBuilder::PutByte(uint8_t b) {
+  w_.Put8(b);
+}
 
-void ActionBuilder::PutLong(uint32_t v) { w_.Put32(v); }
+void ActionBuilder::PutLong(uint32_t v) {
+  w_.Put32(v);
+}
 
 void ActionBuilder::PutAction(ActionCode code, const void* data, uint16_t length) {
   w_.Put8(static_cast<uint8_t>(code));
@@ -128,9 +144,10 @@ void ActionBuilder::SetQualityScript(uint32_t quality) {
 void ActionBuilder::HideCursorScript() {
   // Mouse.hide(): push 0.0 (argument count, as a double) and "Mouse", get variable,
   // push "hide", call method, pop, end record.
-  static constexpr uint8_t kScript[32] = {
-      0x96, 0x10, 0x00, 0x06, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x4D, 0x6F, 0x75,
-      0x73, 0x65, 0x00, 0x1C, 0x96, 0x06, 0x00, 0x00, 0x68, 0x69, 0x64, 0x65, 0x00, 0x52, 0x17, 0x00};
+  static constexpr uint8_t kScript[32] = {0x96, 0x10, 0x00, 0x06, 0x00, 0x00, 0x00, 0x00,
+                                          0x00, 0x00, 0x00, 0x00, 0x00, 0x4D, 0x6F, 0x75,
+                                          0x73, 0x65, 0x00, 0x1C, 0x96, 0x06, 0x00, 0x00,
+                                          0x68, 0x69, 0x64, 0x65, 0x00, 0x52, 0x17, 0x00};
   BeginAction();
   w_.Append(kScript, sizeof kScript);
   EndAction();

@@ -14,7 +14,9 @@ ByteBuffer::ByteBuffer(uint32_t size) : initialCapacity_(size), increment_(size)
 ByteBuffer::ByteBuffer(uint32_t initialCapacity, uint32_t increment, float factor)
     : initialCapacity_(initialCapacity), increment_(increment), factor_(factor) {}
 
-ByteBuffer::ByteBuffer(ByteBuffer&& other) noexcept { *this = std::move(other); }
+ByteBuffer::ByteBuffer(ByteBuffer&& other) noexcept {
+  *this = std::move(other);
+}
 
 ByteBuffer& ByteBuffer::operator=(ByteBuffer&& other) noexcept {
   if (this == &other) return *this;

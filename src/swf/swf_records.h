@@ -33,7 +33,9 @@ constexpr uint32_t Magnitude(int32_t v) {
 }
 
 // Width of a signed field that must hold values up to the given magnitude.
-constexpr uint32_t SignedBits(uint32_t magnitude) { return CountBits(magnitude) + 1; }
+constexpr uint32_t SignedBits(uint32_t magnitude) {
+  return CountBits(magnitude) + 1;
+}
 
 // Colour held as 0xRRGGBB.
 struct SwfRgb {
@@ -96,9 +98,9 @@ enum class FillKind : uint8_t {
 
 struct SwfFillStyle {
   FillKind kind = FillKind::kSolid;
-  SwfRgb color;              // solid
-  uint16_t bitmapId = 0;     // clipped bitmap
-  SwfMatrix bitmapMatrix;    // clipped bitmap
+  SwfRgb color;            // solid
+  uint16_t bitmapId = 0;   // clipped bitmap
+  SwfMatrix bitmapMatrix;  // clipped bitmap
 
   static SwfFillStyle Solid(SwfRgb c) { return SwfFillStyle{FillKind::kSolid, c, 0, {}}; }
   static SwfFillStyle ClippedBitmap(uint16_t id, const SwfMatrix& m) {

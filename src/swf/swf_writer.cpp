@@ -1,7 +1,7 @@
 #include "swf/swf_writer.h"
 
 #include <algorithm>
-#include <cerrno>
+#include <cassert>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -13,7 +13,9 @@ namespace {
 // Widest value a 5-bit bit-count field can announce.
 constexpr uint32_t kMaxFieldBits = 31;
 
-uint32_t ClampBits(uint32_t n) { return std::min(n, kMaxFieldBits); }
+uint32_t ClampBits(uint32_t n) {
+  return std::min(n, kMaxFieldBits);
+}
 
 uint32_t MaxMagnitude(std::initializer_list<int32_t> values) {
   uint32_t m = 0;
@@ -21,11 +23,12 @@ uint32_t MaxMagnitude(std::initializer_list<int32_t> values) {
   return m;
 }
 
-uint16_t ReadU16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint16_t ReadU16(const uint8_t* p) {
+  return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
 
 uint32_t ReadU32(const uint8_t* p) {
-  return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) |
-         (uint32_t{p[3]} << 24);
+  return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
 }
 
 }  // namespace
@@ -34,6 +37,7 @@ bool SwfWriter::Open(uint32_t initial, uint32_t increment, float factor) {
   bits_.Reset();
   tagStart_ = tagLength_ = tagBodyStart_ = tagEnd_ = 0;
   tagCode_ = 0;
+  tagOpen_ = false;
   frameCountPos_ = afterHeaderPos_ = 0;
   output_.reset();
   try {
@@ -49,7 +53,10 @@ bool SwfWriter::Open(uint32_t initial, uint32_t increment, float factor) {
   return true;
 }
 
-void SwfWriter::Close() { output_.reset(); }
+void SwfWriter::Close() {
+  output_.reset();
+  tagOpen_ = false;
+}
 
 void SwfWriter::BeginTag(TagCode code) {
   tagStart_ = output_->Cursor();
@@ -57,10 +64,14 @@ void SwfWriter::BeginTag(TagCode code) {
   Put16(static_cast<uint16_t>(tagCode_ << 6 | 0x3F));
   Put32(kOpenTagLength);
   tagBodyStart_ = tagStart_ + 6;
+  tagOpen_ = true;
   bits_.Reset();
 }
 
 void SwfWriter::EndTag() {
+  assert(tagOpen_ && "EndTag without BeginTag");
+  if (!tagOpen_) return;
+  tagOpen_ = false;
   tagEnd_ = output_->Cursor();
   tagLength_ = tagEnd_ >= tagBodyStart_ ? tagEnd_ - tagBodyStart_ : 0;
   // Seek/write/seek rather than a patch so the length lands even if the body was dropped.
@@ -269,9 +280,9 @@ void SwfWriter::WriteStraightEdge(int32_t dx, int32_t dy) {
   // would ask for 1 bit and wrap the field to 15; deltas beyond 16 bits cannot be stored.
   uint32_t numBits = SignedBits(MaxMagnitude({dx, dy}));
   numBits = std::clamp<uint32_t>(numBits, 2, 17);
-  const uint32_t head = 1u << 5            // TypeFlag: edge
-                        | 1u << 4          // StraightFlag
-                        | (numBits - 2);   // NumBits - 2
+  const uint32_t head = 1u << 5           // TypeFlag: edge
+                        | 1u << 4         // StraightFlag
+                        | (numBits - 2);  // NumBits - 2
   if (dx != 0 && dy != 0) {
     WriteBits(head << 1 | 1u, 7);  // GeneralLineFlag 1
     WriteSignedBits(dx, numBits);
@@ -315,9 +326,13 @@ void SwfWriter::WriteRectangleShape(uint16_t shapeId, int32_t x0, int32_t y0, in
   EndTag();
 }
 
-void SwfWriter::WriteShowFrame() { WriteTagHeader(ToU16(TagCode::kShowFrame), 0); }
+void SwfWriter::WriteShowFrame() {
+  WriteTagHeader(ToU16(TagCode::kShowFrame), 0);
+}
 
-void SwfWriter::WriteEnd() { WriteTagHeader(ToU16(TagCode::kEnd), 0); }
+void SwfWriter::WriteEnd() {
+  WriteTagHeader(ToU16(TagCode::kEnd), 0);
+}
 
 void SwfWriter::WriteRemoveObject2(uint16_t depth) {
   WriteTagHeader(ToU16(TagCode::kRemoveObject2), 2);
@@ -364,9 +379,10 @@ void SwfWriter::WriteFileHeader(uint8_t version, const SwfRect& stage, double fr
   afterHeaderPos_ = output_->Cursor();
 }
 
-void SwfWriter::FinishPart(uint16_t frameCount) {
+void SwfWriter::FinishPart(uint32_t frameCount) {
   (void)output_->Patch32(4, output_->Cursor());
-  (void)output_->Patch16(frameCountPos_, frameCount);
+  (void)output_->Patch16(frameCountPos_,
+                         static_cast<uint16_t>(std::min<uint32_t>(frameCount, 0xFFFF)));
 }
 
 std::string SwfWriter::PartFileName(const std::string& prefix, uint32_t partNumber) {

@@ -69,8 +69,10 @@ class SwfWriter {
   // --- tags -------------------------------------------------------------------------------
   // Opens a tag with a long header and placeholder length; resets the bit accumulator.
   void BeginTag(TagCode code);
-  // Patches the open tag's length to the bytes written since its header.
+  // Patches the open tag's length to the bytes written since its header. Without an open tag
+  // it does nothing (patching would overwrite whatever lies at the stale position).
   void EndTag();
+  bool TagOpen() const { return tagOpen_; }
   // Writes a header of the given length, short when allowed (length <= 62 and the code is
   // not one that always keeps a long header).
   void WriteTagHeader(uint16_t code, uint32_t length);
@@ -105,8 +107,7 @@ class SwfWriter {
 
   // Shape records, after the style arrays. Call WriteShapeStyleBits first.
   void WriteShapeStyleBits(uint32_t numFillBits, uint32_t numLineBits);
-  void WriteStyleChange(const SwfStyleChange& change, uint32_t numFillBits,
-                        uint32_t numLineBits);
+  void WriteStyleChange(const SwfStyleChange& change, uint32_t numFillBits, uint32_t numLineBits);
   // Picks the general, vertical or horizontal form from the deltas. A zero edge is written
   // as a horizontal edge of length 0.
   void WriteStraightEdge(int32_t dx, int32_t dy);
@@ -138,7 +139,8 @@ class SwfWriter {
   uint32_t AfterHeaderPosition() const { return afterHeaderPos_; }
   // Patches the file length (the cursor) and the frame count. The End tag must already be
   // written.
-  void FinishPart(uint16_t frameCount);
+  // Counts beyond the 16-bit field are stored as 65535.
+  void FinishPart(uint32_t frameCount);
   // prefix + "encoded.swf" for part 1, prefix + "encoded<n>.swf" after.
   static std::string PartFileName(const std::string& prefix, uint32_t partNumber);
   // Stores the output from 0 to the cursor. False with lastError set when the file cannot
@@ -155,6 +157,7 @@ class SwfWriter {
   uint32_t tagLength_ = 0;
   uint32_t tagBodyStart_ = 0;
   uint32_t tagEnd_ = 0;
+  bool tagOpen_ = false;
   uint32_t frameCountPos_ = 0;
   uint32_t afterHeaderPos_ = 0;
 };

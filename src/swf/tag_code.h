@@ -48,7 +48,9 @@ enum class TagCode : uint16_t {
   kEnableDebugger = 58,
 };
 
-constexpr uint16_t ToU16(TagCode code) { return static_cast<uint16_t>(code); }
+constexpr uint16_t ToU16(TagCode code) {
+  return static_cast<uint16_t>(code);
+}
 
 // Bitmap and sound-block tags that players expect with a long header whatever their length;
 // header normalisation never shortens these.

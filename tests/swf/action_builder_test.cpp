@@ -36,7 +36,7 @@ TEST_F(ActionBuilderTest, WritesPushes) {
   a.PushFloat(16.0f);
   a.PushFloat(19.0f);
   EXPECT_EQ(Out(), (Bytes{0x96, 0x02, 0x00, 0x00, 0x00,                    // ""
-                          0x96, 0x04, 0x00, 0x00, 'a', 'b', 0x00,          // "ab"
+                          0x96, 0x04, 0x00, 0x00, 'a',  'b',  0x00,        // "ab"
                           0x96, 0x05, 0x00, 0x01, 0x00, 0x00, 0x80, 0x41,  // 16.0
                           0x96, 0x05, 0x00, 0x01, 0x00, 0x00, 0x98, 0x41}));
 }
@@ -60,29 +60,29 @@ TEST_F(ActionBuilderTest, WritesUrlAndFrameActions) {
   a.SetProperty();
   a.PutLong(0x11223344);
   EXPECT_EQ(Out(),
-            (Bytes{0x83, 0x10, 0x00, 'h', 't', 't', 'p', ':', '/', '/', 'x', 0x00,  // GetUrl
-                   '_', 'b', 'l', 'a', 'n', 'k', 0x00,                              //
-                   0x96, 0x07, 0x00, 0x00, 'm', '.', 's', 'w', 'f', 0x00,           // url
-                   0x96, 0x02, 0x00, 0x00, 0x00,                                    // target
-                   0x9A, 0x01, 0x00, 0x40,                                          // GetUrl2
-                   0x81, 0x02, 0x00, 0x02, 0x01,                                    // GotoFrame
+            (Bytes{0x83, 0x10, 0x00, 'h',  't',  't',  'p',  ':',  '/', '/',  'x', 0x00,  // GetUrl
+                   '_',  'b',  'l',  'a',  'n',  'k',  0x00,                              //
+                   0x96, 0x07, 0x00, 0x00, 'm',  '.',  's',  'w',  'f', 0x00,             // url
+                   0x96, 0x02, 0x00, 0x00, 0x00,                                          // target
+                   0x9A, 0x01, 0x00, 0x40,                                                // GetUrl2
+                   0x81, 0x02, 0x00, 0x02, 0x01,  // GotoFrame
                    0x06, 0x07, 0x1C, 0x1D, 0x23, 0x44, 0x33, 0x22, 0x11}));
 }
 
 TEST_F(ActionBuilderTest, SetQualityScriptPicksPropertyAndValue) {
   a.SetQualityScript(4);
-  EXPECT_EQ(Out(), (Bytes{0x3F, 0x03, 0x15, 0x00, 0x00, 0x00,                  // DoAction
-                          0x96, 0x02, 0x00, 0x00, 0x00,                        // ""
-                          0x96, 0x05, 0x00, 0x01, 0x00, 0x00, 0x80, 0x41,      // 16.0
-                          0x96, 0x03, 0x00, 0x00, '2', 0x00,                   // "2"
-                          0x23, 0x00}));                                       // SetProperty
+  EXPECT_EQ(Out(), (Bytes{0x3F, 0x03, 0x15, 0x00, 0x00, 0x00,              // DoAction
+                          0x96, 0x02, 0x00, 0x00, 0x00,                    // ""
+                          0x96, 0x05, 0x00, 0x01, 0x00, 0x00, 0x80, 0x41,  // 16.0
+                          0x96, 0x03, 0x00, 0x00, '2',  0x00,              // "2"
+                          0x23, 0x00}));                                   // SetProperty
 
   ASSERT_TRUE(w.Open());
   a.SetQualityScript(2);
-  EXPECT_EQ(ScriptBody(), (Bytes{0x96, 0x02, 0x00, 0x00, 0x00,                    //
-                                 0x96, 0x05, 0x00, 0x01, 0x00, 0x00, 0x98, 0x41,  // 19.0
-                                 0x96, 0x08, 0x00, 0x00, 'M', 'E', 'D', 'I', 'U', 'M', 0x00,
-                                 0x23, 0x00}));
+  EXPECT_EQ(ScriptBody(),
+            (Bytes{0x96, 0x02, 0x00, 0x00, 0x00,                    //
+                   0x96, 0x05, 0x00, 0x01, 0x00, 0x00, 0x98, 0x41,  // 19.0
+                   0x96, 0x08, 0x00, 0x00, 'M',  'E',  'D',  'I',  'U', 'M', 0x00, 0x23, 0x00}));
 
   for (auto [quality, text] : {std::pair{1u, "0"}, std::pair{3u, "1"}}) {
     ASSERT_TRUE(w.Open());
@@ -102,10 +102,10 @@ TEST_F(ActionBuilderTest, HideCursorScriptIsFixed) {
 
 TEST_F(ActionBuilderTest, StopAllScriptStopsOverlayAndSounds) {
   a.StopAllScript();
-  EXPECT_EQ(ScriptBody(), (Bytes{0x8B, 0x09, 0x00, '_', 'o', 'v', 'e', 'r', 'l', 'a', 'y', 0x00,
-                                 0x07,                          // stop the overlay
-                                 0x8B, 0x01, 0x00, 0x00,        // back to the main timeline
-                                 0x09, 0x07, 0x00}));           // stop sounds, stop, end
+  EXPECT_EQ(ScriptBody(), (Bytes{0x8B, 0x09, 0x00, '_',  'o', 'v', 'e', 'r', 'l', 'a', 'y', 0x00,
+                                 0x07,                    // stop the overlay
+                                 0x8B, 0x01, 0x00, 0x00,  // back to the main timeline
+                                 0x09, 0x07, 0x00}));     // stop sounds, stop, end
 }
 
 TEST_F(ActionBuilderTest, SmallScripts) {
@@ -122,12 +122,12 @@ TEST_F(ActionBuilderTest, SmallScripts) {
   EXPECT_EQ(tags[0].body, (Bytes{0x81, 0x02, 0x00, 0x03, 0x00, 0x06, 0x00}));
   EXPECT_EQ(tags[1].body, (Bytes{0x81, 0x02, 0x00, 0x00, 0x00, 0x00}));
   EXPECT_EQ(tags[2].body, (Bytes{0x07, 0x00}));
-  EXPECT_EQ(tags[3].body, (Bytes{0x96, 0x02, 0x00, 0x00, 0x00, 0x96, 0x02, 0x00, 0x00, 0x00,
-                                 0x9A, 0x01, 0x00, 0x40, 0x00}));
+  EXPECT_EQ(tags[3].body, (Bytes{0x96, 0x02, 0x00, 0x00, 0x00, 0x96, 0x02, 0x00, 0x00, 0x00, 0x9A,
+                                 0x01, 0x00, 0x40, 0x00}));
   EXPECT_EQ(tags[4].body,
-            (Bytes{0x96, 0x0A, 0x00, 0x00, 'n', 'e', 'x', 't', 'P', 'a', 'r', 't', 0x00,
-                   0x1C,                                   // fetch the file name
-                   0x96, 0x02, 0x00, 0x00, 0x00,           // empty target
+            (Bytes{0x96, 0x0A, 0x00, 0x00, 'n',  'e', 'x', 't', 'P', 'a', 'r', 't', 0x00,
+                   0x1C,                          // fetch the file name
+                   0x96, 0x02, 0x00, 0x00, 0x00,  // empty target
                    0x9A, 0x01, 0x00, 0x40, 0x00}));
   EXPECT_EQ(tags[5].body, (Bytes{0x83, 0x04, 0x00, 'u', 0x00, 't', 0x00, 0x00}));
   EXPECT_EQ(testing::PushedStrings(testing::ParseActions(tags[6].body)), (Strings{"m", ""}));
@@ -152,14 +152,13 @@ std::vector<std::pair<std::string, std::string>> Assignments(const Bytes& body) 
 TEST_F(ActionBuilderTest, PartVariablesLinkNeighbours) {
   using Pairs = std::vector<std::pair<std::string, std::string>>;
   a.PartVariablesScript("encoded", 1, false);
-  EXPECT_EQ(Assignments(ScriptBody()),
-            (Pairs{{"thisPartNum", "1"}, {"nextPart", "encoded2.swf"}}));
+  EXPECT_EQ(Assignments(ScriptBody()), (Pairs{{"thisPartNum", "1"}, {"nextPart", "encoded2.swf"}}));
 
   ASSERT_TRUE(w.Open());
   a.PartVariablesScript("encoded", 2, true);
-  EXPECT_EQ(Assignments(ScriptBody()), (Pairs{{"thisPartNum", "2"},
-                                              {"prevPart", "encoded.swf"},
-                                              {"firstPart", "encoded.swf"}}));
+  EXPECT_EQ(
+      Assignments(ScriptBody()),
+      (Pairs{{"thisPartNum", "2"}, {"prevPart", "encoded.swf"}, {"firstPart", "encoded.swf"}}));
 
   ASSERT_TRUE(w.Open());
   a.PartVariablesScript("encoded", 3, false);
@@ -172,9 +171,8 @@ TEST_F(ActionBuilderTest, PartVariablesLinkNeighbours) {
 TEST_F(ActionBuilderTest, SetVariablesScriptParsesLines) {
   using Pairs = std::vector<std::pair<std::string, std::string>>;
   a.SetVariablesScript("  name \t, two words\\nnext \nno comma here\n,empty name\nk,a,b\nlast,x");
-  EXPECT_EQ(Assignments(ScriptBody()), (Pairs{{"name", "two words\nnext"},
-                                              {"", "empty name"},
-                                              {"k", "a,b"}}));
+  EXPECT_EQ(Assignments(ScriptBody()),
+            (Pairs{{"name", "two words\nnext"}, {"", "empty name"}, {"k", "a,b"}}));
 
   ASSERT_TRUE(w.Open());
   a.SetVariablesScript("no comma\nunterminated,line");

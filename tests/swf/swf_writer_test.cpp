@@ -2,12 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include "swf_test_reader.h"
@@ -66,8 +66,7 @@ TEST_F(SwfWriterTest, WritesMatrices) {
 
   ASSERT_TRUE(w.Open());
   w.WriteMatrix(SwfMatrix{131072, 32768, -32768, 32768, 0, 0});
-  EXPECT_EQ(Out(),
-            (Bytes{0xCD, 0x00, 0x00, 0x08, 0x00, 0x0C, 0x50, 0x00, 0x18, 0x00, 0x00, 0x00}));
+  EXPECT_EQ(Out(), (Bytes{0xCD, 0x00, 0x00, 0x08, 0x00, 0x0C, 0x50, 0x00, 0x18, 0x00, 0x00, 0x00}));
 
   // One scale term at 1.0 is not enough to drop the scale.
   ASSERT_TRUE(w.Open());
@@ -116,7 +115,7 @@ TEST_F(SwfWriterTest, WritesStyleArrays) {
   w.WriteFillStyles(fills, false);
   w.WriteLineStyles({SwfLineStyle{20, SwfRgb{9, 8, 7, 6}}}, true);
   EXPECT_EQ(Out(), (Bytes{0x02, 0x00, 1, 2, 3, 0x41, 0xFF, 0xF9, 0x11, 0xFA, 0xC8,  // fills
-                          0x01, 20, 0, 9, 8, 7, 6}));                                  // lines
+                          0x01, 20, 0, 9, 8, 7, 6}));                               // lines
 }
 
 TEST_F(SwfWriterTest, WritesShapeRecords) {
@@ -153,11 +152,11 @@ TEST_F(SwfWriterTest, WritesRectangleShape) {
   w.WriteRectangleShape(1, 0, 0, 10, 5, true);
   const auto plain = ParseTags(Out());
   ASSERT_EQ(plain.size(), 1u);
-  const Bytes expected = {0x01, 0x00,                                            // ShapeId
-                          0x28, 0x14, 0x02, 0x80,                                // bounds
-                          0x01, 0x00, 0x00, 0x00, 0x00,                          // black fill
-                          0x00,                                                  // no lines
-                          0x10, 0x13, 0x98, 0xAC, 0x95, 0xCC, 0xB6, 0x4D, 0x80}; // records
+  const Bytes expected = {0x01, 0x00,                                             // ShapeId
+                          0x28, 0x14, 0x02, 0x80,                                 // bounds
+                          0x01, 0x00, 0x00, 0x00, 0x00,                           // black fill
+                          0x00,                                                   // no lines
+                          0x10, 0x13, 0x98, 0xAC, 0x95, 0xCC, 0xB6, 0x4D, 0x80};  // records
   EXPECT_EQ(plain[0].body, expected);
 }
 
@@ -167,8 +166,8 @@ TEST_F(SwfWriterTest, WritesFixedTags) {
   w.WriteRemoveObject2(0x0102);
   w.WriteFreeCharacter(0xF9FF);
   w.WriteSetBackgroundColor(0x112233);
-  EXPECT_EQ(Out(), (Bytes{0x40, 0x00, 0x00, 0x00, 0x02, 0x07, 0x02, 0x01, 0xC2, 0x00, 0xFF,
-                          0xF9, 0x43, 0x02, 0x11, 0x22, 0x33}));
+  EXPECT_EQ(Out(), (Bytes{0x40, 0x00, 0x00, 0x00, 0x02, 0x07, 0x02, 0x01, 0xC2, 0x00, 0xFF, 0xF9,
+                          0x43, 0x02, 0x11, 0x22, 0x33}));
 
   ASSERT_TRUE(w.Open());
   w.WriteProtect();
@@ -177,9 +176,9 @@ TEST_F(SwfWriterTest, WritesFixedTags) {
   const SwfMatrix twenty = SwfMatrix::Scale(kPixelToTwipScale, kPixelToTwipScale);
   w.WritePlaceObject(8, 4, &twenty, &none);
   w.Compact(0, w.Cursor());
-  EXPECT_EQ(Out(), (Bytes{0x00, 0x06,                                      // Protect, empty
-                          0x05, 0x01, 0x07, 0x00, 0x03, 0x00, 0x00,        // PlaceObject
-                          0x0C, 0x01, 0x08, 0x00, 0x04, 0x00,              // PlaceObject ...
+  EXPECT_EQ(Out(), (Bytes{0x00, 0x06,                                // Protect, empty
+                          0x05, 0x01, 0x07, 0x00, 0x03, 0x00, 0x00,  // PlaceObject
+                          0x0C, 0x01, 0x08, 0x00, 0x04, 0x00,        // PlaceObject ...
                           0xD9, 0x40, 0x00, 0x05, 0x00, 0x00, 0x00, 0x04}));
 }
 
@@ -208,9 +207,9 @@ TEST_F(SwfWriterTest, CompactShortensOnlyWhatMayBeShort) {
   LongTag(w, TagCode::kDoAction, 62);
   LongTag(w, TagCode::kDoAction, 63);
   LongTag(w, TagCode::kPlaceObject, 0);
-  for (TagCode keep : {TagCode::kDefineBits, TagCode::kSoundStreamBlock,
-                       TagCode::kDefineBitsLossless, TagCode::kDefineBitsJpeg2,
-                       TagCode::kDefineBitsJpeg3, TagCode::kDefineBitsLossless2}) {
+  for (TagCode keep :
+       {TagCode::kDefineBits, TagCode::kSoundStreamBlock, TagCode::kDefineBitsLossless,
+        TagCode::kDefineBitsJpeg2, TagCode::kDefineBitsJpeg3, TagCode::kDefineBitsLossless2}) {
     LongTag(w, keep, 10);
   }
   w.WriteShowFrame();
@@ -262,11 +261,11 @@ TEST_F(SwfWriterTest, FileHeaderRemembersPositionsAndFinishPatchesThem) {
   w.WriteEnd();
   w.FinishPart(1234);
   const Bytes out = Out();
-  EXPECT_EQ(out, (Bytes{'F', 'W', 'S', 5,                                   // signature
-                        24, 0, 0, 0,                                        // file length
-                        0x70, 0x00, 0x0C, 0x80, 0x00, 0x00, 0x96, 0x00,     // stage
-                        0x80, 0x0C,                                         // 12.5 fps
-                        0xD2, 0x04,                                         // frames
+  EXPECT_EQ(out, (Bytes{'F',  'W',  'S',  5,                             // signature
+                        24,   0,    0,    0,                             // file length
+                        0x70, 0x00, 0x0C, 0x80, 0x00, 0x00, 0x96, 0x00,  // stage
+                        0x80, 0x0C,                                      // 12.5 fps
+                        0xD2, 0x04,                                      // frames
                         0x40, 0x00, 0x00, 0x00}));
 }
 
