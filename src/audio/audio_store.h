@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "audio/adpcm_encoder.h"
 #include "audio/audio_reader.h"
@@ -138,7 +139,9 @@ class AudioStore {
   // Appends frames of raw_ converted to 16 bits in the output channel count, volume applied.
   void ConvertRaw(uint32_t frames, ByteBuffer& buffer) const;
   bool EncodeMp3Chunk(uint32_t frames, ByteBuffer& out);
-  int32_t FlushMp3(ByteBuffer* out);
+  // Flushes and closes the stream; reportError false on the error paths that keep their
+  // own message.
+  int32_t FlushMp3(ByteBuffer* out, bool reportError);
   void UnloadMP3Encoder();
 
   AudioReaderKind readerKind_ = AudioReaderKind::kNone;
