@@ -95,6 +95,13 @@ class SoundStream {
   double unitsPerFrame_ = 0.0;
   double unitsAccumulated_ = 0.0;
   uint32_t unitsWritten_ = 0;
+  // Where this frame's block began and whether the frame also wrote the part's head, so
+  // that CarryBlock moves the block alone.
+  uint32_t blockStart_ = 0;
+  bool headInFrame_ = false;
+  // The last head written, for a carried last block that outlives the sound's data.
+  uint8_t cachedHead_[16] = {};
+  uint32_t cachedHeadBytes_ = 0;
 };
 
 }  // namespace quillon
