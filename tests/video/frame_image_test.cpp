@@ -53,6 +53,47 @@ TEST(ColourTest, PrimariesTruncateAndClamp) {
   EXPECT_EQ(back[2], 225);   // 225.04
 }
 
+// The conversions in their documented form: single-precision coefficients, double sums,
+// clamp, truncate.
+uint8_t Reference(double v) { return v <= 0.0 ? 0 : v >= 255.0 ? 255 : uint8_t(v); }
+
+TEST(ColourTest, RunConversionMatchesTheFormulaForEveryColour) {
+  std::vector<uint8_t> run(256 * 256 * 3);
+  for (int r = 0; r < 256; ++r) {
+    uint8_t* p = run.data();
+    for (int g = 0; g < 256; ++g)
+      for (int b = 0; b < 256; ++b, p += 3) p[0] = uint8_t(r), p[1] = uint8_t(g), p[2] = uint8_t(b);
+    // An odd count exercises the scalar tail after the vector steps.
+    RgbToYCbCr(run.data(), 256 * 256 - 1);
+    p = run.data();
+    for (int g = 0; g < 256; ++g) {
+      for (int b = 0; b < 256 && p < run.data() + run.size() - 3; ++b, p += 3) {
+        const double y = double(0.299f) * r + double(0.587f) * g + double(0.114f) * b;
+        const double cb = double(-0.16874f) * r + double(-0.33126f) * g + 0.5 * b + 128.0;
+        const double cr = 0.5 * r + double(-0.41869f) * g + double(-0.08131f) * b + 128.0;
+        if (p[0] != Reference(y) || p[1] != Reference(cb) || p[2] != Reference(cr)) {
+          FAIL() << r << "," << g << "," << b << " -> " << int(p[0]) << "," << int(p[1]) << ","
+                 << int(p[2]);
+        }
+      }
+    }
+  }
+  for (int y = 0; y < 256; y += 5) {
+    for (int cb = 0; cb < 256; ++cb) {
+      for (int cr = 0; cr < 256; ++cr) {
+        uint8_t p[3] = {uint8_t(y), uint8_t(cb), uint8_t(cr)};
+        YCbCrToRgb(p, p);
+        const double r = y + double(1.402f) * (cr - 128);
+        const double g = y - double(0.34414f) * (cb - 128) - double(0.71414f) * (cr - 128);
+        const double b = y + double(1.772f) * (cb - 128);
+        ASSERT_EQ(p[0], Reference(r));
+        ASSERT_EQ(p[1], Reference(g));
+        ASSERT_EQ(p[2], Reference(b));
+      }
+    }
+  }
+}
+
 TEST(ColourTest, RoundTripStaysClose) {
   for (int r = 0; r < 256; r += 17) {
     for (int g = 0; g < 256; g += 15) {
