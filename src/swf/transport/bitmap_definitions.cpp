@@ -8,7 +8,7 @@ BitmapDefinitions::~BitmapDefinitions() = default;
 bool BitmapDefinitions::Initialise(const TransportOptions& options, FrameStore* frames,
                                    FrameUseStore* uses, ScreenUseStore* screen, uint32_t width,
                                    uint32_t height, uint32_t, uint32_t) {
-  (void)options;  // thresholds come with the settings records
+  options_ = MakeBitmapOptions(options);
   frames_ = frames;
   uses_ = uses;
   screen_ = screen;

@@ -65,8 +65,10 @@ class PreloaderMovie {
   std::string lastError;
 
  private:
+  void Reset();
   void Fail(PreloaderStatus status);
-  [[nodiscard]] bool ReadUncompressed(const uint8_t* data, std::size_t size);
+  // movie: the uncompressed file after its 8 signature bytes (frame RECT onwards).
+  [[nodiscard]] bool ReadMovie(uint8_t version, const uint8_t* movie, std::size_t size);
 
   ByteBuffer tags_;
   PreloaderStatus status_ = PreloaderStatus::kNone;
