@@ -17,9 +17,6 @@ enum class ColourTag : int32_t {
   kYCbCr = 2,
 };
 
-// Largest squared distance of two pixels: 3 x 255 x 255.
-inline constexpr uint32_t kMaxPixelDistance = 195075;
-
 // Sum over the three channels of the squared byte differences.
 inline uint32_t PixelDistance(const uint8_t* a, const uint8_t* b) {
   const int32_t d0 = int32_t{a[0]} - b[0];

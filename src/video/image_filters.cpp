@@ -5,6 +5,10 @@
 #include <cmath>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace quillon {
 namespace {
 
@@ -207,20 +211,81 @@ void FrameImage::Quantise(uint32_t bits, uint32_t channel) {
   }
 }
 
+namespace {
+
+// One smoothing step on `count` bytes: out[i] = trunc((e x (n1 + n2 + n3) + self) / d). The
+// neighbour rows are given as byte offsets from the pixel byte. In-place safe in both
+// directions: every group of four loads all its inputs before storing, and the neighbours it
+// reads lie outside the bytes already written by the pass.
+#if defined(__SSE2__)
+inline __m128 LoadFloats(const uint8_t* p) {
+  int32_t word;
+  std::memcpy(&word, p, 4);
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i bytes = _mm_cvtsi32_si128(word);
+  return _mm_cvtepi32_ps(_mm_unpacklo_epi16(_mm_unpacklo_epi8(bytes, zero), zero));
+}
+
+// trunc of four floats, clamped to [0, 255] like ClampTruncate (NaN gives 0).
+inline void StoreBytes(uint8_t* p, __m128 v) {
+  const __m128i ints = _mm_cvttps_epi32(_mm_min_ps(_mm_set1_ps(255.0f), v));
+  const __m128i words = _mm_packs_epi32(ints, ints);
+  const auto packed = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(words, words)));
+  std::memcpy(p, &packed, 4);
+}
+#endif
+
+void SmoothForwardRow(uint8_t* p, const uint8_t* below, uint32_t count, float e, float d) {
+  uint32_t i = 0;
+#if defined(__SSE2__)
+  const __m128 ve = _mm_set1_ps(e), vd = _mm_set1_ps(d);
+  for (; i + 4 <= count; i += 4) {
+    const __m128 self = LoadFloats(p + i);
+    const __m128 n = _mm_add_ps(_mm_add_ps(LoadFloats(p + i + 3), LoadFloats(below + i)),
+                                LoadFloats(below + i + 3));
+    StoreBytes(p + i, _mm_div_ps(_mm_add_ps(_mm_mul_ps(ve, n), self), vd));
+  }
+#endif
+  for (; i < count; ++i) {
+    const int32_t neighbours = p[i + 3] + below[i] + below[i + 3];
+    p[i] = ClampTruncate((e * static_cast<float>(neighbours) + p[i]) / d);
+  }
+}
+
+// Bytes count - 1 down to 0 of p (which starts one pixel in), reading left and above.
+void SmoothBackwardRow(uint8_t* p, const uint8_t* above, uint32_t count, float e, float d) {
+  uint32_t i = count;
+#if defined(__SSE2__)
+  const __m128 ve = _mm_set1_ps(e), vd = _mm_set1_ps(d);
+  for (; i >= 4; i -= 4) {
+    const uint32_t at = i - 4;
+    const __m128 self = LoadFloats(p + at);
+    const __m128 n = _mm_add_ps(_mm_add_ps(LoadFloats(p + at - 3), LoadFloats(above + at)),
+                                LoadFloats(above + at - 3));
+    StoreBytes(p + at, _mm_div_ps(_mm_add_ps(_mm_mul_ps(ve, n), self), vd));
+  }
+#endif
+  while (i > 0) {
+    --i;
+    uint8_t* q = p + i;
+    const uint8_t* up = above + i;
+    const int32_t neighbours = q[-3] + up[0] + up[-3];
+    *q = ClampTruncate((e * static_cast<float>(neighbours) + *q) / d);
+  }
+}
+
+}  // namespace
+
 // Each pass reads only neighbours it has not written yet, so it equals a filter over the
-// unchanged image while working in place.
+// unchanged image while working in place. The sums are integers, converted exactly; the float
+// arithmetic is the same single-precision sequence in the vector and scalar forms.
 void FrameImage::SmoothForward(float smooth) {
   if (height_ < 2 || width_ < 2) return;
   const float s = smooth * 0.01f;
   const float e = s * 0.33333334f;
   const float d = s + 1.0f;
   for (uint32_t y = 0; y + 1 < height_; ++y) {
-    uint8_t* p = Row(y);
-    const uint8_t* below = Row(y + 1);
-    for (uint32_t i = 0; i < (width_ - 1) * 3; ++i) {
-      const int32_t neighbours = p[i + 3] + below[i] + below[i + 3];
-      p[i] = ClampTruncate((e * static_cast<float>(neighbours) + p[i]) / d);
-    }
+    SmoothForwardRow(Row(y), Row(y + 1), (width_ - 1) * 3, e, d);
   }
 }
 
@@ -230,12 +295,7 @@ void FrameImage::SmoothBackward(float smooth) {
   const float e = s * 0.33333334f;
   const float d = s + 1.0f;
   for (uint32_t y = height_ - 1; y >= 1; --y) {
-    uint8_t* p = Row(y);
-    const uint8_t* above = Row(y - 1);
-    for (uint32_t i = width_ * 3 - 1; i >= 3; --i) {
-      const int32_t neighbours = p[i - 3] + above[i] + above[i - 3];
-      p[i] = ClampTruncate((e * static_cast<float>(neighbours) + p[i]) / d);
-    }
+    SmoothBackwardRow(Row(y) + 3, Row(y - 1) + 3, (width_ - 1) * 3, e, d);
   }
 }
 
