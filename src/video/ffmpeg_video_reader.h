@@ -37,13 +37,24 @@ class FfmpegVideoReader final : public VideoReader {
 
  private:
   struct Decoder;
+  // What stands at a time: nothing, the last good picture over a stretch that failed to decode
+  // (or after which the file broke off), or a readable picture.
+  enum class Position { kNone, kDamaged, kReadable };
 
-  // Leaves the decoder holding the picture shown at ms; false when none decodes there.
-  bool PositionAt(uint32_t ms);
+  bool OpenDecoder(Decoder& d);
+  // Back to the first packet (reopening the file when the demuxer cannot seek).
+  bool Rewind();
+  // To the keyframe at or before ms.
+  bool SeekTo(int64_t ms);
+  // Decodes forward to the next good picture, which becomes the pending one.
+  bool DecodeNext();
+  // Leaves the decoder's current picture at the one shown at ms.
+  Position PositionAt(uint32_t ms);
   std::unique_ptr<FrameImage> ConvertCurrent();
   void CloseLocked();
 
-  mutable std::mutex mutex_;
+  // Recursive: Open runs the readable-end search, which asks IsReadableAt.
+  mutable std::recursive_mutex mutex_;
   std::unique_ptr<Decoder> decoder_;
   Stats stats_;
 };

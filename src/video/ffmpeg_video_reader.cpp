@@ -1,0 +1,521 @@
+#include "video/ffmpeg_video_reader.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <new>
+#include <vector>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/avutil.h>
+#include <libavutil/log.h>
+#include <libavutil/pixdesc.h>
+#include <libswscale/swscale.h>
+}
+
+#include "settings/trace.h"
+#include "video/frame_image.h"
+
+namespace quillon {
+
+namespace {
+
+// A forward step longer than this may seek instead of decoding through: sequential requests,
+// even at low output rates, stay well below it.
+constexpr int64_t kSeekAheadMs = 2000;
+// How far before a wanted time a retried seek goes when the first landing point decoded nothing
+// at or before that time (grows fourfold per retry, then falls back to the stream start).
+constexpr int64_t kSeekRetryMs = 2000;
+constexpr int kSeekRetries = 4;
+constexpr double kDefaultFps = 25.0;
+
+// FFmpeg writes its diagnostics to the terminal by default; they belong in the engine's trace.
+void RouteLibraryLog(void* /*avcl*/, int level, const char* format, va_list args) {
+  if (level > AV_LOG_WARNING) return;
+  char line[512];
+  std::vsnprintf(line, sizeof line, format, args);
+  std::size_t n = std::strlen(line);
+  while (n > 0 && (line[n - 1] == '\n' || line[n - 1] == '\r')) line[--n] = '\0';
+  Trace("ffmpeg: %s", line);
+}
+
+void SilenceLibraryLog() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    av_log_set_level(AV_LOG_WARNING);
+    av_log_set_callback(RouteLibraryLog);
+  });
+}
+
+struct FormatCloser {
+  void operator()(AVFormatContext* p) const { avformat_close_input(&p); }
+};
+struct CodecFreer {
+  void operator()(AVCodecContext* p) const { avcodec_free_context(&p); }
+};
+struct FrameFreer {
+  void operator()(AVFrame* p) const { av_frame_free(&p); }
+};
+struct PacketFreer {
+  void operator()(AVPacket* p) const { av_packet_free(&p); }
+};
+struct ScalerFreer {
+  void operator()(SwsContext* p) const { sws_freeContext(p); }
+};
+
+}  // namespace
+
+// One open file: demuxer, decoder, the frame currently shown and one look-ahead frame.
+// Times are milliseconds from the stream start; a frame covers [start, end).
+struct FfmpegVideoReader::Decoder {
+  std::string path;
+  std::unique_ptr<AVFormatContext, FormatCloser> format;
+  std::unique_ptr<AVCodecContext, CodecFreer> codec;
+  std::unique_ptr<AVPacket, PacketFreer> packet;
+  std::unique_ptr<AVFrame, FrameFreer> current;  // last good frame with start <= the asked time
+  std::unique_ptr<AVFrame, FrameFreer> pending;  // next good frame, start > the asked time
+  std::unique_ptr<SwsContext, ScalerFreer> scaler;
+  std::vector<uint8_t> rgb;  // converted rows of the current frame, FrameImage stride
+
+  int streamIndex = -1;
+  AVRational timeBase{1, 1000};
+  int64_t startPts = 0;
+  int64_t defaultDuration = 0;  // one frame in time-base units, for frames without duration
+
+  bool haveCurrent = false;
+  int64_t currentStart = 0;
+  int64_t currentEnd = 0;
+  int64_t currentPts = 0;
+  bool havePending = false;
+  int64_t pendingStart = 0;
+  int64_t pendingEnd = 0;
+  int64_t pendingPts = 0;
+  int64_t lastPts = AV_NOPTS_VALUE;  // for frames that come without a timestamp
+
+  bool demuxEnded = false;
+  bool drainSent = false;
+  bool decoderEnded = false;
+  bool abnormalEnd = false;     // the demuxer stopped on an error, not at the end of the file
+  bool fromStreamStart = true;  // decoding began at the first packet: nothing lies before it
+  // Presentation times of packets and pictures that failed to decode, sorted, unique.
+  std::vector<int64_t> failures;
+
+  // A picture that starts within 1 ms after t (plus a hundredth for rounded time bases) counts
+  // as shown at t: the store asks for truncated times computed in floating point
+  // (i x 1000 / fps), which can land a whole millisecond below a frame that starts exactly on it.
+  int64_t ToMs(int64_t pts) const {
+    const double exact = static_cast<double>(pts - startPts) * timeBase.num * 1000.0 / timeBase.den;
+    const double ms = std::ceil(exact - 0.01) - 1.0;
+    if (!(ms > 0.0)) return 0;
+    return ms > 9.0e15 ? static_cast<int64_t>(9.0e15) : static_cast<int64_t>(ms);
+  }
+  int64_t ToPts(int64_t ms) const {
+    return startPts + av_rescale_q(ms, AVRational{1, 1000}, timeBase);
+  }
+
+  void AddFailure(int64_t ms) {
+    const auto it = std::lower_bound(failures.begin(), failures.end(), ms);
+    if (it == failures.end() || *it != ms) failures.insert(it, ms);
+  }
+  bool FailureIn(int64_t afterMs, int64_t upToMs) const {
+    const auto it = std::upper_bound(failures.begin(), failures.end(), afterMs);
+    return it != failures.end() && *it <= upToMs;
+  }
+
+  void ResetPosition(bool atStart) {
+    av_frame_unref(current.get());
+    av_frame_unref(pending.get());
+    haveCurrent = false;
+    havePending = false;
+    lastPts = AV_NOPTS_VALUE;
+    demuxEnded = false;
+    drainSent = false;
+    decoderEnded = false;
+    abnormalEnd = false;
+    fromStreamStart = atStart;
+  }
+};
+
+FfmpegVideoReader::FfmpegVideoReader() { SilenceLibraryLog(); }
+
+FfmpegVideoReader::~FfmpegVideoReader() { Close(); }
+
+int32_t FfmpegVideoReader::TimeToSample(uint32_t ms) const {
+  if (durationMs == 0) return 0;
+  return static_cast<int32_t>(static_cast<double>(ms) / durationMs * frameCount);
+}
+
+uint32_t FfmpegVideoReader::SampleToTime(int32_t sample) const {
+  if (frameCount == 0) return 0;
+  return static_cast<uint32_t>(static_cast<double>(sample) / frameCount * durationMs);
+}
+
+void FfmpegVideoReader::Close() {
+  std::lock_guard lock(mutex_);
+  CloseLocked();
+}
+
+void FfmpegVideoReader::CloseLocked() {
+  decoder_.reset();
+  frameCount = 0;
+  durationMs = 0;
+  fps = 0.0;
+  msPerSample = 0;
+  width = 0;
+  height = 0;
+}
+
+FfmpegVideoReader::Stats FfmpegVideoReader::GetStats() const {
+  std::lock_guard lock(mutex_);
+  return stats_;
+}
+
+bool FfmpegVideoReader::OpenDecoder(Decoder& d) {
+  AVFormatContext* rawFormat = nullptr;
+  if (avformat_open_input(&rawFormat, d.path.c_str(), nullptr, nullptr) < 0) return false;
+  d.format.reset(rawFormat);
+  if (avformat_find_stream_info(d.format.get(), nullptr) < 0) return false;
+
+  d.streamIndex = -1;
+  for (unsigned i = 0; i < d.format->nb_streams; ++i) {
+    const AVStream* s = d.format->streams[i];
+    if (d.streamIndex < 0 && s->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
+        !(s->disposition & AV_DISPOSITION_ATTACHED_PIC)) {
+      d.streamIndex = static_cast<int>(i);
+    } else {
+      d.format->streams[i]->discard = AVDISCARD_ALL;
+    }
+  }
+  if (d.streamIndex < 0) return false;
+  AVStream* stream = d.format->streams[d.streamIndex];
+
+  const AVCodec* decoderCodec = avcodec_find_decoder(stream->codecpar->codec_id);
+  if (decoderCodec == nullptr) return false;
+  d.codec.reset(avcodec_alloc_context3(decoderCodec));
+  if (!d.codec) return false;
+  if (avcodec_parameters_to_context(d.codec.get(), stream->codecpar) < 0) return false;
+  d.codec->pkt_timebase = stream->time_base;
+  d.codec->thread_count = 0;  // as many as the machine has
+  if (avcodec_open2(d.codec.get(), decoderCodec, nullptr) < 0) return false;
+
+  d.packet.reset(av_packet_alloc());
+  d.current.reset(av_frame_alloc());
+  d.pending.reset(av_frame_alloc());
+  if (!d.packet || !d.current || !d.pending) return false;
+  d.timeBase = stream->time_base;
+  if (d.timeBase.num <= 0 || d.timeBase.den <= 0) return false;
+  d.startPts = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
+  d.ResetPosition(true);
+  return true;
+}
+
+bool FfmpegVideoReader::Open(const std::string& path) {
+  std::lock_guard lock(mutex_);
+  CloseLocked();
+  stats_ = Stats{};
+
+  auto d = std::make_unique<Decoder>();
+  d->path = path;
+  if (!OpenDecoder(*d)) return false;
+  AVStream* stream = d->format->streams[d->streamIndex];
+
+  const AVCodecParameters* par = stream->codecpar;
+  if (par->width <= 0 || par->height <= 0 || par->width > 16384 || par->height > 16384) {
+    return false;
+  }
+  width = static_cast<uint32_t>(par->width);
+  height = static_cast<uint32_t>(par->height);
+
+  // Average rate, else the base rate, else a conventional default.
+  double rate = 0.0;
+  if (stream->avg_frame_rate.num > 0 && stream->avg_frame_rate.den > 0) {
+    rate = av_q2d(stream->avg_frame_rate);
+  } else if (stream->r_frame_rate.num > 0 && stream->r_frame_rate.den > 0) {
+    rate = av_q2d(stream->r_frame_rate);
+  } else {
+    rate = kDefaultFps;
+  }
+  if (!(rate > 0.0) || !std::isfinite(rate)) return false;
+  // Above 1000 frames per second a sample would last 0 whole milliseconds.
+  if (static_cast<uint32_t>(1000.0 / rate) == 0) return false;
+  fps = rate;
+  msPerSample = static_cast<uint32_t>(1000.0 / fps);
+  d->defaultDuration = std::max<int64_t>(
+      1, av_rescale_q(1, av_inv_q(av_d2q(fps, 1 << 20)), d->timeBase));
+
+  // Duration from the stream start: the stream's own, else the container's, else the frame
+  // count, else one frame (a still picture).
+  int64_t duration = 0;
+  if (stream->duration != AV_NOPTS_VALUE && stream->duration > 0) {
+    duration = av_rescale_q(stream->duration, d->timeBase, AVRational{1, 1000});
+  } else if (d->format->duration != AV_NOPTS_VALUE && d->format->duration > 0) {
+    int64_t containerStart = d->format->start_time != AV_NOPTS_VALUE ? d->format->start_time : 0;
+    int64_t streamStart = av_rescale_q(d->startPts, d->timeBase, AV_TIME_BASE_Q);
+    duration = (d->format->duration - (streamStart - containerStart)) / 1000;
+  } else if (stream->nb_frames > 0) {
+    duration = static_cast<int64_t>(static_cast<double>(stream->nb_frames) * 1000.0 / fps);
+  }
+  if (duration <= 0) duration = static_cast<int64_t>(1000.0 / fps);
+  if (duration > UINT32_MAX - 1) duration = UINT32_MAX - 1;
+  durationMs = static_cast<uint32_t>(duration);
+  frameCount = static_cast<uint32_t>(std::floor(durationMs * 0.001 * fps));
+  decoder_ = std::move(d);
+
+  const uint32_t end = FindReadableEnd(durationMs);
+  if (end == 0) {
+    CloseLocked();
+    return false;
+  }
+  if (end != durationMs) {
+    durationMs = end;
+    frameCount = static_cast<uint32_t>(std::floor(end * 0.001 * fps));
+  }
+  // The search left the decoder near the end; the first request is usually frame 0.
+  if (!Rewind()) {
+    CloseLocked();
+    return false;
+  }
+  stats_ = Stats{};
+  return true;
+}
+
+bool FfmpegVideoReader::Rewind() {
+  Decoder& d = *decoder_;
+  ++stats_.seeks;
+  if (av_seek_frame(d.format.get(), d.streamIndex, d.startPts, AVSEEK_FLAG_BACKWARD) >= 0) {
+    avcodec_flush_buffers(d.codec.get());
+    d.ResetPosition(true);
+    return true;
+  }
+  // Some demuxers cannot seek at all: start the file again instead.
+  auto fresh = std::make_unique<Decoder>();
+  fresh->path = d.path;
+  if (!OpenDecoder(*fresh)) return false;
+  fresh->defaultDuration = d.defaultDuration;
+  fresh->failures = std::move(d.failures);
+  decoder_ = std::move(fresh);
+  return true;
+}
+
+bool FfmpegVideoReader::SeekTo(int64_t ms) {
+  Decoder& d = *decoder_;
+  if (ms <= 0) return Rewind();
+  ++stats_.seeks;
+  if (av_seek_frame(d.format.get(), d.streamIndex, d.ToPts(ms), AVSEEK_FLAG_BACKWARD) < 0) {
+    return Rewind();
+  }
+  avcodec_flush_buffers(d.codec.get());
+  d.ResetPosition(false);
+  return true;
+}
+
+bool FfmpegVideoReader::DecodeNext() {
+  Decoder& d = *decoder_;
+  AVFrame* frame = d.pending.get();
+  for (;;) {
+    if (d.decoderEnded) return false;
+    const int received = avcodec_receive_frame(d.codec.get(), frame);
+    if (received == 0) {
+      ++stats_.framesDecoded;
+      int64_t pts = frame->best_effort_timestamp;
+      if (pts == AV_NOPTS_VALUE) {
+        pts = d.lastPts == AV_NOPTS_VALUE ? d.startPts : d.lastPts + d.defaultDuration;
+      }
+      d.lastPts = pts;
+      const int64_t length = frame->pkt_duration > 0 ? frame->pkt_duration : d.defaultDuration;
+      if ((frame->flags & AV_FRAME_FLAG_CORRUPT) != 0 || frame->decode_error_flags != 0) {
+        d.AddFailure(d.ToMs(pts));
+        av_frame_unref(frame);
+        continue;
+      }
+      d.pendingPts = pts;
+      d.pendingStart = d.ToMs(pts);
+      d.pendingEnd = d.ToMs(pts + length);
+      d.havePending = true;
+      return true;
+    }
+    if (received == AVERROR_EOF) {
+      d.decoderEnded = true;
+      return false;
+    }
+    if (received != AVERROR(EAGAIN)) {
+      // An error surfacing from a threaded decoder: the picture after the last one is lost.
+      d.AddFailure(d.lastPts == AV_NOPTS_VALUE ? 0 : d.ToMs(d.lastPts + d.defaultDuration));
+      if (d.demuxEnded && d.drainSent) {
+        d.decoderEnded = true;
+        return false;
+      }
+      continue;
+    }
+    if (d.demuxEnded) {
+      if (d.drainSent) {
+        d.decoderEnded = true;
+        return false;
+      }
+      d.drainSent = true;
+      avcodec_send_packet(d.codec.get(), nullptr);
+      continue;
+    }
+    const int read = av_read_frame(d.format.get(), d.packet.get());
+    if (read < 0) {
+      d.demuxEnded = true;
+      if (read != AVERROR_EOF) d.abnormalEnd = true;
+      continue;
+    }
+    if (d.packet->stream_index == d.streamIndex) {
+      const int64_t packetPts = d.packet->pts != AV_NOPTS_VALUE ? d.packet->pts : d.packet->dts;
+      const int sent = avcodec_send_packet(d.codec.get(), d.packet.get());
+      if (sent < 0 && sent != AVERROR(EAGAIN)) {
+        d.AddFailure(packetPts != AV_NOPTS_VALUE ? d.ToMs(packetPts)
+                     : d.lastPts == AV_NOPTS_VALUE ? 0
+                                                   : d.ToMs(d.lastPts + d.defaultDuration));
+      }
+    }
+    av_packet_unref(d.packet.get());
+  }
+}
+
+FfmpegVideoReader::Position FfmpegVideoReader::PositionAt(uint32_t ms) {
+  if (!decoder_ || ms >= durationMs) return Position::kNone;
+  const int64_t t = ms;
+  {
+    Decoder& d = *decoder_;
+    bool seek = false;
+    if (d.haveCurrent && t < d.currentStart) {
+      seek = true;  // backward
+    } else if (!d.haveCurrent && d.havePending && t < d.pendingStart) {
+      if (d.fromStreamStart) return Position::kNone;  // before the first picture
+      seek = true;
+    } else if (d.haveCurrent && t > d.currentStart + kSeekAheadMs &&
+               (!d.havePending || t >= d.pendingStart)) {
+      // Far ahead: worth it only when a keyframe lies between here and there.
+      AVStream* stream = d.format->streams[d.streamIndex];
+      if (avformat_index_get_entries_count(stream) > 0) {
+        const AVIndexEntry* entry =
+            avformat_index_get_entry_from_timestamp(stream, d.ToPts(t), AVSEEK_FLAG_BACKWARD);
+        seek = entry != nullptr && entry->timestamp > d.currentPts;
+      } else {
+        seek = true;
+      }
+    }
+    if (seek && !SeekTo(t)) return Position::kNone;
+  }
+
+  for (int attempt = 0;; ++attempt) {
+    Decoder& d = *decoder_;
+    for (;;) {
+      if (!d.havePending && !DecodeNext()) break;
+      if (d.pendingStart > t) break;
+      av_frame_unref(d.current.get());
+      av_frame_move_ref(d.current.get(), d.pending.get());
+      d.haveCurrent = true;
+      d.havePending = false;
+      d.currentStart = d.pendingStart;
+      d.currentEnd = d.pendingEnd;
+      d.currentPts = d.pendingPts;
+    }
+    if (d.haveCurrent) break;
+    // The landing point lay after t (or decoded nothing): go further back.
+    if (d.fromStreamStart || attempt >= kSeekRetries) {
+      if (d.fromStreamStart) return Position::kNone;
+      if (!Rewind()) return Position::kNone;
+      continue;
+    }
+    int64_t back = kSeekRetryMs;
+    for (int i = 0; i < attempt; ++i) back *= 4;
+    if (!SeekTo(std::max<int64_t>(0, t - back))) return Position::kNone;
+  }
+
+  const Decoder& d = *decoder_;
+  // The current picture stands at t unless something that failed to decode lies between it
+  // and t, or the file broke off after it before t.
+  if (d.FailureIn(d.currentStart, t)) return Position::kDamaged;
+  if (t >= d.currentEnd && !d.havePending && d.abnormalEnd) return Position::kDamaged;
+  return Position::kReadable;
+}
+
+std::unique_ptr<FrameImage> FfmpegVideoReader::ConvertCurrent() {
+  Decoder& d = *decoder_;
+  const AVFrame* frame = d.current.get();
+  if (frame->width <= 0 || frame->height <= 0 || frame->data[0] == nullptr) return nullptr;
+  // Every picture comes out at the size fixed at Open, whatever size the decoder reports for
+  // this one: the scaler reads the frame within its real bounds.
+  const int w = static_cast<int>(width);
+  const int h = static_cast<int>(height);
+  const auto format = static_cast<AVPixelFormat>(frame->format);
+  d.scaler.reset(sws_getCachedContext(d.scaler.release(), frame->width, frame->height, format,
+                                      w, h, AV_PIX_FMT_RGB24, SWS_BILINEAR | SWS_ACCURATE_RND,
+                                      nullptr, nullptr, nullptr));
+  if (!d.scaler) return nullptr;
+  const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
+  if (desc != nullptr && (desc->flags & AV_PIX_FMT_FLAG_RGB) == 0 &&
+      (desc->flags & AV_PIX_FMT_FLAG_PAL) == 0) {
+    int* invTable = nullptr;
+    int* table = nullptr;
+    int srcRange = 0;
+    int dstRange = 0;
+    int brightness = 0;
+    int contrast = 0;
+    int saturation = 0;
+    if (sws_getColorspaceDetails(d.scaler.get(), &invTable, &srcRange, &table, &dstRange,
+                                 &brightness, &contrast, &saturation) >= 0) {
+      const int space = frame->colorspace == AVCOL_SPC_UNSPECIFIED ? SWS_CS_DEFAULT
+                                                                   : frame->colorspace;
+      const int* coefficients = sws_getCoefficients(space);
+      if (frame->color_range == AVCOL_RANGE_JPEG) srcRange = 1;
+      sws_setColorspaceDetails(d.scaler.get(), coefficients, srcRange, table, 1, brightness,
+                               contrast, saturation);
+    }
+  }
+
+  const int stride = (w * 3 + 3) & ~3;
+  const std::size_t bytes = static_cast<std::size_t>(stride) * h;
+  try {
+    // Slack after the last row: some converters write whole vectors.
+    if (d.rgb.size() < bytes + 64) d.rgb.resize(bytes + 64);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+  uint8_t* dst[4] = {d.rgb.data(), nullptr, nullptr, nullptr};
+  int dstStride[4] = {stride, 0, 0, 0};
+  if (sws_scale(d.scaler.get(), frame->data, frame->linesize, 0, frame->height, dst, dstStride) !=
+      h) {
+    return nullptr;
+  }
+  std::unique_ptr<FrameImage> image;
+  try {
+    image = std::make_unique<FrameImage>(ColourTag::kYCbCr);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+  if (!image->LoadRows(width, static_cast<uint32_t>(stride), static_cast<int32_t>(height),
+                       d.rgb.data(), false, bytes)) {
+    return nullptr;
+  }
+  return image;
+}
+
+std::unique_ptr<FrameImage> FfmpegVideoReader::FrameAtTime(uint32_t ms) {
+  std::lock_guard lock(mutex_);
+  // A damaged stretch still shows the last good picture, as a player would; only the
+  // readable-end search and IsReadableAt tell the two apart.
+  if (PositionAt(ms) == Position::kNone) return nullptr;
+  return ConvertCurrent();
+}
+
+std::unique_ptr<FrameImage> FfmpegVideoReader::FrameAtSample(int32_t sample) {
+  if (sample < 0) return nullptr;
+  return FrameAtTime(SampleToTime(sample));
+}
+
+bool FfmpegVideoReader::IsReadableAt(uint32_t ms) {
+  std::lock_guard lock(mutex_);
+  return PositionAt(ms) == Position::kReadable;
+}
+
+}  // namespace quillon

@@ -1,0 +1,105 @@
+# Test clips for the video reader and frame store, made with the ffmpeg command into
+# <build>/test-clips/video once per build folder (nothing binary is committed).
+#
+# This file has two roles: included from tests/CMakeLists.txt it registers the generating step;
+# run as a script (cmake -DCLIP_DIR=... -DFFMPEG=... -DFFPROBE=... -P extra.cmake) it makes
+# the clips.
+
+if(CMAKE_SCRIPT_MODE_FILE)
+  file(MAKE_DIRECTORY "${CLIP_DIR}")
+
+  function(make_clip name)
+    execute_process(COMMAND "${FFMPEG}" -v error -nostdin -y ${ARGN} "${CLIP_DIR}/${name}"
+                    RESULT_VARIABLE rc)
+    if(NOT rc EQUAL 0)
+      message(FATAL_ERROR "ffmpeg could not make ${name}: ${rc}")
+    endif()
+  endfunction()
+
+  set(src -f lavfi -i)
+  # 6 s at 25 fps with B-frames and a keyframe every second: the main decoding clip.
+  make_clip(h264_25.mp4 ${src} testsrc2=size=160x120:rate=25:duration=6
+            -c:v libx264 -preset ultrafast -pix_fmt yuv420p -g 25 -bf 2)
+  make_clip(ntsc.mp4 ${src} testsrc2=size=96x64:rate=30000/1001:duration=2
+            -c:v libx264 -preset ultrafast -pix_fmt yuv420p)
+  make_clip(yuv444.mkv ${src} testsrc2=size=96x64:rate=30:duration=2
+            -c:v libx264 -preset ultrafast -pix_fmt yuv444p)
+  make_clip(vp8.webm ${src} testsrc2=size=96x64:rate=24:duration=2 -c:v libvpx -b:v 200k)
+  make_clip(mjpeg.avi ${src} testsrc2=size=96x64:rate=25:duration=2 -c:v mjpeg -q:v 3)
+  make_clip(qtrle.mov ${src} testsrc2=size=96x64:rate=10:duration=2 -c:v qtrle -pix_fmt rgb24)
+  make_clip(anim.gif ${src} testsrc2=size=96x64:rate=10:duration=1 -pix_fmt pal8)
+  make_clip(mpeg2.mpg ${src} testsrc2=size=96x64:rate=25:duration=2 -c:v mpeg2video -f mpeg)
+  make_clip(h264.ts ${src} testsrc2=size=96x64:rate=25:duration=2
+            -c:v libx264 -preset ultrafast -pix_fmt yuv420p)
+  make_clip(flv1.flv ${src} testsrc2=size=96x64:rate=25:duration=2 -c:v flv)
+  make_clip(still.png ${src} smptebars=size=64x48 -frames:v 1)
+  # Flat colours for pixel checks: lossless RGB and 4:2:0 video.
+  make_clip(red_rgb.mov ${src} color=c=0xC83232:size=32x32:rate=10:duration=1
+            -c:v qtrle -pix_fmt rgb24)
+  make_clip(grey_420.mp4 ${src} color=c=0xC8C8C8:size=32x32:rate=10:duration=1
+            -c:v libx264 -preset ultrafast -pix_fmt yuv420p -qp 0)
+  make_clip(tone.wav ${src} sine=frequency=440:duration=1)
+
+  # The main clip cut in half: its index (at the end) is gone.
+  file(SIZE "${CLIP_DIR}/h264_25.mp4" size)
+  math(EXPR half "${size} / 2")
+  execute_process(COMMAND dd if=${CLIP_DIR}/h264_25.mp4 of=${CLIP_DIR}/half.mp4
+                          bs=${half} count=1 status=none RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "could not cut half.mp4")
+  endif()
+
+  # The main clip with the data of its last 2 seconds overwritten by noise; the index stays.
+  execute_process(COMMAND "${FFPROBE}" -v error -select_streams v
+                          -show_entries packet=pts_time,size,pos -of csv=p=0
+                          "${CLIP_DIR}/h264_25.mp4"
+                  OUTPUT_VARIABLE packets RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "ffprobe failed on h264_25.mp4")
+  endif()
+  string(REPLACE "\n" ";" packets "${packets}")
+  set(first "")
+  set(last 0)
+  foreach(line IN LISTS packets)
+    if(line MATCHES "^([0-9.]+),([0-9]+),([0-9]+)")
+      if(CMAKE_MATCH_1 GREATER_EQUAL 4.0)
+        if(first STREQUAL "" OR CMAKE_MATCH_3 LESS first)
+          set(first ${CMAKE_MATCH_3})
+        endif()
+        math(EXPR end "${CMAKE_MATCH_3} + ${CMAKE_MATCH_2}")
+        if(end GREATER last)
+          set(last ${end})
+        endif()
+      endif()
+    endif()
+  endforeach()
+  if(first STREQUAL "")
+    message(FATAL_ERROR "no packets after 4 s in h264_25.mp4")
+  endif()
+  math(EXPR length "${last} - ${first}")
+  make_clip(noise.raw -f lavfi -i anoisesrc=seed=7:duration=4:sample_rate=48000 -f u8)
+  file(COPY_FILE "${CLIP_DIR}/h264_25.mp4" "${CLIP_DIR}/damaged.mp4")
+  execute_process(COMMAND dd if=${CLIP_DIR}/noise.raw of=${CLIP_DIR}/damaged.mp4
+                          bs=1 seek=${first} count=${length} conv=notrunc status=none
+                  RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "could not damage damaged.mp4")
+  endif()
+  return()
+endif()
+
+find_program(QUILLON_FFMPEG ffmpeg)
+find_program(QUILLON_FFPROBE ffprobe)
+if(TARGET video_tests AND QUILLON_FFMPEG AND QUILLON_FFPROBE)
+  set(clip_dir "${PROJECT_BINARY_DIR}/test-clips/video")
+  add_custom_command(
+    OUTPUT "${clip_dir}/clips.stamp"
+    COMMAND "${CMAKE_COMMAND}" -DCLIP_DIR=${clip_dir} -DFFMPEG=${QUILLON_FFMPEG}
+            -DFFPROBE=${QUILLON_FFPROBE} -P "${CMAKE_CURRENT_LIST_FILE}"
+    COMMAND "${CMAKE_COMMAND}" -E touch "${clip_dir}/clips.stamp"
+    DEPENDS "${CMAKE_CURRENT_LIST_FILE}"
+    COMMENT "Making video test clips"
+    VERBATIM)
+  add_custom_target(video_test_clips DEPENDS "${clip_dir}/clips.stamp")
+  add_dependencies(video_tests video_test_clips)
+endif()
