@@ -1,0 +1,130 @@
+// Decides for every block of every output frame whether it reaches the stage as a plain
+// colour, as a reuse of a bitmap area an earlier frame defined at the same place, or as a new
+// bitmap cut from the frame.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "settings/encoder_settings.h"
+#include "video/colour.h"
+
+namespace quillon {
+
+class FrameImage;
+class FrameStore;
+class FrameUseStore;
+class ScreenUseStore;
+
+// What a block becomes. The numbers are those the Transport's fill kinds use.
+enum class BlockKind : uint8_t {
+  kNone = 0,
+  kBitmap = 10,
+  kPlain = 20,
+};
+
+// Where a bitmap block's pixels come from.
+enum class BitmapSource : uint8_t {
+  kNone = 0,
+  kReuse = 1,  // an area an earlier frame already defined
+  kNew = 2,    // a new bitmap from this frame
+};
+
+// The verdict for one block.
+struct MatchResult {
+  // mirrorFlags bits: how the source rectangle was read.
+  static constexpr uint32_t kMirrorLeftRight = 1;
+  static constexpr uint32_t kMirrorTopBottom = 2;
+
+  BlockKind kind = BlockKind::kNone;
+  BitmapSource subKind = BitmapSource::kNone;  // kBitmap only
+  Colour colour{};                             // kPlain only: the three channel bytes
+  uint32_t x = 0;                              // kBitmap: source rectangle, pixels
+  uint32_t y = 0;
+  uint32_t sourceFrame = 0;  // kBitmap: output frame index of the source
+  uint32_t mirrorFlags = 0;  // kBitmap
+};
+
+// Values of the status word.
+enum class MatchStatus : int32_t {
+  kSetUp = 0,
+  kRunning = 1,
+  kFinished = 2,
+  kFailed = 4,
+};
+
+// Calling order: Setup, Start, MatchFrame for each frame in increasing order, Finish; a new run
+// begins with Setup. Runs on the encoding thread; the status, progress and frameMillis words
+// may be read from any thread.
+class MatchEngine {
+ public:
+  // A score meaning "no candidate" (the largest float).
+  static constexpr float kNoScore = 3.4028235e38f;
+  // A search ends as soon as a frame scores this or less.
+  static constexpr float kExactScore = 0.001f;
+
+  MatchEngine();
+  ~MatchEngine();
+  MatchEngine(const MatchEngine&) = delete;
+  MatchEngine& operator=(const MatchEngine&) = delete;
+
+  // Copies the options, takes the frame size from the store and computes the block size;
+  // status kSetUp. The stores are not owned and must outlive the run.
+  [[nodiscard]] bool Setup(const MatchOptions& options, FrameStore* frames, FrameUseStore* uses,
+                           ScreenUseStore* screen);
+  // Status kRunning, progress 0, frameMillis 0, thresholds computed.
+  [[nodiscard]] bool Start();
+  // Decides every block of the frame, records the verdicts in both stores and marks the
+  // previous frame's transient cells. False with status kFailed (lastError set) when a frame
+  // cannot be decoded or a store rejects a verdict.
+  [[nodiscard]] bool MatchFrame(uint32_t frame);
+  // Progress 100, status kFinished.
+  void Finish();
+
+  // The verdict for the block (x, y, w, h) of frame n. False when a frame cannot be read.
+  [[nodiscard]] bool MatchBlock(uint32_t n, uint32_t x, uint32_t y, uint32_t w, uint32_t h,
+                                MatchResult& result);
+
+  // Block size in one direction for frame size `size` and option value v: v > 0 blocks
+  // across, rounded down to a multiple of 8; v < 0 pixels; 0 (and a result of 0) gives 8.
+  static uint32_t BlockSize(uint32_t size, float v);
+
+  uint32_t BlockWidth() const { return blockWidth_; }
+  uint32_t BlockHeight() const { return blockHeight_; }
+  uint32_t FrameWidth() const { return width_; }
+  uint32_t FrameHeight() const { return height_; }
+  float MatchThreshold() const { return options_.matchThreshold; }
+  float PlainThreshold() const { return options_.plainThreshold; }
+  const MatchOptions& Options() const { return options_; }
+  // Earlier frames one search may compare: searchedFrames, limited by the frame cache.
+  uint32_t SearchDepth() const { return searchDepth_; }
+
+  MatchStatus Status() const { return status_.load(std::memory_order_relaxed); }
+  uint8_t Progress() const { return progress_.load(std::memory_order_relaxed); }
+  uint32_t FrameMillis() const { return frameMillis_.load(std::memory_order_relaxed); }
+
+  std::string lastError;
+
+ private:
+  // Best reuse of the region of `current` at (x, y) among the earlier frames; false when a
+  // frame cannot be read (score kNoScore then).
+  float SearchEarlier(const FrameImage& current, uint32_t n, uint32_t x, uint32_t y,
+                      MatchResult& candidate);
+  bool Fail(const char* message);
+
+  FrameStore* frames_ = nullptr;
+  FrameUseStore* uses_ = nullptr;
+  ScreenUseStore* screen_ = nullptr;
+  MatchOptions options_;
+  uint32_t width_ = 0;
+  uint32_t height_ = 0;
+  uint32_t blockWidth_ = 8;
+  uint32_t blockHeight_ = 8;
+  uint32_t searchDepth_ = 0;
+  std::atomic<MatchStatus> status_{MatchStatus::kSetUp};
+  std::atomic<uint8_t> progress_{0};
+  std::atomic<uint32_t> frameMillis_{0};
+};
+
+}  // namespace quillon
