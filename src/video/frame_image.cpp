@@ -6,6 +6,10 @@
 #include <new>
 #include <utility>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace quillon {
 namespace {
 
@@ -104,20 +108,71 @@ bool FrameImage::SelectRegion(int32_t x, int32_t y, int32_t w, int32_t h) {
 
 void FrameImage::SelectAll() { SetRegion(0, 0, width_, height_); }
 
+namespace {
+
+#if defined(__SSE2__)
+// In 48 bytes (16 pixels) byte k belongs to channel k mod 3.
+struct ChannelMasks {
+  alignas(16) uint8_t bytes[3][48];
+};
+constexpr ChannelMasks MakeChannelMasks() {
+  ChannelMasks m{};
+  for (uint32_t c = 0; c < 3; ++c) {
+    for (uint32_t k = 0; k < 48; ++k) m.bytes[c][k] = k % 3 == c ? 0xFF : 0;
+  }
+  return m;
+}
+constexpr ChannelMasks kChannelMasks = MakeChannelMasks();
+#endif
+
+// Per-channel byte sums of a row of n bytes (whole pixels), added to sums[0..2].
+inline void AddChannelSums(const uint8_t* row, uint32_t n, uint64_t sums[3]) {
+  uint32_t i = 0;
+#if defined(__SSE2__)
+  if (n >= 48) {
+    __m128i m[3][3];
+    for (int c = 0; c < 3; ++c) {
+      for (int j = 0; j < 3; ++j) {
+        m[c][j] =
+            _mm_load_si128(reinterpret_cast<const __m128i*>(kChannelMasks.bytes[c] + 16 * j));
+      }
+    }
+    const __m128i zero = _mm_setzero_si128();
+    __m128i acc[3] = {zero, zero, zero};
+    for (; i + 48 <= n; i += 48) {
+      const __m128i v[3] = {_mm_loadu_si128(reinterpret_cast<const __m128i*>(row + i)),
+                            _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + i + 16)),
+                            _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + i + 32))};
+      for (int c = 0; c < 3; ++c) {
+        for (int j = 0; j < 3; ++j) {
+          acc[c] = _mm_add_epi64(acc[c], _mm_sad_epu8(_mm_and_si128(v[j], m[c][j]), zero));
+        }
+      }
+    }
+    for (int c = 0; c < 3; ++c) {
+      alignas(16) uint64_t lanes[2];
+      _mm_store_si128(reinterpret_cast<__m128i*>(lanes), acc[c]);
+      sums[c] += lanes[0] + lanes[1];
+    }
+  }
+#endif
+  for (; i < n; i += 3) {
+    sums[0] += row[i];
+    sums[1] += row[i + 1];
+    sums[2] += row[i + 2];
+  }
+}
+
+}  // namespace
+
 Colour FrameImage::RegionAverage() const {
   const uint32_t count = RegionCount();
   if (count == 0) return Colour{0, 0, 0};
-  uint64_t s0 = 0, s1 = 0, s2 = 0;
+  uint64_t sums[3] = {0, 0, 0};
   const uint8_t* p = RegionPixels();
-  for (uint32_t y = 0; y < region_.h; ++y, p += stride_) {
-    for (uint32_t x = 0; x < region_.w; ++x) {
-      s0 += p[x * 3];
-      s1 += p[x * 3 + 1];
-      s2 += p[x * 3 + 2];
-    }
-  }
-  return Colour{static_cast<uint8_t>(s0 / count), static_cast<uint8_t>(s1 / count),
-                static_cast<uint8_t>(s2 / count)};
+  for (uint32_t y = 0; y < region_.h; ++y, p += stride_) AddChannelSums(p, region_.w * 3, sums);
+  return Colour{static_cast<uint8_t>(sums[0] / count), static_cast<uint8_t>(sums[1] / count),
+                static_cast<uint8_t>(sums[2] / count)};
 }
 
 bool FrameImage::FillRect(int32_t x, int32_t y, int32_t w, int32_t h, const Colour& colour) {
