@@ -183,9 +183,11 @@ class Transport {
   void StoreRecord(uint32_t frame, uint32_t shapeId, uint32_t depth);
   [[nodiscard]] bool AssignCharacterIds(uint32_t frame);
   void SkipFrame(uint32_t frame, bool partLimited, uint32_t startPos);
-  // Removes a ShowFrame just written at the end of the stream.
-  void RemoveLastShowFrame();
-  void UpdateFrameFigures(uint32_t frame, uint32_t endFrame);
+  // ShowFrame, remembering where it ends so that it can be taken back.
+  void WriteShowFrame();
+  // Removes the ShowFrame that ends the stream; false when the stream does not end with one.
+  bool RemoveLastShowFrame();
+  void UpdateFrameFigures(uint32_t frame, uint32_t firstFrame, uint32_t endFrame);
 
   // Parts.
   [[nodiscard]] bool ReadPreloader();
@@ -230,6 +232,9 @@ class Transport {
   uint16_t depth_ = 1;
   std::vector<FrameRecord> frameRecords_;
   std::vector<FillEntry> fills_;
+  std::vector<uint32_t> rectFills_;  // fill index of each rectangle to draw (or none)
+  std::vector<uint32_t> order_;      // drawing order of the rectangles
+  std::vector<SwfFillStyle> fillStyles_;
   std::vector<LimboEntry> waiting_;
   uint32_t waitingCount_ = 0;
   int32_t lastFill_ = -1;
@@ -242,8 +247,11 @@ class Transport {
   uint32_t preloaderFrames_ = 0;
   uint32_t framesInPart_ = 0;
   uint64_t frameEncodedPixels_ = 0;
+  uint32_t showFrameEnd_ = 0;  // stream position right after the last ShowFrame written
 
   // Run state.
+  uint32_t lastEndFrame_ = 0;
+  uint32_t lastEndTimeMs_ = 0;
   double videoTime_ = 0.0;
   double playerTime_ = 0.0;
   uint64_t sumEncodedPixels_ = 0;  // encoding thread's own sums; published below

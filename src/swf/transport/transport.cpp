@@ -1,0 +1,234 @@
+// The Transport's run: initialisation, the loop over parts, the final figures and the status
+// word the controller polls.
+#include "swf/transport/transport.h"
+
+#include <algorithm>
+#include <cmath>
+#include <new>
+
+#include "audio/audio_store.h"
+#include "match/frame_use_store.h"
+#include "match/match_engine.h"
+#include "match/screen_use_store.h"
+#include "settings/trace.h"
+#include "swf/action_builder.h"
+#include "swf/transport/bitmap_definitions.h"
+#include "swf/transport/preloader_movie.h"
+#include "swf/transport/sound_stream.h"
+#include "video/frame_store.h"
+
+namespace quillon {
+
+std::string EngineErrorText(uint32_t number) {
+  char head[40];
+  std::snprintf(head, sizeof head, "Internal Engine Error: 0x%02X\n", number);
+  return std::string(head) + "Please kindly contact " + kSupportAddress +
+         " stating the error number and information about this movie.";
+}
+
+Transport::Transport()
+    : bitmaps_(std::make_unique<BitmapDefinitions>()),
+      sound_(std::make_unique<SoundStream>()),
+      preloader_(std::make_unique<PreloaderMovie>()) {}
+
+Transport::~Transport() = default;
+
+void Transport::SetOptions(const TransportOptions& options, const MatchOptions& match) {
+  options_ = options;
+  searchedFrames_ = match.searchedFrames;
+}
+
+bool Transport::Initialise(FrameStore* frames, AudioStore* audio, FrameUseStore* uses,
+                           ScreenUseStore* screen, MatchEngine* match,
+                           const std::string& baseFolder) {
+  lastError.clear();
+  if (frames == nullptr || uses == nullptr || screen == nullptr || match == nullptr) {
+    lastError = "Transport needs the video source and the three matching stages";
+    return false;
+  }
+  frames_ = frames;
+  audio_ = audio;
+  uses_ = uses;
+  screen_ = screen;
+  match_ = match;
+  baseFolder_ = baseFolder;
+
+  width_ = frames->OutputWidth();
+  height_ = frames->OutputHeight();
+  videoFps_ = frames->OutputFps() > 0.0 ? frames->OutputFps() : 12.0;
+  hasPictures_ = frames->GetReaderKind() != ReaderKind::kEmptyVideo;
+  blockWidth_ = std::max<uint32_t>(1, match->BlockWidth());
+  blockHeight_ = std::max<uint32_t>(1, match->BlockHeight());
+
+  playerFps_ = quillon::PlayerFrameRate(options_.playerFps, videoFps_);
+  limboFrames_ = quillon::LimboFrames(options_.playerBlockLimbo, searchedFrames_);
+  bytesPerSecond_ = BudgetBytesPerSecond(options_.bitrateLimit);
+  partSizeLimit_ = PartByteLimit(options_.partSizeLimit);
+  optimizeMemory_ = (options_.playerFlags & TransportOptions::kPlayerOptimizeMemory) != 0;
+
+  try {
+    if (!bitmaps_->Initialise(options_, frames, uses, screen, width_, height_, blockWidth_,
+                              blockHeight_)) {
+      lastError = bitmaps_->lastError;
+      return false;
+    }
+    frameRecords_.reserve(frames->RangeFrameCount());
+    fills_.reserve(256);
+    waiting_.reserve(64);
+  } catch (const std::bad_alloc&) {
+    lastError = "Out of memory";
+    return false;
+  }
+  sound_->Initialise(audio, playerFps_);
+  return true;
+}
+
+void Transport::ResetFigures() {
+  progress_.store(0.0f, std::memory_order_relaxed);
+  bytesSoFar_.store(0, std::memory_order_relaxed);
+  bitRate_.store(0.0f, std::memory_order_relaxed);
+  earlierParts_.store(0, std::memory_order_relaxed);
+  largestPart_.store(0, std::memory_order_relaxed);
+  frameCount_.store(0, std::memory_order_relaxed);
+  emittedFrames_.store(0, std::memory_order_relaxed);
+  encodedPixels_.store(0, std::memory_order_relaxed);
+  framePixels_.store(0, std::memory_order_relaxed);
+  playerMemory_.store(0, std::memory_order_relaxed);
+  sumEncodedPixels_ = 0;
+  sumFramePixels_ = 0;
+}
+
+void Transport::Fail(TransportStatus status, const std::string& text) {
+  // The text must be complete before the status word tells the controller to read it.
+  if (status == TransportStatus::kError) errorText_ = text;
+  status_.store(status, std::memory_order_release);
+}
+
+void Transport::StopStages() {
+  sound_->StopSound();
+  match_->Finish();
+  writer_.Close();
+}
+
+bool Transport::Run(const std::string& partPrefix, uint32_t endFrame, uint32_t endTimeMs) {
+  if (StopRequested()) {
+    Fail(TransportStatus::kCancelled, {});
+    return false;
+  }
+  errorText_.clear();
+  ResetFigures();
+  lastEndFrame_ = endFrame;
+  lastEndTimeMs_ = endTimeMs;
+  partNumber_.store(0, std::memory_order_relaxed);
+  status_.store(TransportStatus::kRunning, std::memory_order_release);
+
+  (void)match_->Start();
+  sound_->ClearCarriedBlock();
+  if (!sound_->StartSound()) {
+    match_->Finish();
+    Fail(TransportStatus::kError, EngineErrorText(2));
+    return false;
+  }
+  partNumber_.store(1, std::memory_order_relaxed);
+  videoTime_ = 0.0;
+  playerTime_ = 0.0;
+
+  uint32_t first = 0;
+  for (;;) {
+    const uint32_t part = partNumber_.load(std::memory_order_relaxed);
+    StartPart(first);
+    if (!writer_.Open(kPartBufferInitial, kPartBufferIncrement, kPartBufferFactor)) {
+      StopStages();
+      Fail(TransportStatus::kError, EngineErrorText(3));
+      return false;
+    }
+    if (!WritePartStart()) {
+      StopStages();
+      return false;
+    }
+    uint32_t next = endFrame;
+    if (!EncodePart(first, next, endTimeMs)) {
+      StopStages();
+      if (StopRequested() && Status() != TransportStatus::kError) {
+        Fail(TransportStatus::kCancelled, {});
+      }
+      return false;
+    }
+    const bool last = next >= endFrame;
+    ByteBuffer& out = *writer_.Output();
+    if (!last || part > 1) {
+      // The controller's saving step rewrites exactly the first tag after the header, so
+      // the part variables must be there, ahead of the preloader and the user's actions.
+      const uint32_t from = out.Cursor();
+      ActionBuilder(writer_).PartVariablesScript("encoded", part, last);
+      if (!out.MoveBlock(from, out.Cursor(), writer_.AfterHeaderPosition())) {
+        StopStages();
+        Fail(TransportStatus::kError, EngineErrorText(3));
+        return false;
+      }
+    }
+    WritePartEnd(last);
+
+    const uint64_t length = out.Cursor();
+    earlierParts_.store(EarlierPartsBytes() + length, std::memory_order_relaxed);
+    largestPart_.store(std::max(LargestPartBytes(), length), std::memory_order_relaxed);
+    writer_.FinishPart(framesInPart_);
+    if (writer_.OutputFailed()) {
+      // A dropped write would leave a corrupt part; report it as the memory failure it is.
+      StopStages();
+      Fail(TransportStatus::kError, EngineErrorText(3));
+      return false;
+    }
+    if (!writer_.WritePartFile(partPrefix, part)) {
+      StopStages();
+      Fail(TransportStatus::kError, kPartWriteError);
+      return false;
+    }
+    Trace("Part %u: %llu bytes, %u frames\n", part, static_cast<unsigned long long>(length),
+          framesInPart_);
+    if (last) break;
+    partNumber_.store(part + 1, std::memory_order_relaxed);
+    first = next;
+    writer_.Close();
+  }
+
+  sound_->StopSound();
+  match_->Finish();
+  writer_.Close();
+  FinishRun();
+  return true;
+}
+
+void Transport::FinishRun() {
+  const double totalBytes = static_cast<double>(EarlierPartsBytes());
+  bytesSoFar_.store(EarlierPartsBytes(), std::memory_order_relaxed);
+  // The selection's duration is the run's time base; a zero-length selection has no rate.
+  const double seconds = static_cast<double>(lastEndTimeMs_) * 0.001;
+  bitRate_.store(seconds > 0.0 ? static_cast<float>(totalBytes * 8.0 / seconds) : 0.0f,
+                 std::memory_order_relaxed);
+  progress_.store(100.0f, std::memory_order_relaxed);
+
+  const uint64_t largest = LargestPartBytes();
+  uint64_t memory = 0;
+  if (optimizeMemory_) {
+    double k = 0.0;
+    if (sumFramePixels_ > 0) {
+      k = (1.0 - static_cast<double>(sumEncodedPixels_) / static_cast<double>(sumFramePixels_)) *
+              7.0 + 5.0;
+    }
+    if (EmittedFrames() == 0) k = 0.0;
+    const double frames = std::min(k, static_cast<double>(lastEndFrame_));
+    memory = largest +
+             static_cast<uint64_t>(std::trunc(4.0 * width_ * height_ * frames)) +
+             kPlayerMemoryBase;
+  } else {
+    memory = largest + 4 * sumEncodedPixels_ + kPlayerMemoryBase;
+  }
+  playerMemory_.store(memory, std::memory_order_relaxed);
+  Trace("Final: %llu bytes in %u parts, %u frames, %u emitted\n",
+        static_cast<unsigned long long>(EarlierPartsBytes()), PartCount(), FrameCount(),
+        EmittedFrames());
+  status_.store(TransportStatus::kFinished, std::memory_order_release);
+}
+
+}  // namespace quillon
