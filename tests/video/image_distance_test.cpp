@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "video/frame_image.h"
 
 namespace quillon {
@@ -38,6 +40,50 @@ TEST(RegionDistanceToColourTest, AnyPixelBeyondTheBoundIsNoMatch) {
   SetPixel(image, 2, 2, Colour{13, 14, 10});
   EXPECT_EQ(image.RegionDistanceToColour(Colour{10, 10, 10}, 24.9f), FrameImage::kNoMatch);
   EXPECT_EQ(image.RegionDistanceToColour(Colour{10, 10, 10}, -1.0f), FrameImage::kNoMatch);
+}
+
+TEST(RegionDistanceToColourTest, WideRowsOverTheBoundInSumButNotPerPixel) {
+  FrameImage image;
+  ASSERT_TRUE(image.Allocate(40, 3, Colour{12, 10, 10}));  // each pixel 4 from (10, 10, 10)
+  EXPECT_FLOAT_EQ(image.RegionDistanceToColour(Colour{10, 10, 10}, 5.0f), 4.0f);
+  SetPixel(image, 37, 1, Colour{13, 10, 10});
+  EXPECT_EQ(image.RegionDistanceToColour(Colour{10, 10, 10}, 5.0f), FrameImage::kNoMatch);
+  EXPECT_FLOAT_EQ(image.RegionDistanceToColour(Colour{10, 10, 10}, 9.0f), (119 * 4 + 9) / 120.0f);
+}
+
+// Every region width crosses the vector steps and their scalar tails differently.
+TEST(RegionMeasuresTest, AgreeWithBruteForceForEveryWidth) {
+  FrameImage a, b;
+  Pattern(a, 90, 6, 21);
+  Pattern(b, 90, 6, 22);
+  for (uint32_t w = 1; w <= 80; ++w) {
+    ASSERT_TRUE(a.SelectRegion(int32_t(w % 7), 1, int32_t(w), 5));
+    const uint32_t x0 = w % 7;
+    uint64_t diff = 0, toColour = 0, sums[3] = {0, 0, 0};
+    uint32_t maxToColour = 0;
+    const Colour c{100, 50, 200};
+    for (uint32_t y = 1; y < 6; ++y) {
+      for (uint32_t x = x0; x < x0 + w; ++x) {
+        const uint8_t* p = a.Row(y) + x * 3;
+        const uint8_t* q = b.Row(y - 1) + (x - x0 + 3) * 3;
+        uint32_t d = 0;
+        for (int k = 0; k < 3; ++k) {
+          diff += uint64_t((p[k] - q[k]) * (p[k] - q[k]));
+          d += uint32_t((p[k] - c[k]) * (p[k] - c[k]));
+          sums[k] += p[k];
+        }
+        toColour += d;
+        maxToColour = std::max(maxToColour, d);
+      }
+    }
+    const float count = float(w * 5);
+    ASSERT_FLOAT_EQ(a.RegionDifference(b, 3, 0), float(diff) / count) << w;
+    ASSERT_FLOAT_EQ(a.RegionDistanceToColour(c, float(maxToColour)), float(toColour) / count)
+        << w;
+    ASSERT_EQ(a.RegionDistanceToColour(c, float(maxToColour) - 0.5f), FrameImage::kNoMatch) << w;
+    const Colour average = a.RegionAverage();
+    for (int k = 0; k < 3; ++k) ASSERT_EQ(average[k], sums[k] / (w * 5)) << w;
+  }
 }
 
 TEST(RegionDifferenceTest, ComparesWithTheSameSizedRectangleOfOther) {

@@ -240,8 +240,7 @@ TEST(EncodeZlib8Test, PaletteByCountEarliestFirstAndNearestWithinLimit) {
   EXPECT_FALSE(image.EncodeZlib8(out, 0, 0, 6, 1, 6, 2499.0f, palette, 100));
   ASSERT_TRUE(image.EncodeZlib8(out, 0, 0, 6, 1, 6, 2500.0f, palette, 100));
   EXPECT_EQ(palette, 2u);
-  // Palette converted to RGB: greys 50 and 200; A (equally far from B and C? no: 2500 vs
-  // 10000) and D go to B.
+  // Palette converted to RGB: greys 50 and 200. A (2500 from B, 10000 from C) and D go to B.
   const std::vector<uint8_t> expected = {50, 50, 50, 200, 200, 200,  //
                                          0,  0,  1,  1,   0,   0, 0, 0};
   EXPECT_EQ(Inflate(out, expected.size()), expected);
