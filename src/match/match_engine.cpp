@@ -1,22 +1,204 @@
 #include "match/match_engine.h"
 
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <string>
+
+#include "match/frame_use_store.h"
+#include "match/screen_use_store.h"
+#include "settings/trace.h"
+#include "video/frame_image.h"
+#include "video/frame_store.h"
+
 namespace quillon {
+
+namespace {
+
+uint32_t TickMillis() {
+  using namespace std::chrono;
+  return static_cast<uint32_t>(
+      duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+}  // namespace
 
 MatchEngine::MatchEngine() = default;
 MatchEngine::~MatchEngine() = default;
-bool MatchEngine::Setup(const MatchOptions&, FrameStore*, FrameUseStore*, ScreenUseStore*) {
+
+uint32_t MatchEngine::BlockSize(uint32_t size, float v) {
+  double pixels = 0.0;
+  if (v > 0.0f) {
+    pixels = std::trunc(static_cast<double>(size) / static_cast<double>(v));
+    pixels = std::min(pixels, 4294967295.0);
+    pixels = static_cast<double>(static_cast<uint32_t>(pixels) & ~7u);
+  } else if (v < 0.0f) {
+    pixels = std::min(std::trunc(-static_cast<double>(v)), 4294967295.0);
+  }
+  // Zero (and a NaN option) would give blocks that never advance across the frame.
+  const uint32_t result = static_cast<uint32_t>(pixels);
+  return result == 0 ? 8 : result;
+}
+
+bool MatchEngine::Setup(const MatchOptions& options, FrameStore* frames, FrameUseStore* uses,
+                        ScreenUseStore* screen) {
+  options_ = options;
+  frames_ = frames;
+  uses_ = uses;
+  screen_ = screen;
+  width_ = frames ? frames->OutputWidth() : 0;
+  height_ = frames ? frames->OutputHeight() : 0;
+  blockWidth_ = BlockSize(width_, options_.blockWidth);
+  blockHeight_ = BlockSize(height_, options_.blockHeight);
+  lastError.clear();
+  status_.store(MatchStatus::kSetUp, std::memory_order_relaxed);
+  return true;
+}
+
+bool MatchEngine::Start() {
+  status_.store(MatchStatus::kRunning, std::memory_order_relaxed);
+  progress_.store(0, std::memory_order_relaxed);
+  frameMillis_.store(0, std::memory_order_relaxed);
+  options_.matchThreshold = static_cast<float>(QualityThreshold(options_.limit, options_.signature));
+  options_.plainThreshold =
+      static_cast<float>(QualityThreshold(options_.plainBound, options_.signature));
+  // The current frame's image lives in the frame cache while the earlier ones are fetched: a
+  // search deeper than the cache window would slide the window past it and free it.
+  const uint32_t searched = options_.searchedFrames > 0 ? static_cast<uint32_t>(options_.searchedFrames) : 0;
+  const uint32_t cacheSize = frames_ ? frames_->Options().cacheSize : 0;
+  searchDepth_ = std::min(searched, cacheSize > 0 ? cacheSize - 1 : 0);
+  if (searchDepth_ < searched) {
+    Trace("MatchEngine: search limited to %u frames by the frame cache", searchDepth_);
+  }
+  return true;
+}
+
+void MatchEngine::Finish() {
+  progress_.store(100, std::memory_order_relaxed);
+  status_.store(MatchStatus::kFinished, std::memory_order_relaxed);
+}
+
+bool MatchEngine::Fail(const char* message) {
+  lastError = message;
+  status_.store(MatchStatus::kFailed, std::memory_order_relaxed);
   return false;
 }
-bool MatchEngine::Start() { return false; }
-bool MatchEngine::MatchFrame(uint32_t) { return false; }
-void MatchEngine::Finish() {}
-bool MatchEngine::MatchBlock(uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, MatchResult&) {
-  return false;
+
+bool MatchEngine::MatchFrame(uint32_t frame) {
+  const uint32_t started = TickMillis();
+  if (!frames_ || !uses_ || !screen_) return Fail("Matching stages are not set up");
+  if (frames_->GetReaderKind() == ReaderKind::kEmptyVideo) return true;
+
+  MatchResult result;
+  for (uint64_t y = 0; y < height_; y += blockHeight_) {
+    const uint32_t h = static_cast<uint32_t>(std::min<uint64_t>(blockHeight_, height_ - y));
+    for (uint64_t x = 0; x < width_; x += blockWidth_) {
+      const uint32_t w = static_cast<uint32_t>(std::min<uint64_t>(blockWidth_, width_ - x));
+      const uint32_t bx = static_cast<uint32_t>(x);
+      const uint32_t by = static_cast<uint32_t>(y);
+      if (!MatchBlock(frame, bx, by, w, h, result)) {
+        status_.store(MatchStatus::kFailed, std::memory_order_relaxed);
+        return false;
+      }
+      if (!screen_->RecordBlock(frame, bx, by, result)) {
+        return Fail("The screen store rejected a block verdict");
+      }
+      // A new bitmap marks this frame, a reuse marks its source frame again.
+      if (result.kind == BlockKind::kBitmap &&
+          !uses_->AddUse(result.sourceFrame, result.x, result.y, w, h)) {
+        return Fail("The frame use store rejected a bitmap area");
+      }
+    }
+  }
+  if (frame > 0) screen_->MarkTransient(frame);
+  frameMillis_.store(TickMillis() - started, std::memory_order_relaxed);
+  return true;
 }
-uint32_t MatchEngine::BlockSize(uint32_t, float) { return 8; }
-float MatchEngine::SearchEarlier(const FrameImage&, uint32_t, uint32_t, uint32_t, MatchResult&) {
-  return kNoScore;
+
+bool MatchEngine::MatchBlock(uint32_t n, uint32_t x, uint32_t y, uint32_t w, uint32_t h,
+                             MatchResult& result) {
+  FrameImage* image = frames_ ? frames_->GetFrame(n) : nullptr;
+  if (!image) {
+    lastError = "Video frame " + std::to_string(n) + " cannot be decoded";
+    return false;
+  }
+  if (!image->SelectRegion(static_cast<int32_t>(x), static_cast<int32_t>(y),
+                           static_cast<int32_t>(w), static_cast<int32_t>(h))) {
+    lastError = "Block lies outside the video frame";
+    return false;
+  }
+
+  MatchResult plain;
+  float plainScore = kNoScore;
+  if (options_.flags & MatchOptions::kShape) {
+    plain.kind = BlockKind::kPlain;
+    plain.colour = image->RegionAverage();
+    plainScore = image->RegionDistanceToColour(plain.colour, options_.plainThreshold);
+  }
+  MatchResult reuse;
+  float imageScore = kNoScore;
+  if (options_.flags & MatchOptions::kImage) imageScore = SearchEarlier(*image, n, x, y, reuse);
+
+  // Ties go to the plain colour: it costs no bitmap at all.
+  const bool plainWins = plainScore <= imageScore;
+  const MatchResult& chosen = plainWins ? plain : reuse;
+  const float chosenScore = plainWins ? plainScore : imageScore;
+  if (chosenScore < options_.matchThreshold && chosen.kind != BlockKind::kNone) {
+    result = chosen;
+    return true;
+  }
+  result = MatchResult{};
+  result.kind = BlockKind::kBitmap;
+  result.subKind = BitmapSource::kNew;
+  result.x = x;
+  result.y = y;
+  result.sourceFrame = n;
+  return true;
 }
-bool MatchEngine::Fail(const char*) { return false; }
+
+float MatchEngine::SearchEarlier(const FrameImage& current, uint32_t n, uint32_t x, uint32_t y,
+                                 MatchResult& candidate) {
+  candidate = MatchResult{};
+  if (n == 0) return kNoScore;
+  const uint32_t depth = std::min(searchDepth_, n);
+  const bool mirrored = (options_.flags & MatchOptions::kCoordTransform) != 0;
+  const uint32_t cellC = x / FrameUseStore::kCellSize;
+  const uint32_t cellR = y / FrameUseStore::kCellSize;
+
+  float best = kNoScore;
+  uint32_t bestFrame = 0;
+  uint32_t bestFlags = 0;
+  for (uint32_t m = n - 1; m + depth >= n; --m) {
+    const FrameImage* earlier = frames_->GetFrame(m);
+    const FrameUse* use = uses_->GetFrameUse(m);
+    if (!earlier || !use) return kNoScore;
+    // Only an area that frame m defined as a bitmap can be shown again.
+    if (use->grid.IsSet(cellC, cellR)) {
+      uint32_t flags = 0;
+      const float score =
+          mirrored ? current.RegionDifferenceMirrored(*earlier, static_cast<int32_t>(x),
+                                                      static_cast<int32_t>(y), flags)
+                   : current.RegionDifference(*earlier, static_cast<int32_t>(x),
+                                              static_cast<int32_t>(y));
+      // Strictly better only: on a tie the nearer frame keeps the block.
+      if (score < best) {
+        best = score;
+        bestFrame = m;
+        bestFlags = flags;
+        if (best <= kExactScore) break;
+      }
+    }
+    if (m == 0) break;
+  }
+  if (best < kNoScore) {
+    candidate.kind = BlockKind::kBitmap;
+    candidate.subKind = BitmapSource::kReuse;
+    candidate.x = x;
+    candidate.y = y;
+    candidate.sourceFrame = bestFrame;
+    candidate.mirrorFlags = mirrored ? bestFlags : 0;
+  }
+  return best;
+}
 
 }  // namespace quillon
