@@ -31,8 +31,9 @@ constexpr uint32_t kPayloadBufferSize = 1024;
 constexpr uint8_t kLosslessFormatPalette = 3;
 constexpr uint8_t kLosslessFormatArgb = 5;
 
-// What the bitmap stage decided for one rectangle of the frame being written. Valid from
-// EncodeFrameBitmaps until ReleaseFrameBitmaps.
+// What the bitmap stage decided for one rectangle. The frame operations move the shrunk
+// image, encoding, payload and scale factors into the rectangle's UseRect (whose scale
+// factors later frames' fills read) and keep the rest here until ReleaseFrameBitmaps.
 struct FrameBitmap {
   std::unique_ptr<FrameImage> shrunk;  // the halved copy, null when not resized
   ByteBuffer* payload = nullptr;       // borrowed payload buffer, null until encoded
@@ -91,15 +92,15 @@ class BitmapDefinitions {
   // frame or FrameUse entry, out of payload buffers, a failing JPEG or ZLIB32 encoder.
   [[nodiscard]] bool EncodeFrameBitmaps(uint32_t frame, uint32_t budget, uint32_t& usedBytes);
   // Writes one defining tag per record of the frame (the character ids are the records'),
-  // JPEGTables first when this is the part's first JPEG bitmap. Also writes each record's
-  // scale factors into its UseRect for the fills of later frames.
+  // JPEGTables first when this is the part's first JPEG bitmap. False when not every record
+  // was encoded.
   [[nodiscard]] bool DefineFrameBitmaps(uint32_t frame, SwfWriter& writer);
   // Frees the shrunk images and forgets the payloads; the payload buffers stay for reuse.
   void ReleaseFrameBitmaps(uint32_t frame);
 
   // Pixels of the bitmaps the last DefineFrameBitmaps wrote (0 after ClearFrameBitmaps).
   uint64_t EncodedPixels() const { return encodedPixels_; }
-  // The current frame's records, in UseRect order.
+  // The current frame's encoded records, in UseRect order (shrunk images moved out).
   const std::vector<FrameBitmap>& Bitmaps() const { return bitmaps_; }
   uint32_t PayloadBufferCount() const { return static_cast<uint32_t>(payloads_.size()); }
 
@@ -151,8 +152,10 @@ class BitmapDefinitions {
   std::unique_ptr<ByteBuffer> zlib32Scratch_;
   // The 2-wide (or 2-high) copy of a 1-pixel source.
   FrameImage enlarged_;
-  // Any image will do for the tables-only stream; kept for all parts.
+  // Any image will do for the tables-only stream; the stream depends only on the quality,
+  // so it is made once and repeated in every part.
   std::unique_ptr<FrameImage> tablesImage_;
+  ByteBuffer jpegTables_;
 
   std::vector<FrameBitmap> bitmaps_;
   uint64_t encodedPixels_ = 0;

@@ -1,0 +1,127 @@
+// Halving of one rectangle and the choice among the three bitmap encoders.
+#include <algorithm>
+#include <cstring>
+
+#include "settings/encoder_settings.h"
+#include "swf/transport/bitmap_definitions.h"
+
+namespace quillon {
+
+namespace {
+
+// Halving stops at 8 pixels: smaller bitmaps gain nothing.
+constexpr int32_t kSmallestHalvedSide = 8;
+
+bool OneBitSet(uint32_t v) { return v != 0 && (v & (v - 1)) == 0; }
+
+}  // namespace
+
+std::unique_ptr<FrameImage> BitmapDefinitions::HalveBlock(const FrameImage& image, int32_t x,
+                                                          int32_t y, int32_t w, int32_t h,
+                                                          const HalvingRule& rule) {
+  if (!image.ClipRect(x, y, w, h)) return nullptr;
+  if (w <= kSmallestHalvedSide && h <= kSmallestHalvedSide) return nullptr;
+  // Only the low byte is looked at, so 256 does not qualify while 16 ... 128 do.
+  const bool horizontal = rule.horizontal && (!rule.powerOfTwo || OneBitSet(w & 0xFF));
+  const bool vertical = rule.vertical && (!rule.powerOfTwo || OneBitSet(h & 0xFF));
+  if (!horizontal && !vertical) return nullptr;
+
+  auto shrunk = std::make_unique<FrameImage>(image.Tag());
+  if (!shrunk->Allocate(static_cast<uint32_t>(w), static_cast<uint32_t>(h)) ||
+      !shrunk->CopyRect(0, 0, w, h, image, x, y)) {
+    return nullptr;
+  }
+  for (bool progress = true; progress;) {
+    progress = false;
+    if (horizontal && shrunk->Width() > kSmallestHalvedSide &&
+        shrunk->HalveWidth(*shrunk, rule.threshold, rule.method)) {
+      progress = true;
+    }
+    if (vertical && shrunk->Height() > kSmallestHalvedSide &&
+        shrunk->HalveHeight(*shrunk, rule.threshold, rule.method)) {
+      progress = true;
+    }
+  }
+  if (shrunk->Width() == static_cast<uint32_t>(w) && shrunk->Height() == static_cast<uint32_t>(h)) {
+    return nullptr;
+  }
+  return shrunk;
+}
+
+uint32_t BitmapDefinitions::ChooseEncoder(uint32_t switches, const EncoderSizes& sizes) {
+  const bool jpegOn = (switches & TransportOptions::kJpeg) != 0;
+  const bool losslessOn = (switches & (TransportOptions::kZlib32 | TransportOptions::kZlib8)) != 0;
+  if (jpegOn && losslessOn) {
+    // An equal lossless size goes to ZLIB32 here.
+    uint64_t m = sizes.zlib32 ? sizes.zlib32Bytes : UINT64_MAX;
+    if (sizes.zlib8) m = std::min<uint64_t>(m, sizes.zlib8Bytes);
+    if (sizes.jpeg && sizes.jpegBytes < m) return kBitmapJpeg;
+    if (sizes.zlib32 && m == sizes.zlib32Bytes) return kBitmapZlib32;
+    if (sizes.zlib8) return kBitmapZlib8;
+    return sizes.jpeg ? kBitmapJpeg : 0;
+  }
+  if (jpegOn) return sizes.jpeg ? kBitmapJpeg : 0;
+  // Lossless only: an equal size goes to ZLIB8.
+  if (sizes.zlib8 && (!sizes.zlib32 || sizes.zlib32Bytes >= sizes.zlib8Bytes)) return kBitmapZlib8;
+  return sizes.zlib32 ? kBitmapZlib32 : 0;
+}
+
+bool BitmapDefinitions::EncodeSource(const FrameImage& source, int32_t x, int32_t y, int32_t w,
+                                     int32_t h, std::unique_ptr<ByteBuffer>& payload,
+                                     uint32_t& encoding) {
+  const uint32_t switches = options_.flags;
+  EncoderSizes sizes;
+  uint32_t paletteSize = 0;
+  if ((switches & TransportOptions::kJpeg) != 0) {
+    if (!source.EncodeJpeg(nullptr, jpegScratch_.get(), x, y, w, h, options_.jpegQuality)) {
+      lastError = "JPEG encoding failed";
+      return false;
+    }
+    sizes.jpeg = true;
+    sizes.jpegBytes = jpegScratch_->Size();
+  }
+  if ((switches & TransportOptions::kZlib8) != 0) {
+    paletteSize = std::min<uint32_t>(options_.zlib8Palette, 256);
+    // Too many colours, or a pixel too far from the palette: the other encoders decide.
+    if (source.EncodeZlib8(*zlib8Scratch_, x, y, w, h, options_.zlibQuality,
+                           options_.paletteThreshold, paletteSize, options_.zlib8UniqueLimit) &&
+        paletteSize > 0) {
+      sizes.zlib8 = true;
+      sizes.zlib8Bytes = zlib8Scratch_->Size();
+    }
+  }
+  // With every switch off, or only an 8-bit palette that could not hold the block, the
+  // bitmap still has to be defined: 32-bit zlib always represents it exactly.
+  const bool zlib32Needed = (switches & TransportOptions::kZlib32) != 0 ||
+                            ChooseEncoder(switches, sizes) == 0;
+  if (zlib32Needed) {
+    if (!source.EncodeZlib32(*zlib32Scratch_, x, y, w, h, options_.zlibQuality)) {
+      lastError = "ZLIB32 encoding failed";
+      return false;
+    }
+    sizes.zlib32 = true;
+    sizes.zlib32Bytes = zlib32Scratch_->Size();
+  }
+  uint32_t choice = ChooseEncoder(switches, sizes);
+  if (choice == 0) choice = kBitmapZlib32;
+
+  // The chosen bytes become the payload by exchanging buffers, not by copying them; the old
+  // payload buffer serves as scratch space from now on.
+  switch (choice) {
+    case kBitmapJpeg:
+      std::swap(payload, jpegScratch_);
+      encoding = kBitmapJpeg;
+      break;
+    case kBitmapZlib8:
+      std::swap(payload, zlib8Scratch_);
+      encoding = kBitmapZlib8 + 256 * paletteSize;
+      break;
+    default:
+      std::swap(payload, zlib32Scratch_);
+      encoding = kBitmapZlib32;
+      break;
+  }
+  return true;
+}
+
+}  // namespace quillon
