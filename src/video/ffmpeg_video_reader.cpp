@@ -276,7 +276,7 @@ bool FfmpegVideoReader::Open(const std::string& path) {
     frameCount = static_cast<uint32_t>(std::floor(end * 0.001 * fps));
   }
   // The search left the decoder near the end; the first request is usually frame 0.
-  if (!Rewind()) {
+  if (!Reopen()) {
     CloseLocked();
     return false;
   }
@@ -284,30 +284,25 @@ bool FfmpegVideoReader::Open(const std::string& path) {
   return true;
 }
 
-bool FfmpegVideoReader::Rewind() {
-  Decoder& d = *decoder_;
+bool FfmpegVideoReader::Reopen() {
+  // Seeking "to the start" is not exact in every container (program streams land after it), so
+  // the one position known for certain is that of a freshly opened file.
   ++stats_.seeks;
-  if (av_seek_frame(d.format.get(), d.streamIndex, d.startPts, AVSEEK_FLAG_BACKWARD) >= 0) {
-    avcodec_flush_buffers(d.codec.get());
-    d.ResetPosition(true);
-    return true;
-  }
-  // Some demuxers cannot seek at all: start the file again instead.
   auto fresh = std::make_unique<Decoder>();
-  fresh->path = d.path;
+  fresh->path = decoder_->path;
   if (!OpenDecoder(*fresh)) return false;
-  fresh->defaultDuration = d.defaultDuration;
-  fresh->failures = std::move(d.failures);
+  fresh->defaultDuration = decoder_->defaultDuration;
+  fresh->failures = std::move(decoder_->failures);
   decoder_ = std::move(fresh);
   return true;
 }
 
 bool FfmpegVideoReader::SeekTo(int64_t ms) {
   Decoder& d = *decoder_;
-  if (ms <= 0) return Rewind();
   ++stats_.seeks;
-  if (av_seek_frame(d.format.get(), d.streamIndex, d.ToPts(ms), AVSEEK_FLAG_BACKWARD) < 0) {
-    return Rewind();
+  if (av_seek_frame(d.format.get(), d.streamIndex, d.ToPts(std::max<int64_t>(ms, 0)),
+                    AVSEEK_FLAG_BACKWARD) < 0) {
+    return Reopen();
   }
   avcodec_flush_buffers(d.codec.get());
   d.ResetPosition(false);
@@ -420,15 +415,13 @@ FfmpegVideoReader::Position FfmpegVideoReader::PositionAt(uint32_t ms) {
       d.currentPts = d.pendingPts;
     }
     if (d.haveCurrent) break;
-    // The landing point lay after t (or decoded nothing): go further back.
-    if (d.fromStreamStart || attempt >= kSeekRetries) {
-      if (d.fromStreamStart) return Position::kNone;
-      if (!Rewind()) return Position::kNone;
-      continue;
-    }
+    if (d.fromStreamStart) return Position::kNone;  // t lies before the first picture
+    // The landing point lay after t (or decoded nothing): go further back, in the end to a
+    // freshly opened file.
     int64_t back = kSeekRetryMs;
     for (int i = 0; i < attempt; ++i) back *= 4;
-    if (!SeekTo(std::max<int64_t>(0, t - back))) return Position::kNone;
+    const bool ok = attempt >= kSeekRetries || t - back <= 0 ? Reopen() : SeekTo(t - back);
+    if (!ok) return Position::kNone;
   }
 
   const Decoder& d = *decoder_;

@@ -42,9 +42,9 @@ class FfmpegVideoReader final : public VideoReader {
   enum class Position { kNone, kDamaged, kReadable };
 
   bool OpenDecoder(Decoder& d);
-  // Back to the first packet (reopening the file when the demuxer cannot seek).
-  bool Rewind();
-  // To the keyframe at or before ms.
+  // A fresh demuxer and decoder on the same file: the only exact way back to the start.
+  bool Reopen();
+  // To the keyframe at or before ms (reopening when the demuxer cannot seek).
   bool SeekTo(int64_t ms);
   // Decodes forward to the next good picture, which becomes the pending one.
   bool DecodeNext();

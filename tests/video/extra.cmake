@@ -34,9 +34,9 @@ if(CMAKE_SCRIPT_MODE_FILE)
   make_clip(flv1.flv ${src} testsrc2=size=96x64:rate=25:duration=2 -c:v flv)
   make_clip(still.png ${src} smptebars=size=64x48 -frames:v 1)
   # Flat colours for pixel checks: lossless RGB and 4:2:0 video.
-  make_clip(red_rgb.mov ${src} color=c=0xC83232:size=32x32:rate=10:duration=1
+  make_clip(red_rgb.mov ${src} color=c=0xC83232:size=32x32:rate=10:duration=1,format=rgb24
             -c:v qtrle -pix_fmt rgb24)
-  make_clip(grey_420.mp4 ${src} color=c=0xC8C8C8:size=32x32:rate=10:duration=1
+  make_clip(grey_420.mp4 ${src} color=c=0xC8C8C8:size=32x32:rate=10:duration=1,format=rgb24
             -c:v libx264 -preset ultrafast -pix_fmt yuv420p -qp 0)
   make_clip(tone.wav ${src} sine=frequency=440:duration=1)
 

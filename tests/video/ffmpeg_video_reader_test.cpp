@@ -1,0 +1,216 @@
+// The FFmpeg reader against clips made by the ffmpeg command at build time.
+#include "video/ffmpeg_video_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "video/colour.h"
+#include "video/frame_image.h"
+
+namespace quillon {
+namespace {
+
+std::string Clip(const std::string& name) {
+  return std::string(QUILLON_TEST_BINARY_DIR) + "/test-clips/video/" + name;
+}
+
+std::vector<uint8_t> Bytes(const FrameImage& image) {
+  return std::vector<uint8_t>(image.Pixels(), image.Pixels() + image.ByteSize());
+}
+
+struct ClipCase {
+  const char* file;
+  uint32_t width;
+  uint32_t height;
+  double fps;
+  uint32_t durationMs;  // expected within one frame
+};
+
+class FfmpegVideoReaderContainerTest : public testing::TestWithParam<ClipCase> {};
+
+TEST_P(FfmpegVideoReaderContainerTest, OpensAndDecodesFirstAndLastFrame) {
+  const ClipCase& c = GetParam();
+  FfmpegVideoReader reader;
+  ASSERT_TRUE(reader.Open(Clip(c.file)));
+  EXPECT_EQ(reader.Width(), c.width);
+  EXPECT_EQ(reader.Height(), c.height);
+  EXPECT_NEAR(reader.Fps(), c.fps, 0.01);
+  EXPECT_NEAR(static_cast<double>(reader.DurationMs()), c.durationMs, 1000.0 / c.fps + 1);
+  EXPECT_EQ(reader.MsPerSample(), static_cast<uint32_t>(1000.0 / reader.Fps()));
+  EXPECT_EQ(reader.FrameCount(),
+            static_cast<uint32_t>(reader.DurationMs() * 0.001 * reader.Fps()));
+
+  auto first = reader.FrameAtTime(0);
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(first->Width(), c.width);
+  EXPECT_EQ(first->Height(), c.height);
+  EXPECT_EQ(first->Tag(), ColourTag::kYCbCr);
+  auto last = reader.FrameAtTime(reader.DurationMs() - 1);
+  ASSERT_NE(last, nullptr);
+  EXPECT_TRUE(reader.IsReadableAt(reader.DurationMs() - 1));
+  EXPECT_FALSE(reader.IsReadableAt(reader.DurationMs()));
+  EXPECT_EQ(reader.FrameAtTime(reader.DurationMs()), nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Containers, FfmpegVideoReaderContainerTest,
+    testing::Values(ClipCase{"h264_25.mp4", 160, 120, 25.0, 6000},
+                    ClipCase{"ntsc.mp4", 96, 64, 29.97, 2002},
+                    ClipCase{"yuv444.mkv", 96, 64, 30.0, 2000},
+                    ClipCase{"vp8.webm", 96, 64, 24.0, 2000},
+                    ClipCase{"mjpeg.avi", 96, 64, 25.0, 2000},
+                    ClipCase{"qtrle.mov", 96, 64, 10.0, 2000},
+                    ClipCase{"anim.gif", 96, 64, 10.0, 1000},
+                    ClipCase{"mpeg2.mpg", 96, 64, 25.0, 2000},
+                    ClipCase{"h264.ts", 96, 64, 25.0, 2000},
+                    ClipCase{"flv1.flv", 96, 64, 25.0, 2000},
+                    ClipCase{"still.png", 64, 48, 25.0, 40}),
+    [](const testing::TestParamInfo<ClipCase>& info) {
+      std::string name = info.param.file;
+      for (char& ch : name) {
+        if (ch == '.') ch = '_';
+      }
+      return name;
+    });
+
+TEST(FfmpegVideoReaderTest, ConvertsColoursToYCbCr) {
+  // Lossless RGB: exact. 4:2:0 video in limited range: within rounding.
+  struct Flat {
+    const char* file;
+    uint8_t rgb[3];
+    int tolerance;
+  };
+  for (const Flat& f : {Flat{"red_rgb.mov", {0xC8, 0x32, 0x32}, 0},
+                        Flat{"grey_420.mp4", {0xC8, 0xC8, 0xC8}, 2}}) {
+    SCOPED_TRACE(f.file);
+    FfmpegVideoReader reader;
+    ASSERT_TRUE(reader.Open(Clip(f.file)));
+    auto image = reader.FrameAtTime(500);
+    ASSERT_NE(image, nullptr);
+    uint8_t expected[3];
+    RgbToYCbCr(f.rgb, expected);
+    for (uint32_t y = 0; y < image->Height(); y += 7) {
+      for (uint32_t x = 0; x < image->Width(); x += 5) {
+        const uint8_t* p = image->Row(y) + x * 3;
+        for (int ch = 0; ch < 3; ++ch) {
+          ASSERT_NEAR(p[ch], expected[ch], f.tolerance) << x << "," << y << " channel " << ch;
+        }
+      }
+    }
+  }
+}
+
+TEST(FfmpegVideoReaderTest, SequentialTimesDecodeEachFrameOnceWithoutSeeking) {
+  FfmpegVideoReader reader;
+  ASSERT_TRUE(reader.Open(Clip("h264_25.mp4")));
+  ASSERT_EQ(reader.FrameCount(), 150u);
+  std::vector<std::vector<uint8_t>> frames;
+  for (uint32_t i = 0; i < 150; ++i) {
+    auto image = reader.FrameAtTime(i * 40);
+    ASSERT_NE(image, nullptr) << i;
+    frames.push_back(Bytes(*image));
+    // A second ask for the same time, and one between two frames, decode nothing new.
+    ASSERT_NE(reader.FrameAtTime(i * 40 + 20), nullptr);
+  }
+  const auto stats = reader.GetStats();
+  EXPECT_LE(stats.framesDecoded, 150u);
+  EXPECT_EQ(stats.seeks, 0u);
+  // testsrc2 moves every frame: no two neighbours may be the same picture.
+  for (std::size_t i = 1; i < frames.size(); ++i) EXPECT_NE(frames[i - 1], frames[i]) << i;
+}
+
+TEST(FfmpegVideoReaderTest, RandomAccessMatchesSequentialDecoding) {
+  FfmpegVideoReader sequential;
+  FfmpegVideoReader random;
+  ASSERT_TRUE(sequential.Open(Clip("h264_25.mp4")));
+  ASSERT_TRUE(random.Open(Clip("h264_25.mp4")));
+  std::vector<std::vector<uint8_t>> frames;
+  for (uint32_t i = 0; i < 150; ++i) frames.push_back(Bytes(*sequential.FrameAtTime(i * 40)));
+  // Backward steps, far jumps ahead and short steps ahead, in a fixed pseudo-random order.
+  uint32_t state = 12345;
+  for (int n = 0; n < 40; ++n) {
+    state = state * 1103515245u + 12345u;
+    const uint32_t i = (state >> 8) % 150;
+    auto image = random.FrameAtTime(i * 40 + 20);
+    ASSERT_NE(image, nullptr) << i;
+    ASSERT_EQ(Bytes(*image), frames[i]) << "frame " << i;
+  }
+  EXPECT_GT(random.GetStats().seeks, 0u);
+}
+
+TEST(FfmpegVideoReaderTest, FrameTimesFollowThePresentationTimes) {
+  // 29.97 fps: frame k starts at k x 33.3667 ms; the times a 29.97 fps output asks for
+  // (truncated) must each land on their own frame.
+  FfmpegVideoReader reader;
+  ASSERT_TRUE(reader.Open(Clip("ntsc.mp4")));
+  const double msPerFrame = 1000.0 / reader.Fps();
+  std::vector<uint8_t> previous;
+  for (uint32_t i = 0; i < 59; ++i) {
+    auto image = reader.FrameAtTime(static_cast<uint32_t>(i * msPerFrame));
+    ASSERT_NE(image, nullptr);
+    auto bytes = Bytes(*image);
+    EXPECT_NE(bytes, previous) << i;
+    previous = std::move(bytes);
+  }
+  EXPECT_LE(reader.GetStats().framesDecoded, 60u);
+  EXPECT_EQ(reader.GetStats().seeks, 0u);
+  EXPECT_EQ(reader.TimeToSample(1001), static_cast<int32_t>(1001.0 / reader.DurationMs() *
+                                                            reader.FrameCount()));
+}
+
+TEST(FfmpegVideoReaderTest, FindsTheReadableEndOfADamagedTail) {
+  FfmpegVideoReader reader;
+  ASSERT_TRUE(reader.Open(Clip("damaged.mp4")));
+  // The last 2 of 6 seconds are noise; the B-frames just before them lose their reference.
+  // The search ends just after the start of the last readable frame.
+  EXPECT_GE(reader.DurationMs(), 3800u);
+  EXPECT_LE(reader.DurationMs(), 3961u);
+  EXPECT_EQ(reader.FrameCount(), static_cast<uint32_t>(reader.DurationMs() * 0.001 * 25));
+  EXPECT_TRUE(reader.IsReadableAt(reader.DurationMs() - 1));
+  EXPECT_NE(reader.FrameAtTime(3000), nullptr);
+}
+
+TEST(FfmpegVideoReaderTest, TwoThreadsReadTheSameFrames) {
+  FfmpegVideoReader reference;
+  ASSERT_TRUE(reference.Open(Clip("h264_25.mp4")));
+  std::vector<std::vector<uint8_t>> frames;
+  for (uint32_t i = 0; i < 50; ++i) frames.push_back(Bytes(*reference.FrameAtTime(i * 40)));
+
+  FfmpegVideoReader shared;
+  ASSERT_TRUE(shared.Open(Clip("h264_25.mp4")));
+  std::vector<int> mismatches(2, 0);
+  auto run = [&](int who) {
+    for (uint32_t n = 0; n < 50; ++n) {
+      // One thread walks forward, the other backward: every request moves the decoder.
+      const uint32_t i = who == 0 ? n : 49 - n;
+      auto image = shared.FrameAtTime(i * 40);
+      if (!image || Bytes(*image) != frames[i]) ++mismatches[who];
+    }
+  };
+  std::thread a(run, 0);
+  std::thread b(run, 1);
+  a.join();
+  b.join();
+  EXPECT_EQ(mismatches[0], 0);
+  EXPECT_EQ(mismatches[1], 0);
+}
+
+TEST(FfmpegVideoReaderTest, ReopeningAndClosingResetTheFigures) {
+  FfmpegVideoReader reader;
+  ASSERT_TRUE(reader.Open(Clip("h264_25.mp4")));
+  ASSERT_TRUE(reader.Open(Clip("qtrle.mov")));
+  EXPECT_EQ(reader.Width(), 96u);
+  EXPECT_NE(reader.FrameAtTime(100), nullptr);
+  EXPECT_FALSE(reader.Open(Clip("tone.wav")));
+  EXPECT_EQ(reader.Width(), 0u);
+  EXPECT_EQ(reader.DurationMs(), 0u);
+  EXPECT_EQ(reader.FrameAtTime(0), nullptr);
+  EXPECT_FALSE(reader.IsReadableAt(0));
+}
+
+}  // namespace
+}  // namespace quillon
