@@ -18,6 +18,7 @@ class CellGrid {
     uint32_t r = 0;
     uint32_t w = 0;
     uint32_t h = 0;
+    bool operator==(const Rect&) const = default;
   };
 
   // Sizes the grid and sets every cell to value. False (grid emptied) when memory runs out.

@@ -1,0 +1,184 @@
+#include "match/frame_use_store.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <vector>
+
+#include "match/cell_grid.h"
+
+namespace quillon {
+namespace {
+
+std::vector<CellGrid::Rect> CellsOf(const FrameUse& use) {
+  std::vector<CellGrid::Rect> out;
+  for (const UseRect& r : use.rects) out.push_back({r.x, r.y, r.w, r.h});
+  return out;
+}
+
+TEST(CellGridTest, LargestRectPrefersTheEarlierAnchorOnEqualAreas) {
+  // Row 0: columns 0-2; rows 1 and 2: column 0. The 3 x 1 bar and the 1 x 3 column tie.
+  CellGrid grid;
+  ASSERT_TRUE(grid.Init(4, 3, false));
+  grid.SetRect(0, 0, 3, 1, true);
+  grid.SetRect(0, 1, 1, 2, true);
+  CellGrid::Rect rect;
+  ASSERT_TRUE(grid.LargestRect(true, rect));
+  EXPECT_EQ(rect, (CellGrid::Rect{0, 0, 3, 1}));
+}
+
+TEST(CellGridTest, LargestRectTakesTheTallerNarrowerShapeOnlyWhenStrictlyLarger) {
+  CellGrid grid;
+  ASSERT_TRUE(grid.Init(5, 4, false));
+  // From anchor (0, 0): 2 x 1, then rows of width 1 until 1 x 3 beats it.
+  grid.SetRect(0, 0, 2, 1, true);
+  grid.SetRect(0, 1, 1, 2, true);
+  CellGrid::Rect rect;
+  ASSERT_TRUE(grid.LargestRect(true, rect));
+  EXPECT_EQ(rect, (CellGrid::Rect{0, 0, 1, 3}));
+
+  // A narrower row that does not pay off narrows the limit for the rows below it: the wide
+  // row 2 cannot widen the rectangle again.
+  ASSERT_TRUE(grid.Init(5, 4, false));
+  grid.SetRect(0, 0, 4, 1, true);
+  grid.SetRect(0, 1, 1, 1, true);
+  grid.SetRect(0, 2, 4, 1, true);
+  ASSERT_TRUE(grid.LargestRect(true, rect));
+  EXPECT_EQ(rect, (CellGrid::Rect{0, 0, 4, 1}));
+}
+
+TEST(CellGridTest, LargestRectOfClearCellsAndOfNothing) {
+  CellGrid grid;
+  ASSERT_TRUE(grid.Init(9, 2, true));  // spans two bytes per row
+  grid.SetRect(8, 1, 5, 5, false);     // clipped to the one last cell
+  CellGrid::Rect rect;
+  ASSERT_TRUE(grid.LargestRect(false, rect));
+  EXPECT_EQ(rect, (CellGrid::Rect{8, 1, 1, 1}));
+  ASSERT_TRUE(grid.LargestRect(true, rect));
+  EXPECT_EQ(rect, (CellGrid::Rect{0, 0, 8, 2}));
+  grid.SetRect(0, 0, 9, 2, false);
+  EXPECT_FALSE(grid.LargestRect(true, rect));
+}
+
+class FrameUseStoreTest : public ::testing::Test {
+ protected:
+  FrameUseStore store;
+};
+
+TEST_F(FrameUseStoreTest, AddUseWidensToWholeCells) {
+  ASSERT_TRUE(store.Setup(2, 64, 32));
+  ASSERT_TRUE(store.AddUse(0, 13, 5, 10, 3));  // pixels (13, 5)-(23, 8) -> cells (1, 0), (2, 0)
+  const CellGrid& grid = store.GetFrameUse(0)->grid;
+  for (uint32_t r = 0; r < grid.Rows(); ++r) {
+    for (uint32_t c = 0; c < grid.Cols(); ++c) {
+      EXPECT_EQ(grid.Get(c, r), r == 0 && (c == 1 || c == 2)) << c << "," << r;
+    }
+  }
+  ASSERT_TRUE(store.PrepareFrame(0));
+  EXPECT_EQ(CellsOf(*store.GetFrameUse(0)), (std::vector<CellGrid::Rect>{{8, 0, 16, 8}}));
+  EXPECT_FALSE(store.AddUse(2, 0, 0, 8, 8));
+  EXPECT_FALSE(store.PrepareFrame(2));
+  EXPECT_EQ(store.GetFrameUse(2), nullptr);
+}
+
+TEST_F(FrameUseStoreTest, RectanglesAreCutAtTheFrameEdge) {
+  ASSERT_TRUE(store.Setup(1, 100, 20));
+  EXPECT_EQ(store.GridCols(), 13u);
+  EXPECT_EQ(store.GridRows(), 3u);
+  ASSERT_TRUE(store.AddUse(0, 96, 0, 4, 8));
+  ASSERT_TRUE(store.PrepareFrame(0));
+  EXPECT_EQ(CellsOf(*store.GetFrameUse(0)), (std::vector<CellGrid::Rect>{{96, 0, 4, 8}}));
+
+  // Fully marked: one rectangle, the whole frame.
+  ASSERT_TRUE(store.AddUse(0, 0, 0, 100, 20));
+  ASSERT_TRUE(store.PrepareFrame(0));
+  EXPECT_EQ(CellsOf(*store.GetFrameUse(0)), (std::vector<CellGrid::Rect>{{0, 0, 100, 20}}));
+  const UseRect& rect = store.GetFrameUse(0)->rects[0];
+  EXPECT_EQ(rect.useCount, 0u);
+  EXPECT_EQ(rect.releaseFrame, UseRect::kNotScheduled);
+  EXPECT_EQ(rect.shrunkImage, nullptr);
+}
+
+TEST_F(FrameUseStoreTest, LShapeGivesTheBarThenTheRestOfTheColumn) {
+  ASSERT_TRUE(store.Setup(1, 32, 24));
+  ASSERT_TRUE(store.AddUse(0, 0, 0, 24, 8));
+  ASSERT_TRUE(store.AddUse(0, 0, 8, 8, 16));
+  ASSERT_TRUE(store.PrepareFrame(0));
+  EXPECT_EQ(CellsOf(*store.GetFrameUse(0)),
+            (std::vector<CellGrid::Rect>{{0, 0, 24, 8}, {0, 8, 8, 16}}));
+  // The grid keeps its marks for the search of later frames.
+  EXPECT_TRUE(store.GetFrameUse(0)->grid.Get(0, 2));
+  EXPECT_TRUE(store.GetFrameUse(0)->grid.Get(2, 0));
+}
+
+TEST_F(FrameUseStoreTest, FindRectAndClearedCells) {
+  ASSERT_TRUE(store.Setup(2, 64, 64));
+  ASSERT_TRUE(store.AddUse(1, 0, 0, 16, 16));
+  ASSERT_TRUE(store.AddUse(1, 32, 32, 8, 8));
+  ASSERT_TRUE(store.PrepareFrame(1));
+  ASSERT_EQ(store.GetFrameUse(1)->rects.size(), 2u);
+  UseRect* first = store.FindRect(1, 15, 15);
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(first->x, 0u);
+  EXPECT_EQ(first->w, 16u);
+  UseRect* second = store.FindRect(1, 39, 32);
+  ASSERT_NE(second, nullptr);
+  EXPECT_EQ(second->x, 32u);
+  EXPECT_EQ(store.FindRect(1, 16, 0), nullptr);
+  EXPECT_EQ(store.FindRect(0, 0, 0), nullptr);
+  EXPECT_EQ(store.FindRect(2, 0, 0), nullptr);
+
+  // A freed bitmap's cells are cleared; the next cut no longer contains them.
+  FrameUseStore::MarkCells(store.GetFrameUse(1)->grid, first->x, first->y, first->w, first->h,
+                           false);
+  ASSERT_TRUE(store.PrepareFrame(1));
+  EXPECT_EQ(CellsOf(*store.GetFrameUse(1)), (std::vector<CellGrid::Rect>{{32, 32, 8, 8}}));
+}
+
+TEST_F(FrameUseStoreTest, EmptyVideoKeepsBookkeepingOnly) {
+  ASSERT_TRUE(store.Setup(3, 64, 48, /*emptyVideo=*/true));
+  ASSERT_TRUE(store.AddUse(1, 0, 0, 64, 48));
+  ASSERT_TRUE(store.PrepareFrame(1));
+  EXPECT_TRUE(store.GetFrameUse(1)->rects.empty());
+  EXPECT_EQ(store.FindRect(1, 0, 0), nullptr);
+}
+
+// Every marked cell ends up in exactly one rectangle, and nothing else does.
+TEST_F(FrameUseStoreTest, RectanglesPartitionTheMarkedCellsOfRandomGrids) {
+  std::mt19937 random(20261208);
+  for (int round = 0; round < 200; ++round) {
+    const uint32_t width = 1 + random() % 90;
+    const uint32_t height = 1 + random() % 70;
+    ASSERT_TRUE(store.Setup(1, width, height));
+    const int marks = static_cast<int>(random() % 12);
+    for (int i = 0; i < marks; ++i) {
+      ASSERT_TRUE(store.AddUse(0, random() % width, random() % height, 1 + random() % 40,
+                               1 + random() % 40));
+    }
+    ASSERT_TRUE(store.PrepareFrame(0));
+    const FrameUse& use = *store.GetFrameUse(0);
+    std::vector<int> hits(std::size_t{use.grid.Cols()} * use.grid.Rows(), 0);
+    for (const UseRect& rect : use.rects) {
+      ASSERT_EQ(rect.x % 8, 0u);
+      ASSERT_EQ(rect.y % 8, 0u);
+      ASSERT_GT(rect.w, 0u);
+      ASSERT_GT(rect.h, 0u);
+      ASSERT_LE(rect.x + rect.w, width);
+      ASSERT_LE(rect.y + rect.h, height);
+      for (uint32_t y = rect.y; y < rect.y + rect.h; y += 8) {
+        for (uint32_t x = rect.x; x < rect.x + rect.w; x += 8) {
+          ++hits[std::size_t{y / 8} * use.grid.Cols() + x / 8];
+        }
+      }
+    }
+    for (uint32_t r = 0; r < use.grid.Rows(); ++r) {
+      for (uint32_t c = 0; c < use.grid.Cols(); ++c) {
+        ASSERT_EQ(hits[std::size_t{r} * use.grid.Cols() + c], use.grid.Get(c, r) ? 1 : 0)
+            << "round " << round << " cell " << c << "," << r;
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace quillon
