@@ -32,12 +32,13 @@ uint32_t VideoReader::FindReadableEnd(uint32_t duration) {
   // ...then back to the last millisecond that does.
   t -= 1;
   while (t > 0 && !IsReadableAt(static_cast<uint32_t>(t))) t -= 1;
-  // Settle on the start of a sample that reads.
+  // Settle on the start of a sample that reads. When none does, nothing is readable: the
+  // track must not open with a 1 ms duration that no frame can fill.
   for (int32_t n = TimeToSample(static_cast<uint32_t>(t < 0 ? 0 : t)); n >= 0; --n) {
     t = SampleToTime(n);
-    if (IsReadableAt(static_cast<uint32_t>(t))) break;
+    if (IsReadableAt(static_cast<uint32_t>(t))) return static_cast<uint32_t>(t + 1);
   }
-  return static_cast<uint32_t>(t + 1);
+  return 0;
 }
 
 }  // namespace quillon
