@@ -1,9 +1,71 @@
 // quillon: converts a movie into SWF files; with arguments it runs one batch conversion.
+#include <atomic>
+#include <csignal>
 #include <cstdio>
+#include <string>
+#include <vector>
+
+#include "encoder/batch_command.h"
+#include "encoder/batch_log.h"
+#include "encoder/encoder_controller.h"
+#include "settings/paths.h"
+#include "video/video_reader.h"
+
+namespace {
+
+std::atomic<quillon::EncoderController*> gController{nullptr};
+
+// Only an atomic store: the poll loop notices it within one interval and winds the run down.
+void OnSignal(int signalNumber) {
+  if (quillon::EncoderController* c = gController.load()) c->RequestInterrupt(signalNumber);
+}
+
+void InstallSignalHandlers() {
+  struct sigaction action {};
+  action.sa_handler = OnSignal;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+}
+
+constexpr const char* kUsage =
+    "usage: quillon source destination [start] [end] [options]\n"
+    "  start       seconds, or \"start\"/\"begin\"\n"
+    "  end         seconds, \"+N\" for a duration of N seconds, or \"end\"/\"all\"\n"
+    "  -s file     settings file (default presets/default.settings)\n"
+    "  -l file     log file (default batch.log beside the program; \"\" = standard output)\n"
+    "  -q N        image quality in percent      -fs N   frame size in percent (<0: width)\n"
+    "  -fps N      frame rate (<0: percent)       -j N    JPEG quality\n"
+    "  -br N       bit-rate limit in kbit/s       -ps N   part size limit in KB\n";
+
+}  // namespace
 
 int main(int argc, char** argv) {
-  (void)argc;
-  (void)argv;
-  std::fputs("quillon: batch mode is not built yet\n", stderr);
-  return 1;
+  using namespace quillon;
+  const std::vector<std::string> tokens = BatchArgumentTokens(argc, argv);
+  if (tokens.empty()) {
+    // There is no window on this platform: without a command line there is nothing to do.
+    std::fputs(kUsage, stderr);
+    return 2;
+  }
+
+  const std::string& folder = ApplicationFolder();
+  const std::string defaultLog = DefaultBatchLogPath();
+  int status = 1;
+  {
+    EncoderController controller;
+    gController.store(&controller);
+    InstallSignalHandlers();
+    controller.SetPreferences(kReaderMaskAll, 0, folder, nullptr);
+    if (!controller.LoadSettings(folder + kDefaultSettingsFile)) {
+      std::string text;
+      const char* title = controller.GetMessage(&text);
+      LogControllerFailure(defaultLog, title != nullptr ? title : "", text);
+    }
+    const bool ok = controller.RunBatchTokens(tokens, defaultLog);
+    const int signalNumber = controller.InterruptSignal();
+    status = signalNumber != 0 ? 128 + signalNumber : ok ? 0 : 1;
+    gController.store(nullptr);
+  }
+  return status;
 }
