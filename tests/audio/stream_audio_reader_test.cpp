@@ -1,0 +1,197 @@
+// The FFmpeg-backed reader against clips generated with the ffmpeg command, whose own decode
+// of the same files is the reference.
+#include "audio/stream_audio_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "audio/audio_store.h"
+#include "audio_fakes.h"
+#include "settings/encoder_settings.h"
+
+namespace quillon {
+namespace {
+
+namespace fs = std::filesystem;
+
+fs::path ClipDir() {
+  const fs::path dir = fs::path(QUILLON_TEST_BINARY_DIR) / "audio_clips";
+  fs::create_directories(dir);
+  return dir;
+}
+
+bool Run(const std::string& cmd) { return std::system(cmd.c_str()) == 0; }
+
+// Generates name from an ffmpeg source description and output options once per build.
+std::string Clip(const std::string& name, const std::string& input, const std::string& output) {
+  const fs::path path = ClipDir() / name;
+  if (!fs::exists(path)) {
+    const std::string cmd = "ffmpeg -nostdin -v error -y " + input + " " + output + " \"" +
+                            path.string() + "\"";
+    if (!Run(cmd)) return {};
+  }
+  return path.string();
+}
+
+const std::string kStereoSweep =
+    "-f lavfi -i \"aevalsrc=0.5*sin(2*PI*(300+200*t)*t)|0.3*sin(2*PI*(700-100*t)*t):s=44100:d=2\"";
+
+std::vector<uint8_t> FfmpegRaw(const std::string& file, const std::string& format) {
+  const std::string raw = file + "." + format + ".raw";
+  if (!Run("ffmpeg -nostdin -v error -y -i \"" + file + "\" -f " + format + " \"" + raw + "\""))
+    return {};
+  std::ifstream in(raw, std::ios::binary);
+  return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)),
+                              std::istreambuf_iterator<char>());
+}
+
+std::vector<uint8_t> ReadAll(AudioReader& reader, uint32_t piece) {
+  ByteBuffer out;
+  for (;;) {
+    const int32_t n = reader.Read(piece, out);
+    if (n <= 0) {
+      EXPECT_EQ(n, 0);
+      break;
+    }
+  }
+  return std::vector<uint8_t>(out.Data(), out.Data() + out.Size());
+}
+
+TEST(StreamAudioReaderTest, Pcm16WavIsReadExactlyWithItsFigures) {
+  const std::string wav = Clip("s16_stereo_44100.wav", kStereoSweep, "-c:a pcm_s16le");
+  ASSERT_FALSE(wav.empty());
+  StreamAudioReader reader;
+  ASSERT_TRUE(reader.Open(wav));
+  const AudioInfo info = reader.GetInfo();
+  EXPECT_EQ(info.totalFrames, 88200u);
+  EXPECT_EQ(info.durationMs, 2000u);
+  EXPECT_EQ(info.decodeKind, AudioDecodeKind::kPcm);
+  EXPECT_EQ(info.channels, 2);
+  EXPECT_EQ(info.sampleRate, 44100u);
+  EXPECT_EQ(info.bitsPerSample, 16);
+  EXPECT_DOUBLE_EQ(info.microsecondsPerFrame, 1000000.0 / 44100);
+  // Frame-sized requests, as the encoding run makes them.
+  EXPECT_EQ(ReadAll(reader, 918), FfmpegRaw(wav, "s16le"));
+}
+
+TEST(StreamAudioReaderTest, SeekAndRandomAccessLandOnTheExactFrame) {
+  const std::string wav = Clip("s16_stereo_44100.wav", kStereoSweep, "-c:a pcm_s16le");
+  const std::vector<uint8_t> all = FfmpegRaw(wav, "s16le");
+  StreamAudioReader reader;
+  ASSERT_TRUE(reader.Open(wav));
+  for (uint32_t frame : {0u, 1u, 4095u, 30001u, 88000u}) {
+    ASSERT_TRUE(reader.Seek(frame));
+    ByteBuffer out;
+    const int32_t n = reader.Read(150, out);
+    ASSERT_EQ(n, 150) << frame;
+    ASSERT_EQ(std::memcmp(out.Data(), all.data() + size_t(frame) * 4, 600), 0) << frame;
+  }
+  ByteBuffer at;
+  EXPECT_EQ(reader.ReadFramesAt(50000, 1000, at), 1000);
+  EXPECT_EQ(std::memcmp(at.Data(), all.data() + 50000 * 4, 4000), 0);
+  ByteBuffer tail;
+  EXPECT_EQ(reader.ReadFramesAt(88100, 1000, tail), 100);  // the track ends first
+}
+
+TEST(StreamAudioReaderTest, EightBitPcmIsDeliveredAsStored) {
+  const std::string wav = Clip("u8_mono_11025.wav",
+                               "-f lavfi -i \"sine=frequency=300:sample_rate=11025:duration=1\"",
+                               "-c:a pcm_u8");
+  StreamAudioReader reader;
+  ASSERT_TRUE(reader.Open(wav));
+  EXPECT_EQ(reader.GetInfo().bitsPerSample, 8);
+  EXPECT_EQ(reader.GetInfo().channels, 1);
+  EXPECT_EQ(ReadAll(reader, 1000), FfmpegRaw(wav, "u8"));
+}
+
+TEST(StreamAudioReaderTest, FloatAndWideFormatsAreConvertedTo16Bit) {
+  const std::string f32 = Clip("f32_stereo_44100.wav", kStereoSweep, "-c:a pcm_f32le");
+  const std::string s16 = Clip("s16_stereo_44100.wav", kStereoSweep, "-c:a pcm_s16le");
+  StreamAudioReader reader;
+  ASSERT_TRUE(reader.Open(f32));
+  EXPECT_EQ(reader.GetInfo().bitsPerSample, 16);
+  const std::vector<uint8_t> got = ReadAll(reader, 4096);
+  const std::vector<uint8_t> ref = FfmpegRaw(s16, "s16le");
+  ASSERT_EQ(got.size(), ref.size());
+  int maxDiff = 0;
+  for (size_t i = 0; i + 1 < got.size(); i += 2) {
+    const int a = static_cast<int16_t>(got[i] | got[i + 1] << 8);
+    const int b = static_cast<int16_t>(ref[i] | ref[i + 1] << 8);
+    maxDiff = std::max(maxDiff, std::abs(a - b));
+  }
+  EXPECT_LE(maxDiff, 1);
+}
+
+TEST(StreamAudioReaderTest, MoreThanTwoChannelsAreDownmixedToStereo) {
+  const std::string wav = Clip("six_channels_48000.wav",
+                               "-f lavfi -i \"sine=frequency=440:sample_rate=48000:duration=1\"",
+                               "-af \"pan=5.1|c0=c0|c1=c0|c2=c0|c3=c0|c4=c0|c5=c0\" -c:a pcm_s16le");
+  StreamAudioReader reader;
+  ASSERT_TRUE(reader.Open(wav));
+  EXPECT_EQ(reader.GetInfo().channels, 2);
+  EXPECT_EQ(reader.GetInfo().sampleRate, 48000u);
+  const std::vector<uint8_t> got = ReadAll(reader, 2000);
+  EXPECT_EQ(got.size(), 48000u * 4);
+  int peak = 0;
+  for (size_t i = 0; i + 1 < got.size(); i += 2)
+    peak = std::max(peak, std::abs(static_cast<int16_t>(got[i] | got[i + 1] << 8)));
+  EXPECT_GT(peak, 1000);
+}
+
+TEST(StreamAudioReaderTest, CodedTracksAreDecoded) {
+  struct Coded {
+    const char* name;
+    const char* options;
+  };
+  for (const Coded& c : {Coded{"sweep.mp3", "-c:a libmp3lame -b:a 128k"},
+                         Coded{"sweep.m4a", "-c:a aac -b:a 128k"},
+                         Coded{"sweep.ogg", "-c:a libvorbis"},
+                         Coded{"sweep.flac", "-c:a flac"}}) {
+    const std::string file = Clip(c.name, kStereoSweep, c.options);
+    StreamAudioReader reader;
+    ASSERT_TRUE(reader.Open(file)) << c.name;
+    const AudioInfo info = reader.GetInfo();
+    EXPECT_EQ(info.decodeKind, AudioDecodeKind::kCodec) << c.name;
+    EXPECT_EQ(info.channels, 2) << c.name;
+    EXPECT_EQ(info.sampleRate, 44100u) << c.name;
+    EXPECT_NEAR(info.durationMs, 2000.0, 60.0) << c.name;
+    const std::vector<uint8_t> got = ReadAll(reader, 1837);
+    EXPECT_NEAR(got.size() / 4.0, 88200.0, 3000.0) << c.name;
+  }
+}
+
+TEST(StreamAudioReaderTest, SoundOfAMovieIsFoundAndAMovieWithoutSoundIsRefused) {
+  const std::string movie = Clip("movie.mp4",
+                                 "-f lavfi -i testsrc=size=64x48:rate=10:duration=1 " +
+                                     kStereoSweep,
+                                 "-shortest -c:v mpeg4 -c:a aac");
+  const std::string silent = Clip("silent.mp4", "-f lavfi -i testsrc=size=64x48:rate=10:duration=1",
+                                  "-c:v mpeg4");
+  AudioStore store(std::make_unique<testing::FakeMp3Library>());
+  ASSERT_TRUE(store.Open(movie));
+  EXPECT_EQ(store.ReaderKind(), AudioReaderKind::kStream);
+  EXPECT_EQ(store.Channels(), 2u);
+  EXPECT_FALSE(store.Open(silent));
+  EXPECT_EQ(store.lastError, kAudioOpenError);
+  EXPECT_FALSE(store.IsOpened());
+}
+
+TEST(StreamAudioReaderTest, GarbageFileIsRefused) {
+  const fs::path junk = ClipDir() / "junk.wav";
+  {
+    std::ofstream out(junk, std::ios::binary);
+    out << "RIFF\x10\0\0\0WAVEfmt this is not a sound file at all";
+  }
+  StreamAudioReader reader;
+  EXPECT_FALSE(reader.Open(junk.string()));
+}
+
+}  // namespace
+}  // namespace quillon
