@@ -150,7 +150,8 @@ class ColourCounter {
  public:
   explicit ColourCounter(uint32_t expected) {
     uint32_t size = 64;
-    while (size < expected * 2 && size < (1u << 26)) size <<= 1;
+    // Starts small for huge limits; Add grows the table as colours arrive.
+    while (size < uint64_t{expected} * 2 && size < (1u << 16)) size <<= 1;
     slots_.assign(size, kEmpty);
     mask_ = size - 1;
   }

@@ -253,5 +253,26 @@ TEST(EncodeZlib8Test, PaletteByCountEarliestFirstAndNearestWithinLimit) {
   EXPECT_FALSE(image.EncodeZlib8(out, 0, 0, 6, 1, 6, 1e9f, palette, 100));
 }
 
+TEST(EncodeZlib8Test, ManyDistinctColoursCountedUpToTheLimit) {
+  // 20 000 distinct colours, one pixel each: the palette takes the first 256 in order.
+  FrameImage image(ColourTag::kRgb);
+  ASSERT_TRUE(image.Allocate(200, 100));
+  for (uint32_t y = 0; y < 100; ++y)
+    for (uint32_t x = 0; x < 200; ++x) {
+      const uint32_t v = y * 200 + x;
+      SetPixel(image, x, y, Colour{uint8_t(v), uint8_t(v >> 8), uint8_t(7)});
+    }
+  ByteBuffer out;
+  uint32_t palette = 300;
+  EXPECT_FALSE(image.EncodeZlib8(out, 0, 0, 200, 100, 1, 1e9f, palette, 19999));
+  ASSERT_TRUE(image.EncodeZlib8(out, 0, 0, 200, 100, 1, 1e9f, palette, 20000));
+  EXPECT_EQ(palette, 256u);
+  const std::vector<uint8_t> data = Inflate(out, 256 * 3 + 200 * 100);
+  ASSERT_EQ(data.size(), 256u * 3 + 200u * 100);
+  EXPECT_EQ(data[3 * 255], 255);
+  EXPECT_EQ(data[3 * 255 + 1], 0);
+  EXPECT_EQ(data[256 * 3 + 17], 17);  // exact matches keep their own index
+}
+
 }  // namespace
 }  // namespace quillon
