@@ -26,6 +26,7 @@ constexpr uint32_t kNoFill = 0xFFFFFFFF;
 
 void Transport::WriteShowFrame() {
   writer_.WriteShowFrame();
+  prevShowFrameEnd_ = showFrameEnd_;
   showFrameEnd_ = writer_.Cursor();
 }
 
@@ -33,7 +34,8 @@ bool Transport::RemoveLastShowFrame() {
   const uint32_t cursor = writer_.Cursor();
   if (cursor < 2 || showFrameEnd_ != cursor) return false;
   writer_.Output()->Truncate(cursor - 2);
-  showFrameEnd_ = 0;
+  showFrameEnd_ = prevShowFrameEnd_;
+  prevShowFrameEnd_ = 0;
   return true;
 }
 
@@ -54,6 +56,7 @@ void Transport::StartPart(uint32_t firstFrame) {
   penX_ = 0;
   penY_ = 0;
   showFrameEnd_ = 0;
+  prevShowFrameEnd_ = 0;
   placement_ = SwfMatrix::Scale(kPixelToTwipScale, kPixelToTwipScale);
   sound_->StartPart();
   bitmaps_->StartPart();

@@ -167,9 +167,10 @@ void Transport::WritePartEnd(bool last) {
   if (!last) {
     // Actions after a part's final ShowFrame belong to no frame the player shows, so the
     // chaining action goes into the last frame instead: the next part then really loads.
-    const bool endsWithShowFrame = RemoveLastShowFrame();
+    // When other tags already trail the last frame, they get a frame of their own.
+    if (!RemoveLastShowFrame()) ++framesInPart_;
     actions.LoadFromVariableScript("nextPart", "");
-    if (endsWithShowFrame) WriteShowFrame();
+    WriteShowFrame();
   } else {
     switch (EndTypeCode(options_)) {
       case 0x10:

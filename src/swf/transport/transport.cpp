@@ -161,11 +161,15 @@ bool Transport::Run(const std::string& partPrefix, uint32_t endFrame, uint32_t e
       // the part variables must be there, ahead of the preloader and the user's actions.
       const uint32_t from = out.Cursor();
       ActionBuilder(writer_).PartVariablesScript("encoded", part, last);
+      const uint32_t length = out.Cursor() - from;
       if (!out.MoveBlock(from, out.Cursor(), writer_.AfterHeaderPosition())) {
         StopStages();
         Fail(TransportStatus::kError, EngineErrorText(3));
         return false;
       }
+      // Everything behind the header moved up by the block.
+      if (showFrameEnd_ > 0) showFrameEnd_ += length;
+      if (prevShowFrameEnd_ > 0) prevShowFrameEnd_ += length;
     }
     WritePartEnd(last);
 

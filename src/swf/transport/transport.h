@@ -248,6 +248,7 @@ class Transport {
   uint32_t framesInPart_ = 0;
   uint64_t frameEncodedPixels_ = 0;
   uint32_t showFrameEnd_ = 0;  // stream position right after the last ShowFrame written
+  uint32_t prevShowFrameEnd_ = 0;  // the same for the one before
 
   // Run state.
   uint32_t lastEndFrame_ = 0;

@@ -1,0 +1,270 @@
+// Synthetic clips and part-file reading for the Transport tests and the whole-file checks.
+#include "transport/synthetic_clip.h"
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "video/video_reader.h"
+
+namespace quillon::testing {
+
+namespace {
+
+class SyntheticVideoReader : public VideoReader {
+ public:
+  explicit SyntheticVideoReader(const ClipSpec& clip) : clip_(clip) {}
+
+  int32_t TimeToSample(uint32_t ms) const override {
+    return static_cast<int32_t>(std::floor(ms * clip_.fps / 1000.0 + 1e-9));
+  }
+  uint32_t SampleToTime(int32_t sample) const override {
+    return static_cast<uint32_t>(std::ceil(sample * 1000.0 / clip_.fps - 1e-9));
+  }
+  bool Open(const std::string&) override {
+    frameCount = clip_.frames;
+    fps = clip_.fps;
+    durationMs = static_cast<uint32_t>(std::lround(clip_.frames * 1000.0 / clip_.fps));
+    msPerSample = static_cast<uint32_t>(1000.0 / clip_.fps);
+    width = clip_.width;
+    height = clip_.height;
+    return true;
+  }
+  void Close() override {}
+  std::unique_ptr<FrameImage> FrameAtSample(int32_t sample) override {
+    if (sample < 0) sample = 0;
+    if (static_cast<uint32_t>(sample) >= clip_.frames) sample = static_cast<int32_t>(clip_.frames) - 1;
+    return Paint(static_cast<uint32_t>(sample));
+  }
+  std::unique_ptr<FrameImage> FrameAtTime(uint32_t ms) override {
+    return FrameAtSample(TimeToSample(ms));
+  }
+  bool IsReadableAt(uint32_t ms) override { return ms < durationMs; }
+
+ private:
+  std::unique_ptr<FrameImage> Paint(uint32_t n) const {
+    auto image = std::make_unique<FrameImage>();
+    if (!image->Allocate(clip_.width, clip_.height, Colour{60, 120, 140})) return nullptr;
+    for (uint32_t y = 0; y < clip_.height; ++y) {
+      uint8_t* row = image->Row(y);
+      for (uint32_t x = 0; x < clip_.width; ++x) {
+        uint8_t* p = row + 3 * x;
+        switch (clip_.pattern) {
+          case ClipPattern::kFlat:
+            break;
+          case ClipPattern::kMovingSquare: {
+            const uint32_t left = (n * 8) % clip_.width;
+            if (x >= left && x < left + 16 && y >= 16 && y < 32) {
+              p[0] = 230;
+              p[1] = 90;
+              p[2] = 200;
+            }
+            break;
+          }
+          case ClipPattern::kNoise: {
+            uint32_t h = (x * 73856093u) ^ (y * 19349663u) ^ (n * 83492791u);
+            h ^= h >> 13;
+            h *= 0x5bd1e995u;
+            h ^= h >> 15;
+            p[0] = static_cast<uint8_t>(h);
+            p[1] = static_cast<uint8_t>(h >> 8);
+            p[2] = static_cast<uint8_t>(h >> 16);
+            break;
+          }
+          case ClipPattern::kStatic:
+            p[0] = static_cast<uint8_t>((x * 7 + y * 13) & 0xFF);
+            p[1] = static_cast<uint8_t>(128 + ((x ^ y) & 0x1F));
+            p[2] = static_cast<uint8_t>(100 + (y & 0x3F));
+            break;
+        }
+      }
+    }
+    return image;
+  }
+
+  ClipSpec clip_;
+};
+
+uint32_t ReadBits(const std::vector<uint8_t>& b, size_t& bitPos, uint32_t n) {
+  uint32_t v = 0;
+  for (uint32_t i = 0; i < n; ++i, ++bitPos) {
+    const size_t byte = bitPos / 8;
+    const uint32_t bit = byte < b.size() ? (b[byte] >> (7 - bitPos % 8)) & 1u : 0u;
+    v = (v << 1) | bit;
+  }
+  return v;
+}
+
+int32_t ReadSigned(const std::vector<uint8_t>& b, size_t& bitPos, uint32_t n) {
+  if (n == 0) return 0;
+  const uint32_t v = ReadBits(b, bitPos, n);
+  if (n < 32 && (v & (1u << (n - 1)))) return static_cast<int32_t>(v | ~((1u << n) - 1));
+  return static_cast<int32_t>(v);
+}
+
+SwfRect ReadRect(const std::vector<uint8_t>& b, size_t& bitPos) {
+  const uint32_t n = ReadBits(b, bitPos, 5);
+  SwfRect r;
+  r.xMin = ReadSigned(b, bitPos, n);
+  r.xMax = ReadSigned(b, bitPos, n);
+  r.yMin = ReadSigned(b, bitPos, n);
+  r.yMax = ReadSigned(b, bitPos, n);
+  bitPos = (bitPos + 7) / 8 * 8;
+  return r;
+}
+
+SwfMatrix ReadMatrix(const std::vector<uint8_t>& b, size_t& bitPos) {
+  SwfMatrix m;
+  if (ReadBits(b, bitPos, 1)) {
+    const uint32_t n = ReadBits(b, bitPos, 5);
+    m.scaleX = ReadSigned(b, bitPos, n);
+    m.scaleY = ReadSigned(b, bitPos, n);
+  }
+  if (ReadBits(b, bitPos, 1)) {
+    const uint32_t n = ReadBits(b, bitPos, 5);
+    m.rotateSkew0 = ReadSigned(b, bitPos, n);
+    m.rotateSkew1 = ReadSigned(b, bitPos, n);
+  }
+  const uint32_t n = ReadBits(b, bitPos, 5);
+  m.translateX = ReadSigned(b, bitPos, n);
+  m.translateY = ReadSigned(b, bitPos, n);
+  bitPos = (bitPos + 7) / 8 * 8;
+  return m;
+}
+
+}  // namespace
+
+TransportRig::TransportRig() { SetDefaults(settings); }
+
+bool TransportRig::Prepare(const ClipSpec& clip, const std::string& baseFolder) {
+  frames = std::make_unique<FrameStore>([clip](ReaderKind kind) -> std::unique_ptr<VideoReader> {
+    if (kind != ReaderKind::kStream) return nullptr;
+    return std::make_unique<SyntheticVideoReader>(clip);
+  });
+  if (clip.emptyVideo) {
+    (void)frames->SetEmptyVideo(clip.frames,
+                                static_cast<uint32_t>(std::lround(clip.frames * 1000.0 / clip.fps)),
+                                clip.width, clip.height, clip.fps);
+  } else if (!frames->Open("synthetic")) {
+    error = "open: " + frames->lastError;
+    return false;
+  }
+  if (!frames->Configure(settings.frame)) {
+    error = "configure: " + frames->lastError;
+    return false;
+  }
+  if (!frames->SelectRange(0, 0xFFFFFFFFu)) {
+    error = "range: " + frames->lastError;
+    return false;
+  }
+  uses = std::make_unique<FrameUseStore>();
+  screen = std::make_unique<ScreenUseStore>();
+  match = std::make_unique<MatchEngine>();
+  transport = std::make_unique<Transport>();
+  if (!match->Setup(settings.match, frames.get(), uses.get(), screen.get())) {
+    error = "match: " + match->lastError;
+    return false;
+  }
+  if (!uses->Setup(*frames)) {
+    error = "uses: " + uses->lastError;
+    return false;
+  }
+  if (!screen->Setup(*frames, match->BlockWidth(), match->BlockHeight())) {
+    error = "screen: " + screen->lastError;
+    return false;
+  }
+  transport->SetOptions(settings.transport, settings.match);
+  if (!transport->Initialise(frames.get(), nullptr, uses.get(), screen.get(), match.get(),
+                             baseFolder)) {
+    error = "transport: " + transport->lastError;
+    return false;
+  }
+  return true;
+}
+
+uint32_t TransportRig::FrameCount() const { return frames->RangeFrameCount(); }
+uint32_t TransportRig::DurationMs() const { return frames->RangeDurationMs(); }
+
+bool TransportRig::Run(const std::string& folder) {
+  const bool ok = transport->Run(folder, FrameCount(), DurationMs());
+  if (!ok) error = transport->ErrorText();
+  return ok;
+}
+
+std::vector<uint8_t> ReadFileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+SwfFile ParseSwf(const std::vector<uint8_t>& bytes) {
+  SwfFile f;
+  if (bytes.size() < 12 || bytes[0] != 'F' || bytes[1] != 'W' || bytes[2] != 'S') return f;
+  f.version = bytes[3];
+  f.fileLength = bytes[4] | (bytes[5] << 8) | (bytes[6] << 16) | (uint32_t{bytes[7]} << 24);
+  size_t bitPos = 64;
+  f.stage = ReadRect(bytes, bitPos);
+  size_t p = bitPos / 8;
+  if (p + 4 > bytes.size()) return f;
+  f.frameRate = static_cast<uint16_t>(bytes[p] | (bytes[p + 1] << 8));
+  f.frameCount = static_cast<uint16_t>(bytes[p + 2] | (bytes[p + 3] << 8));
+  f.tags = ParseTags(bytes, p + 4);
+  f.ok = true;
+  return f;
+}
+
+SwfFile ReadSwfFile(const std::string& path) { return ParseSwf(ReadFileBytes(path)); }
+
+std::string FreshFolder(const std::string& name) {
+  const std::filesystem::path dir =
+      std::filesystem::path(QUILLON_TEST_BINARY_DIR) / "transport_tests" / name;
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  return dir.string() + "/";
+}
+
+std::vector<const ParsedTag*> TagsOf(const SwfFile& file, uint16_t code) {
+  std::vector<const ParsedTag*> out;
+  for (const ParsedTag& t : file.tags) {
+    if (t.code == code) out.push_back(&t);
+  }
+  return out;
+}
+
+uint32_t CountTags(const SwfFile& file, uint16_t code) {
+  return static_cast<uint32_t>(TagsOf(file, code).size());
+}
+
+ShapeInfo ParseShape2(const std::vector<uint8_t>& body) {
+  ShapeInfo s;
+  if (body.size() < 3) return s;
+  s.id = static_cast<uint16_t>(body[0] | (body[1] << 8));
+  size_t bitPos = 16;
+  s.bounds = ReadRect(body, bitPos);
+  size_t p = bitPos / 8;
+  if (p >= body.size()) return s;
+  uint32_t count = body[p++];
+  if (count == 0xFF) {
+    count = body[p] | (body[p + 1] << 8);
+    p += 2;
+  }
+  for (uint32_t i = 0; i < count && p < body.size(); ++i) {
+    ShapeFill fill;
+    fill.type = body[p++];
+    if (fill.type == 0x00) {
+      fill.color = SwfRgb{body[p], body[p + 1], body[p + 2], 255};
+      p += 3;
+    } else {
+      fill.bitmapId = static_cast<uint16_t>(body[p] | (body[p + 1] << 8));
+      p += 2;
+      size_t bits = p * 8;
+      fill.matrix = ReadMatrix(body, bits);
+      p = bits / 8;
+    }
+    s.fills.push_back(fill);
+  }
+  s.ok = s.fills.size() == count;
+  return s;
+}
+
+}  // namespace quillon::testing

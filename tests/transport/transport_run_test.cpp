@@ -1,0 +1,176 @@
+// Whole runs over synthetic clips: parts, their files, the status word and the figures.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <set>
+
+#include "swf/action_builder.h"
+#include "swf/transport/sound_stream.h"
+#include "transport/synthetic_clip.h"
+
+namespace quillon::testing {
+namespace {
+
+constexpr uint16_t kShowFrame = 1;
+constexpr uint16_t kDefineShape2 = 22;
+constexpr uint16_t kPlaceObject = 4;
+constexpr uint16_t kRemoveObject2 = 28;
+constexpr uint16_t kDoAction = 12;
+constexpr uint16_t kEnd = 0;
+
+uint16_t Le16(const std::vector<uint8_t>& b, size_t at) {
+  return static_cast<uint16_t>(b[at] | (b[at + 1] << 8));
+}
+
+TEST(TransportRunTest, SinglePartHasOneFramePerVideoFrameAndCleanDisplayList) {
+  TransportRig rig;
+  ASSERT_TRUE(rig.Prepare(ClipSpec{})) << rig.error;
+  const std::string dir = FreshFolder("single_part");
+  ASSERT_TRUE(rig.Run(dir)) << rig.error;
+  EXPECT_EQ(rig.transport->Status(), TransportStatus::kFinished);
+  EXPECT_EQ(rig.transport->PartCount(), 1u);
+  EXPECT_FLOAT_EQ(rig.transport->Progress(), 100.0f);
+
+  const SwfFile f = ReadSwfFile(dir + "encoded.swf");
+  ASSERT_TRUE(f.ok);
+  EXPECT_EQ(f.version, 5);
+  EXPECT_EQ(f.frameCount, 12);
+  EXPECT_EQ(CountTags(f, kShowFrame), 12u);
+  EXPECT_EQ(f.fileLength, ReadFileBytes(dir + "encoded.swf").size());
+  EXPECT_EQ(f.frameRate, 12 * 256);
+  // 100 % stage: one twip short of the video, centred.
+  EXPECT_EQ(f.stage, (SwfRect{1, 1279, 1, 959}));
+  ASSERT_FALSE(f.tags.empty());
+  EXPECT_EQ(f.tags.back().code, kEnd);
+  EXPECT_FALSE(std::filesystem::exists(dir + "encoded2.swf"));
+
+  // Every PlaceObject goes on a free depth, every RemoveObject2 takes an occupied one.
+  std::set<uint16_t> occupied;
+  std::set<uint16_t> shapes;
+  for (const ParsedTag& t : f.tags) {
+    if (t.code == kDefineShape2) shapes.insert(Le16(t.body, 0));
+    if (t.code == kPlaceObject) {
+      EXPECT_TRUE(shapes.count(Le16(t.body, 0)));
+      EXPECT_TRUE(occupied.insert(Le16(t.body, 2)).second);
+    }
+    if (t.code == kRemoveObject2) {
+      EXPECT_EQ(occupied.erase(Le16(t.body, 0)), 1u);
+    }
+  }
+  EXPECT_EQ(rig.transport->EmittedFrames(), 12u);
+  EXPECT_EQ(rig.transport->FrameCount(), 12u);
+  EXPECT_EQ(rig.transport->BytesWritten(), f.fileLength);
+}
+
+TEST(TransportRunTest, OutputIsDeterministic) {
+  std::vector<uint8_t> first;
+  for (int i = 0; i < 2; ++i) {
+    TransportRig rig;
+    rig.settings.transport.flags |= TransportOptions::kZlib8;
+    ASSERT_TRUE(rig.Prepare(ClipSpec{.pattern = ClipPattern::kStatic})) << rig.error;
+    const std::string dir = FreshFolder("deterministic" + std::to_string(i));
+    ASSERT_TRUE(rig.Run(dir)) << rig.error;
+    const std::vector<uint8_t> bytes = ReadFileBytes(dir + "encoded.swf");
+    if (i == 0) {
+      first = bytes;
+    } else {
+      EXPECT_EQ(bytes, first);
+    }
+  }
+}
+
+TEST(TransportRunTest, StopBeforeRunCancelsWithoutWriting) {
+  TransportRig rig;
+  ASSERT_TRUE(rig.Prepare(ClipSpec{})) << rig.error;
+  const std::string dir = FreshFolder("stopped");
+  rig.transport->RequestStop();
+  EXPECT_FALSE(rig.Run(dir));
+  EXPECT_EQ(rig.transport->Status(), TransportStatus::kCancelled);
+  EXPECT_FALSE(std::filesystem::exists(dir + "encoded.swf"));
+}
+
+TEST(TransportRunTest, UnwritableFolderIsReportedAsTemporaryFileError) {
+  TransportRig rig;
+  ASSERT_TRUE(rig.Prepare(ClipSpec{})) << rig.error;
+  EXPECT_FALSE(rig.Run("/nonexistent-folder-for-quillon/"));
+  EXPECT_EQ(rig.transport->Status(), TransportStatus::kError);
+  EXPECT_EQ(rig.transport->ErrorText(), kPartWriteError);
+}
+
+TEST(TransportRunTest, PartSizeLimitSplitsIntoChainedParts) {
+  TransportRig rig;
+  rig.settings.transport.partSizeLimit = 6000;
+  ASSERT_TRUE(rig.Prepare(ClipSpec{.frames = 24, .pattern = ClipPattern::kNoise})) << rig.error;
+  const std::string dir = FreshFolder("part_split");
+  ASSERT_TRUE(rig.Run(dir)) << rig.error;
+  const uint32_t parts = rig.transport->PartCount();
+  ASSERT_GE(parts, 2u);
+
+  uint32_t frames = 0;
+  for (uint32_t n = 1; n <= parts; ++n) {
+    const std::string path = SwfWriter::PartFileName(dir, n);
+    const std::vector<uint8_t> bytes = ReadFileBytes(path);
+    const SwfFile f = ParseSwf(bytes);
+    ASSERT_TRUE(f.ok) << path;
+    EXPECT_LE(bytes.size(), 6000u + 64u) << path;  // the end actions may pass the limit a little
+    frames += f.frameCount;
+    EXPECT_EQ(f.frameCount, CountTags(f, kShowFrame)) << path;
+    // The saving step rewrites the first tag after the header: it must be the part variables.
+    ASSERT_FALSE(f.tags.empty());
+    EXPECT_EQ(f.tags.front().code, kDoAction);
+    const auto strings = PushedStrings(ParseActions(f.tags.front().body));
+    ASSERT_GE(strings.size(), 2u);
+    EXPECT_EQ(strings[0], "thisPartNum");
+    EXPECT_EQ(strings[1], std::to_string(n));
+    // The last frame of a part that is not the last loads the next part.
+    if (n < parts) {
+      bool loadsNext = false;
+      for (const ParsedTag* t : TagsOf(f, kDoAction)) {
+        const auto s = PushedStrings(ParseActions(t->body));
+        if (!s.empty() && s[0] == "nextPart") loadsNext = true;
+      }
+      EXPECT_TRUE(loadsNext) << path;
+      ASSERT_GE(f.tags.size(), 2u);
+      EXPECT_EQ(f.tags[f.tags.size() - 2].code, kShowFrame) << path;
+    }
+  }
+  EXPECT_EQ(frames, 24u);
+  EXPECT_EQ(rig.transport->FrameCount(), 24u);
+}
+
+TEST(TransportRunTest, SinglePartCarriesNoPartVariables) {
+  TransportRig rig;
+  ASSERT_TRUE(rig.Prepare(ClipSpec{})) << rig.error;
+  const std::string dir = FreshFolder("no_part_vars");
+  ASSERT_TRUE(rig.Run(dir)) << rig.error;
+  const SwfFile f = ReadSwfFile(dir + "encoded.swf");
+  for (const ParsedTag* t : TagsOf(f, kDoAction)) {
+    for (const std::string& s : PushedStrings(ParseActions(t->body))) {
+      EXPECT_NE(s, "thisPartNum");
+    }
+  }
+}
+
+TEST(TransportRunTest, EmptyVideoWritesOnlyFramesWithoutShapes) {
+  TransportRig rig;
+  ASSERT_TRUE(rig.Prepare(ClipSpec{.frames = 6, .emptyVideo = true})) << rig.error;
+  const std::string dir = FreshFolder("empty_video");
+  ASSERT_TRUE(rig.Run(dir)) << rig.error;
+  const SwfFile f = ReadSwfFile(dir + "encoded.swf");
+  ASSERT_TRUE(f.ok);
+  EXPECT_EQ(f.frameCount, 6);
+  EXPECT_EQ(CountTags(f, kDefineShape2), 0u);
+  EXPECT_EQ(CountTags(f, kPlaceObject), 0u);
+  EXPECT_EQ(CountTags(f, kShowFrame), 6u);
+}
+
+TEST(TransportRunTest, EngineErrorTextNamesTheNumberAndSupport) {
+  const std::string text = EngineErrorText(5);
+  EXPECT_EQ(text.rfind("Internal Engine Error: 0x05\nPlease kindly contact ", 0), 0u);
+  EXPECT_NE(text.find(kSupportAddress), std::string::npos);
+  EXPECT_NE(text.find("stating the error number and information about this movie."),
+            std::string::npos);
+}
+
+}  // namespace
+}  // namespace quillon::testing
