@@ -34,25 +34,6 @@ TEST(ColourTest, GreysConvertToNeutralChromaAndBack) {
   }
 }
 
-TEST(ColourTest, PrimariesTruncateAndClamp) {
-  uint8_t red[3] = {255, 0, 0};
-  RgbToYCbCr(red, red);
-  // 76.245, 84.97, 255.5 clamped.
-  EXPECT_EQ(red[0], 76);
-  EXPECT_EQ(red[1], 84);
-  EXPECT_EQ(red[2], 255);
-  uint8_t blue[3] = {0, 0, 255};
-  RgbToYCbCr(blue, blue);
-  EXPECT_EQ(blue[0], 29);    // 29.07
-  EXPECT_EQ(blue[1], 255);   // 255.5 clamped
-  EXPECT_EQ(blue[2], 107);   // 107.27
-  uint8_t back[3] = {0, 255, 0};
-  YCbCrToRgb(back, back);
-  EXPECT_EQ(back[0], 0);     // -178.9 clamped
-  EXPECT_EQ(back[1], 47);    // 47.69
-  EXPECT_EQ(back[2], 225);   // 225.04
-}
-
 // The conversions in their documented form: single-precision coefficients, double sums,
 // clamp, truncate.
 uint8_t Reference(double v) { return v <= 0.0 ? 0 : v >= 255.0 ? 255 : uint8_t(v); }
@@ -89,21 +70,6 @@ TEST(ColourTest, RunConversionMatchesTheFormulaForEveryColour) {
         ASSERT_EQ(p[0], Reference(r));
         ASSERT_EQ(p[1], Reference(g));
         ASSERT_EQ(p[2], Reference(b));
-      }
-    }
-  }
-}
-
-TEST(ColourTest, RoundTripStaysClose) {
-  for (int r = 0; r < 256; r += 17) {
-    for (int g = 0; g < 256; g += 15) {
-      for (int b = 0; b < 256; b += 51) {
-        uint8_t p[3] = {uint8_t(r), uint8_t(g), uint8_t(b)};
-        RgbToYCbCr(p, p);
-        YCbCrToRgb(p, p);
-        EXPECT_NEAR(p[0], r, 3);
-        EXPECT_NEAR(p[1], g, 3);
-        EXPECT_NEAR(p[2], b, 3);
       }
     }
   }
