@@ -48,6 +48,16 @@ int main(int argc, char** argv) {
     std::fputs(kUsage, stderr);
     return 2;
   }
+  switch (ClassifyBatchTokens(tokens)) {
+    case BatchCommandKind::kHelp:
+      std::fputs(BatchUsageText(), stdout);
+      return 0;
+    case BatchCommandKind::kVersion:
+      std::fputs(VersionText(), stdout);
+      return 0;
+    case BatchCommandKind::kBatch:
+      break;
+  }
 
   const std::string& folder = ApplicationFolder();
   const std::string defaultLog = DefaultBatchLogPath();

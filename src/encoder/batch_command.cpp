@@ -78,6 +78,53 @@ std::string ArgumentToken(const char* argument) {
 
 }  // namespace
 
+bool IsBatchOption(const std::string& token) {
+  return !token.empty() && token[0] == '-' && FindOption(token.substr(1)) != BatchOption::kNone;
+}
+
+BatchCommandKind ClassifyBatchTokens(const std::vector<std::string>& tokens) {
+  bool value = false;
+  for (const std::string& token : tokens) {
+    if (value) {
+      value = false;
+      continue;
+    }
+    if (token == "-h" || token == "--help") return BatchCommandKind::kHelp;
+    if (token == "--version") return BatchCommandKind::kVersion;
+    value = IsBatchOption(token);
+  }
+  return BatchCommandKind::kBatch;
+}
+
+const char* BatchUsageText() {
+  return "Usage: quillon source destination [start] [end] [options]\n"
+         "\n"
+         "Converts a movie into an uncompressed SWF 5 movie and writes the outcome to a log.\n"
+         "\n"
+         "  source        movie file to encode\n"
+         "  destination   SWF file to write (long movies become several numbered parts)\n"
+         "  start         start time in seconds, or \"start\"/\"begin\" (default: start)\n"
+         "  end           end time in seconds, \"+N\" for a duration of N seconds,\n"
+         "                or \"all\"/\"end\" (default: end of the movie)\n"
+         "\n"
+         "Options (\"-\" or \"/\", any case; each takes the next argument as its value):\n"
+         "  -s FILE           settings file instead of presets/default.settings\n"
+         "                    (relative paths are taken from the program's folder)\n"
+         "  -l FILE           log file instead of batch.log beside the program;\n"
+         "                    -l \"\" writes the log and progress to standard output\n"
+         "  -q N              image quality in percent (Match.Limit)\n"
+         "  -fs N, -size N    frame size in percent; negative = final width in pixels\n"
+         "  -fps N, -rate N   frame rate; negative = percent of the source rate\n"
+         "  -j N, -jpeg N     JPEG quality 0-100\n"
+         "  -br N             bit-rate limit in kbit/s\n"
+         "  -ps N             part size limit in kilobytes\n"
+         "\n"
+         "  -h, --help        show this text\n"
+         "  --version         show the version\n";
+}
+
+const char* VersionText() { return "quillon 0.1.0\n"; }
+
 std::string RebuildCommandText(int argc, const char* const* argv) {
   std::string text;
   for (int i = 1; i < argc; ++i) {

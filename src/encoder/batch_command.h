@@ -44,6 +44,18 @@ std::string RebuildCommandText(int argc, const char* const* argv);
 // turned into "-name" only when name is an option, so absolute paths stay paths.
 std::vector<std::string> BatchArgumentTokens(int argc, const char* const* argv);
 
+// True for a token ("-fps", "-L", ...) that names an option of the batch command line; such
+// an option takes the next token as its value.
+bool IsBatchOption(const std::string& token);
+
+// What a command line asks for before any conversion: "-h"/"--help" or "--version" anywhere
+// except as the value of an option ("-l -h" names a log file called "-h").
+enum class BatchCommandKind { kBatch, kHelp, kVersion };
+BatchCommandKind ClassifyBatchTokens(const std::vector<std::string>& tokens);
+// The text "-h" prints (ends with a line feed) and the version line ("quillon 0.1.0\n").
+const char* BatchUsageText();
+const char* VersionText();
+
 // Splits a command text the way the batch parser reads it.
 std::vector<std::string> TokenizeBatchCommand(const std::string& commandText);
 
