@@ -1,0 +1,253 @@
+#include "match/match_engine.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <tuple>
+
+#include "match/frame_use_store.h"
+#include "match/screen_use_store.h"
+#include "synthetic_video.h"
+
+namespace quillon {
+namespace {
+
+using synth::MakeSyntheticStore;
+using synth::PaintNoise;
+using synth::SyntheticMovie;
+
+// The three matching stages over one synthetic movie, set up in the controller's order.
+struct Rig {
+  bool Init(const SyntheticMovie& movie, const MatchOptions& options, uint32_t cacheSize) {
+    frames = MakeSyntheticStore(movie, cacheSize, &decodes);
+    return frames && Attach(options);
+  }
+  bool Attach(const MatchOptions& options) {
+    return engine.Setup(options, frames.get(), &uses, &screen) && uses.Setup(*frames) &&
+           screen.Setup(*frames, engine.BlockWidth(), engine.BlockHeight()) && engine.Start();
+  }
+  const BlockCell& Cell(uint32_t frame, uint32_t index) const {
+    return screen.GetFrameCells(frame)->cells[index];
+  }
+
+  uint32_t decodes = 0;
+  std::unique_ptr<FrameStore> frames;
+  FrameUseStore uses;
+  ScreenUseStore screen;
+  MatchEngine engine;
+};
+
+MatchOptions BlocksOf(int32_t pixels) {
+  MatchOptions options;
+  options.blockWidth = static_cast<float>(-pixels);
+  options.blockHeight = static_cast<float>(-pixels);
+  return options;
+}
+
+SyntheticMovie StaticNoise(uint32_t frameCount) {
+  return SyntheticMovie{64, 48, frameCount, [](uint32_t, FrameImage& image) {
+                          PaintNoise(image, 1, 0, 0, image.Width(), image.Height());
+                          return true;
+                        }};
+}
+
+SyntheticMovie Flat(uint32_t frameCount, uint8_t (*luma)(uint32_t frame)) {
+  return SyntheticMovie{32, 32, frameCount, [luma](uint32_t frame, FrameImage& image) {
+                          return image.FillRect(0, 0, 32, 32, Colour{luma(frame), 128, 128});
+                        }};
+}
+
+class BlockSizeTest : public ::testing::TestWithParam<std::tuple<uint32_t, float, uint32_t>> {};
+
+TEST_P(BlockSizeTest, FollowsTheSignRule) {
+  const auto [size, value, expected] = GetParam();
+  EXPECT_EQ(MatchEngine::BlockSize(size, value), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, BlockSizeTest,
+    ::testing::Values(std::make_tuple(320u, 10.0f, 32u), std::make_tuple(240u, 10.0f, 24u),
+                      std::make_tuple(320u, 6.0f, 48u),  // 53 rounded down to 48
+                      std::make_tuple(240u, 6.0f, 40u), std::make_tuple(640u, 5.0f, 128u),
+                      std::make_tuple(320u, -20.0f, 20u),  // pixels are not rounded
+                      std::make_tuple(2u, 0.5f, 8u),       // 4 rounds to 0
+                      std::make_tuple(320u, 0.0f, 8u), std::make_tuple(320u, -0.5f, 8u),
+                      std::make_tuple(100u, 200.0f, 8u)));
+
+TEST(MatchEngineTest, BlockGridCoversTheFrame) {
+  Rig rig;
+  MatchOptions options;
+  options.blockWidth = 6;
+  options.blockHeight = 6;
+  ASSERT_TRUE(rig.Init(SyntheticMovie{320, 240, 1, nullptr}, options, 2));
+  EXPECT_EQ(rig.engine.BlockWidth(), 48u);
+  EXPECT_EQ(rig.engine.BlockHeight(), 40u);
+  EXPECT_EQ(rig.screen.Cols(), 7u);  // the last column is 32 pixels wide
+  EXPECT_EQ(rig.screen.Rows(), 6u);
+  ASSERT_TRUE(rig.engine.MatchFrame(0));
+  // A flat frame: every block, the narrow ones too, is plain.
+  EXPECT_EQ(rig.screen.GetFrameCells(0)->plainCount, 42u);
+}
+
+// The static-scene cycle: new bitmaps at frame 0, reuses of frame 0 while it lies within the
+// search, then new bitmaps again.
+TEST(MatchEngineTest, StaticSceneRenewsEverySearchedFramesPlusOne) {
+  Rig rig;
+  MatchOptions options = BlocksOf(16);
+  options.searchedFrames = 4;
+  ASSERT_TRUE(rig.Init(StaticNoise(12), options, 5));
+  for (uint32_t f = 0; f < 12; ++f) {
+    ASSERT_TRUE(rig.engine.MatchFrame(f)) << rig.engine.lastError;
+    const uint32_t source = f / 5 * 5;
+    for (uint32_t i = 0; i < rig.screen.CellCount(); ++i) {
+      const BlockCell& cell = rig.Cell(f, i);
+      ASSERT_EQ(cell.kind, BlockKind::kBitmap);
+      EXPECT_EQ(cell.subKind, f == source ? BitmapSource::kNew : BitmapSource::kReuse) << f;
+      EXPECT_EQ(cell.sourceFrame, source) << f;
+    }
+  }
+  EXPECT_EQ(rig.decodes, 12u) << "every frame decoded once";
+  EXPECT_TRUE(rig.uses.GetFrameUse(0)->grid.Get(0, 0));
+  EXPECT_FALSE(rig.uses.GetFrameUse(1)->grid.Get(0, 0)) << "reuses mark their source only";
+}
+
+TEST(MatchEngineTest, NoSearchedFramesMeansNoReuse) {
+  Rig rig;
+  MatchOptions options = BlocksOf(16);
+  options.searchedFrames = 0;
+  ASSERT_TRUE(rig.Init(StaticNoise(3), options, 41));
+  for (uint32_t f = 0; f < 3; ++f) {
+    ASSERT_TRUE(rig.engine.MatchFrame(f));
+    EXPECT_EQ(rig.screen.GetFrameCells(f)->newCount, rig.screen.CellCount());
+  }
+}
+
+// A cache shorter than the search would slide the window past the frame being matched.
+TEST(MatchEngineTest, SearchStaysInsideTheFrameCache) {
+  Rig rig;
+  MatchOptions options = BlocksOf(16);
+  options.searchedFrames = 40;
+  ASSERT_TRUE(rig.Init(StaticNoise(9), options, 3));
+  EXPECT_EQ(rig.engine.SearchDepth(), 2u);
+  for (uint32_t f = 0; f < 9; ++f) {
+    ASSERT_TRUE(rig.engine.MatchFrame(f));
+    EXPECT_EQ(rig.Cell(f, 0).sourceFrame, f / 3 * 3) << f;
+  }
+  EXPECT_EQ(rig.decodes, 9u);
+}
+
+TEST(MatchEngineTest, PlainWinsTiesAndReuseNeedsAMarkedArea) {
+  Rig rig;
+  ASSERT_TRUE(rig.Init(Flat(2, [](uint32_t) -> uint8_t { return 90; }), BlocksOf(32), 41));
+  ASSERT_TRUE(rig.engine.MatchFrame(0));
+  EXPECT_EQ(rig.Cell(0, 0).kind, BlockKind::kPlain);
+  EXPECT_EQ(rig.Cell(0, 0).colour, (Colour{90, 128, 128}));
+
+  // Frame 0 marked as a bitmap: an identical reuse exists, the plain colour still wins.
+  ASSERT_TRUE(rig.uses.AddUse(0, 0, 0, 32, 32));
+  MatchResult result;
+  ASSERT_TRUE(rig.engine.MatchBlock(1, 0, 0, 32, 32, result));
+  EXPECT_EQ(result.kind, BlockKind::kPlain);
+
+  MatchOptions noShapes = BlocksOf(32);
+  noShapes.flags = MatchOptions::kImage;
+  ASSERT_TRUE(rig.Attach(noShapes));
+  ASSERT_TRUE(rig.engine.MatchBlock(1, 0, 0, 32, 32, result));
+  EXPECT_EQ(result.subKind, BitmapSource::kNew) << "frame 0 is no bitmap in this run";
+  ASSERT_TRUE(rig.uses.AddUse(0, 0, 0, 32, 32));
+  ASSERT_TRUE(rig.engine.MatchBlock(1, 0, 0, 32, 32, result));
+  EXPECT_EQ(result.kind, BlockKind::kBitmap);
+  EXPECT_EQ(result.subKind, BitmapSource::kReuse);
+  EXPECT_EQ(result.sourceFrame, 0u);
+}
+
+TEST(MatchEngineTest, NearerFrameWinsTiesAndThresholdDecides) {
+  Rig rig;
+  MatchOptions options = BlocksOf(32);
+  options.flags = MatchOptions::kImage;
+  options.limit = -10.0f;  // 10 percent of the largest distance, past the signature
+  static constexpr uint8_t kLuma[] = {100, 120, 110, 101};
+  ASSERT_TRUE(rig.Init(Flat(4, [](uint32_t f) { return kLuma[f]; }), options, 41));
+  ASSERT_TRUE(rig.uses.AddUse(0, 0, 0, 32, 32));
+  ASSERT_TRUE(rig.uses.AddUse(1, 0, 0, 32, 32));
+  MatchResult result;
+  ASSERT_TRUE(rig.engine.MatchBlock(2, 0, 0, 32, 32, result));  // 10 away from both
+  EXPECT_EQ(result.subKind, BitmapSource::kReuse);
+  EXPECT_EQ(result.sourceFrame, 1u);
+  ASSERT_TRUE(rig.engine.MatchBlock(3, 0, 0, 32, 32, result));  // strictly nearer to frame 0
+  EXPECT_EQ(result.sourceFrame, 0u);
+
+  // The default quality limit is far stricter than a distance of 10 per pixel.
+  options.limit = 80.0f;
+  ASSERT_TRUE(rig.Attach(options));
+  ASSERT_TRUE(rig.uses.AddUse(1, 0, 0, 32, 32));
+  ASSERT_TRUE(rig.engine.MatchBlock(2, 0, 0, 32, 32, result));
+  EXPECT_EQ(result.subKind, BitmapSource::kNew);
+  EXPECT_EQ(result.sourceFrame, 2u);
+}
+
+TEST(MatchEngineTest, MirroredReuseOnlyWithCoordTransform) {
+  SyntheticMovie movie{32, 16, 2, [](uint32_t frame, FrameImage& image) {
+                         PaintNoise(image, 7, 0, 0, 32, 16);
+                         if (frame == 1) {
+                           for (uint32_t y = 0; y < 16; ++y) {
+                             uint8_t* row = image.Row(y);
+                             for (uint32_t x = 0; x < 16; ++x) {
+                               for (uint32_t c = 0; c < 3; ++c) {
+                                 std::swap(row[x * 3 + c], row[(31 - x) * 3 + c]);
+                               }
+                             }
+                           }
+                         }
+                         return true;
+                       }};
+  MatchOptions options;
+  options.blockWidth = -32;
+  options.blockHeight = -16;
+  options.flags |= MatchOptions::kCoordTransform;
+  Rig rig;
+  ASSERT_TRUE(rig.Init(movie, options, 41));
+  ASSERT_TRUE(rig.engine.MatchFrame(0));
+  ASSERT_TRUE(rig.engine.MatchFrame(1));
+  EXPECT_EQ(rig.Cell(1, 0).subKind, BitmapSource::kReuse);
+  EXPECT_EQ(rig.Cell(1, 0).mirrorFlags, MatchResult::kMirrorLeftRight);
+
+  options.flags &= ~MatchOptions::kCoordTransform;
+  ASSERT_TRUE(rig.Attach(options));
+  ASSERT_TRUE(rig.engine.MatchFrame(0));
+  ASSERT_TRUE(rig.engine.MatchFrame(1));
+  EXPECT_EQ(rig.Cell(1, 0).subKind, BitmapSource::kNew);
+}
+
+TEST(MatchEngineTest, UndecodableFrameFailsTheRun) {
+  SyntheticMovie movie = StaticNoise(4);
+  movie.painter = [](uint32_t frame, FrameImage&) { return frame != 2; };
+  Rig rig;
+  ASSERT_TRUE(rig.Init(movie, BlocksOf(16), 41));
+  EXPECT_EQ(rig.engine.Status(), MatchStatus::kRunning);
+  ASSERT_TRUE(rig.engine.MatchFrame(0));
+  ASSERT_TRUE(rig.engine.MatchFrame(1));
+  EXPECT_FALSE(rig.engine.MatchFrame(2));
+  EXPECT_EQ(rig.engine.Status(), MatchStatus::kFailed);
+  EXPECT_FALSE(rig.engine.lastError.empty());
+}
+
+TEST(MatchEngineTest, EmptyVideoMatchesNothing) {
+  Rig rig;
+  rig.frames = std::make_unique<FrameStore>();
+  ASSERT_TRUE(rig.frames->SetEmptyVideo(5, 500, 64, 48, 10.0));
+  ASSERT_TRUE(rig.frames->SelectRange(0, 0xFFFFFFFFu));
+  ASSERT_TRUE(rig.Attach(MatchOptions{}));
+  for (uint32_t f = 0; f < rig.frames->RangeFrameCount(); ++f) {
+    ASSERT_TRUE(rig.engine.MatchFrame(f));
+    ASSERT_TRUE(rig.uses.PrepareFrame(f));
+    ASSERT_TRUE(rig.screen.Diff(f));
+    EXPECT_EQ(rig.Cell(f, 0).kind, BlockKind::kNone);
+  }
+  rig.engine.Finish();
+  EXPECT_EQ(rig.engine.Status(), MatchStatus::kFinished);
+  EXPECT_EQ(rig.engine.Progress(), 100);
+}
+
+}  // namespace
+}  // namespace quillon
