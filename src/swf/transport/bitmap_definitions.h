@@ -91,6 +91,10 @@ class BitmapDefinitions {
   // (usedBytes then >= budget and the rest stay unencoded). False fails the frame: missing
   // frame or FrameUse entry, out of payload buffers, a failing JPEG or ZLIB32 encoder.
   [[nodiscard]] bool EncodeFrameBitmaps(uint32_t frame, uint32_t budget, uint32_t& usedBytes);
+  // The same with the frame's picture given (the one above loads it from the video source);
+  // image may be null when the frame has no new bitmaps.
+  [[nodiscard]] bool EncodeFrameBitmaps(uint32_t frame, const FrameImage* image, uint32_t budget,
+                                        uint32_t& usedBytes);
   // Writes one defining tag per record of the frame (the character ids are the records'),
   // JPEGTables first when this is the part's first JPEG bitmap. False when not every record
   // was encoded.

@@ -28,6 +28,15 @@ void BitmapDefinitions::ClearFrameBitmaps(uint32_t frame) {
 
 bool BitmapDefinitions::EncodeFrameBitmaps(uint32_t frame, uint32_t budget,
                                            uint32_t& usedBytes) {
+  // A frame without new bitmaps is not decoded at all.
+  const FrameUse* use = uses_ ? uses_->GetFrameUse(frame) : nullptr;
+  const FrameImage* image =
+      use != nullptr && !use->rects.empty() && frames_ != nullptr ? frames_->GetFrame(frame) : nullptr;
+  return EncodeFrameBitmaps(frame, image, budget, usedBytes);
+}
+
+bool BitmapDefinitions::EncodeFrameBitmaps(uint32_t frame, const FrameImage* image,
+                                           uint32_t budget, uint32_t& usedBytes) {
   usedBytes = 0;
   bitmaps_.clear();
   RestartPayloads();
@@ -36,8 +45,7 @@ bool BitmapDefinitions::EncodeFrameBitmaps(uint32_t frame, uint32_t budget,
     lastError = "No use entry for the frame";
     return false;
   }
-  if (use->rects.empty()) return true;  // nothing new: the picture is not even needed
-  const FrameImage* image = frames_ ? frames_->GetFrame(frame) : nullptr;
+  if (use->rects.empty()) return true;
   if (image == nullptr) {
     lastError = "Frame not available";
     return false;

@@ -1,0 +1,154 @@
+// The per-frame bitmap steps over real use records: budget stop, ids, tags, release.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+
+#include "match/frame_use_store.h"
+#include "match/screen_use_store.h"
+#include "settings/encoder_settings.h"
+#include "swf/swf_test_reader.h"
+#include "swf/swf_writer.h"
+#include "swf/transport/bitmap_definitions.h"
+
+namespace quillon {
+namespace {
+
+constexpr uint32_t kWidth = 64;
+constexpr uint32_t kHeight = 32;
+constexpr uint32_t kBlock = 16;
+
+// Noise-like content so that every block costs a few hundred bytes.
+std::unique_ptr<FrameImage> NoisyFrame() {
+  auto image = std::make_unique<FrameImage>(ColourTag::kYCbCr);
+  EXPECT_TRUE(image->Allocate(kWidth, kHeight));
+  uint32_t seed = 1;
+  for (uint32_t y = 0; y < kHeight; ++y) {
+    for (uint32_t x = 0; x < kWidth * 3; ++x) {
+      seed = seed * 1103515245u + 12345u;
+      image->Row(y)[x] = static_cast<uint8_t>(seed >> 24);
+    }
+  }
+  return image;
+}
+
+class BitmapFrameTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(uses.Setup(2, kWidth, kHeight));
+    ASSERT_TRUE(screen.Setup(2, kWidth, kHeight, kBlock, kBlock));
+    // Three separate new 16 x 16 bitmaps in frame 0.
+    for (uint32_t x : {0u, 32u, 48u}) ASSERT_TRUE(uses.AddUse(0, x, 0, 16, 16));
+    ASSERT_TRUE(uses.PrepareFrame(0));
+    ASSERT_TRUE(uses.PrepareFrame(1));  // nothing marked
+    image = NoisyFrame();
+  }
+  void Initialise(uint32_t flags) {
+    options.flags = flags;
+    ASSERT_TRUE(
+        bitmaps.Initialise(options, nullptr, &uses, &screen, kWidth, kHeight, kBlock, kBlock));
+    ASSERT_TRUE(writer.Open());
+  }
+  std::vector<UseRect>& Rects() { return uses.GetFrameUse(0)->rects; }
+
+  FrameUseStore uses;
+  ScreenUseStore screen;
+  std::unique_ptr<FrameImage> image;
+  TransportOptions options;
+  BitmapDefinitions bitmaps;
+  SwfWriter writer;
+};
+
+TEST_F(BitmapFrameTest, StopsEncodingOnceTheBudgetIsUsedUp) {
+  Initialise(TransportOptions::kZlib32);
+  ASSERT_EQ(Rects().size(), 2u);  // the two adjacent squares merge into one 32 x 16 rectangle
+  uint32_t used = 0;
+  ASSERT_TRUE(bitmaps.EncodeFrameBitmaps(0, image.get(), 1, used));
+  EXPECT_EQ(bitmaps.Bitmaps().size(), 1u);
+  EXPECT_GE(used, 1u);
+  EXPECT_EQ(used, Rects()[0].payload->Size());
+  EXPECT_EQ(Rects()[1].payload, nullptr);
+  // A frame refused by the budget must never be defined half-encoded.
+  EXPECT_FALSE(bitmaps.DefineFrameBitmaps(0, writer));
+
+  bitmaps.ReleaseFrameBitmaps(0);
+  bitmaps.ClearFrameBitmaps(0);
+  ASSERT_TRUE(bitmaps.EncodeFrameBitmaps(0, image.get(), UINT32_MAX, used));
+  EXPECT_EQ(used, Rects()[0].payload->Size() + Rects()[1].payload->Size());
+  EXPECT_EQ(bitmaps.Bitmaps().size(), 2u);
+  // Exactly reaching the budget stops too (U >= B).
+  const uint32_t firstBytes = Rects()[0].payload->Size();
+  bitmaps.ClearFrameBitmaps(0);
+  ASSERT_TRUE(bitmaps.EncodeFrameBitmaps(0, image.get(), firstBytes, used));
+  EXPECT_EQ(used, firstBytes);
+  EXPECT_EQ(bitmaps.Bitmaps().size(), 1u);
+}
+
+TEST_F(BitmapFrameTest, DefinesEveryRecordWithItsIdAndReleasesAfterwards) {
+  Initialise(TransportOptions::kZlib32 | TransportOptions::kJpeg);
+  uint32_t used = 0;
+  ASSERT_TRUE(bitmaps.EncodeFrameBitmaps(0, image.get(), UINT32_MAX, used));
+  Rects()[0].characterId = 63998;
+  Rects()[1].characterId = 63997;
+  ASSERT_TRUE(bitmaps.DefineFrameBitmaps(0, writer)) << bitmaps.lastError;
+  EXPECT_EQ(bitmaps.EncodedPixels(), uint64_t{32 * 16 + 16 * 16});
+
+  const auto tags = testing::ParseTags(testing::OutputBytes(writer));
+  std::vector<uint16_t> ids;
+  for (const auto& t : tags) {
+    if (t.code == 6 || t.code == 20) ids.push_back(static_cast<uint16_t>(t.body[0] | t.body[1] << 8));
+  }
+  EXPECT_EQ(ids, (std::vector<uint16_t>{63998, 63997}));
+
+  bitmaps.ReleaseFrameBitmaps(0);
+  for (const UseRect& r : Rects()) {
+    EXPECT_EQ(r.payload, nullptr);
+    EXPECT_FALSE(r.shrunkImage);
+  }
+}
+
+TEST_F(BitmapFrameTest, TransientRectanglesShrinkByTheirOwnRule) {
+  // Both halving directions only for blocks shown for one frame; flat content halves freely.
+  Initialise(TransportOptions::kZlib32 | TransportOptions::kTransientResizeHorizontal |
+             TransportOptions::kTransientResizeVertical);
+  ASSERT_TRUE(image->FillRect(0, 0, kWidth, kHeight, Colour{90, 128, 128}));
+  MatchResult fresh;
+  fresh.kind = BlockKind::kBitmap;
+  fresh.subKind = BitmapSource::kNew;
+  MatchResult plain;
+  plain.kind = BlockKind::kPlain;
+  for (uint32_t x = 0; x < kWidth; x += kBlock) {
+    fresh.sourceFrame = 0;
+    fresh.x = x;
+    ASSERT_TRUE(screen.RecordBlock(0, x, 0, x == 16 ? plain : fresh));
+    ASSERT_TRUE(screen.RecordBlock(0, x, 16, plain));
+    ASSERT_TRUE(screen.RecordBlock(1, x, 0, plain));  // frame 1 replaces everything
+    ASSERT_TRUE(screen.RecordBlock(1, x, 16, plain));
+  }
+  screen.MarkTransient(1);
+  ASSERT_TRUE(screen.AllTransient(0, 32, 0, 32, 16));
+
+  uint32_t used = 0;
+  ASSERT_TRUE(bitmaps.EncodeFrameBitmaps(0, image.get(), UINT32_MAX, used));
+  for (const UseRect& r : Rects()) {
+    ASSERT_TRUE(r.shrunkImage) << r.x;
+    EXPECT_EQ(r.shrunkImage->Height(), 8u);
+    EXPECT_FLOAT_EQ(r.scaleY, 0.5f);
+    EXPECT_FLOAT_EQ(r.scaleX, 8.0f / static_cast<float>(r.w));
+  }
+}
+
+TEST_F(BitmapFrameTest, FramesWithoutNewBitmapsNeedNoPictureAndMissingEntriesFail) {
+  Initialise(TransportOptions::kZlib32);
+  uint32_t used = 7;
+  EXPECT_TRUE(bitmaps.EncodeFrameBitmaps(1, nullptr, 100, used));
+  EXPECT_EQ(used, 0u);
+  EXPECT_TRUE(bitmaps.DefineFrameBitmaps(1, writer));
+  EXPECT_EQ(writer.Cursor(), 0u);
+  EXPECT_FALSE(bitmaps.EncodeFrameBitmaps(0, nullptr, 100, used));  // picture missing
+  EXPECT_FALSE(bitmaps.EncodeFrameBitmaps(2, image.get(), 100, used));  // beyond the range
+  EXPECT_FALSE(bitmaps.lastError.empty());
+}
+
+}  // namespace
+}  // namespace quillon
