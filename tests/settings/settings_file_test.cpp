@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -267,6 +268,43 @@ TEST(SettingsFileTest, UnreadableAndUnwritablePathsFail) {
   EXPECT_FALSE(LoadSettingsFile(QUILLON_TEST_BINARY_DIR, s));  // a folder is no settings file
   EXPECT_FALSE(SaveSettingsFile(TempPath("no_such_dir/x.settings"), s));
   EXPECT_FALSE(SaveSettingsFile("/dev/full", s));
+}
+
+}  // namespace
+}  // namespace quillon
+
+namespace quillon {
+namespace {
+
+// Presets are what the writer produces, so a preset saved again must not change, and each
+// must carry the description the preset list shows.
+TEST(SettingsPresetTest, EveryPresetIsStableWriterOutput) {
+  const std::filesystem::path folder = std::filesystem::path(QUILLON_TEST_SOURCE_DIR) / "presets";
+  int count = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    if (entry.path().extension() != ".settings") continue;
+    ++count;
+    SCOPED_TRACE(entry.path().string());
+    EncoderSettings s;
+    ASSERT_TRUE(LoadSettingsFile(entry.path().string(), s));
+    if (entry.path().filename() != "default.settings") EXPECT_FALSE(s.transport.description.empty());
+    EXPECT_EQ(FormatSettingsText(&s.frame, &s.audio, &s.match, &s.transport), ReadAll(entry.path().string()));
+  }
+  EXPECT_GE(count, 4);
+}
+
+TEST(SettingsPresetTest, PresetsSayWhatTheirNamesPromise) {
+  const std::string folder = std::string(QUILLON_TEST_SOURCE_DIR) + "/presets/";
+  EncoderSettings modem;
+  ASSERT_TRUE(LoadSettingsFile(folder + "modem-56k.settings", modem));
+  EXPECT_GT(modem.transport.bitrateLimit, 0u);
+  EXPECT_LT(modem.transport.bitrateLimit, 56000u);
+  EXPECT_LT(static_cast<std::uint32_t>(modem.audio.mp3kbps) * 1000, modem.transport.bitrateLimit);
+  EncoderSettings screen;
+  ASSERT_TRUE(LoadSettingsFile(folder + "screen-recording.settings", screen));
+  EXPECT_GE(screen.match.limit, 95.0f);
+  EXPECT_EQ(screen.transport.flags & TransportOptions::kJpeg, 0u);
+  EXPECT_NE(screen.transport.flags & TransportOptions::kZlib32, 0u);
 }
 
 }  // namespace
