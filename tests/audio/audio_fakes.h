@@ -74,7 +74,7 @@ inline void AppendMp3Frame(std::vector<uint8_t>& out, uint8_t b1, uint8_t b2, ui
 
 // MPEG-2 Layer III, 22050 Hz, 32 kbit/s, no padding, joint stereo: 72 x 32000 / 22050 = 104.
 constexpr uint8_t kMpeg2B1 = 0xF3;
-constexpr uint8_t kMpeg2B2_32k = 0x48;
+constexpr uint8_t kMpeg2B2_32k = 0x40;
 constexpr uint32_t kMpeg2Frame32k = 104;
 
 struct FakeMp3Library : public Mp3EncoderLibrary {
