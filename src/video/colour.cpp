@@ -98,19 +98,24 @@ __attribute__((target("ssse3"))) inline __m128i Channel(const ChannelTerms& t, _
   return _mm_srai_epi32(sum, kShift - kSplit);
 }
 
-// Four pixels per step; a step loads 16 bytes, so it runs only while 6 pixels remain.
-__attribute__((target("ssse3"))) uint32_t RgbToYCbCrSsse3(uint8_t* pixels, uint32_t count) {
+// Four pixels per step from in to out (which may be the same bytes); a step loads 16 bytes, so
+// it runs only while 6 pixels remain. bgr reads the source channels in reverse order.
+__attribute__((target("ssse3"))) uint32_t RgbToYCbCrSsse3(const uint8_t* in, uint8_t* out,
+                                                          uint32_t count, bool bgr) {
   const ChannelTerms y = Terms(kYr, kYg, kYb, 0);
   const ChannelTerms cb = Terms(kCbr, kCbg, kCbb, 128 << (kShift - kSplit));
   const ChannelTerms cr = Terms(kCrr, kCrg, kCrb, 128 << (kShift - kSplit));
-  const __m128i pickRg = _mm_setr_epi8(0, -1, 1, -1, 3, -1, 4, -1, 6, -1, 7, -1, 9, -1, 10, -1);
-  const __m128i pickB = _mm_setr_epi8(2, -1, -1, -1, 5, -1, -1, -1, 8, -1, -1, -1, 11, -1, -1,
-                                      -1);
+  const __m128i pickRg =
+      bgr ? _mm_setr_epi8(2, -1, 1, -1, 5, -1, 4, -1, 8, -1, 7, -1, 11, -1, 10, -1)
+          : _mm_setr_epi8(0, -1, 1, -1, 3, -1, 4, -1, 6, -1, 7, -1, 9, -1, 10, -1);
+  const __m128i pickB =
+      bgr ? _mm_setr_epi8(0, -1, -1, -1, 3, -1, -1, -1, 6, -1, -1, -1, 9, -1, -1, -1)
+          : _mm_setr_epi8(2, -1, -1, -1, 5, -1, -1, -1, 8, -1, -1, -1, 11, -1, -1, -1);
   const __m128i interleave =
       _mm_setr_epi8(0, 4, 8, 1, 5, 9, 2, 6, 10, 3, 7, 11, -1, -1, -1, -1);
   uint32_t i = 0;
-  for (; i + 6 <= count; i += 4, pixels += 12) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels));
+  for (; i + 6 <= count; i += 4, in += 12, out += 12) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
     const __m128i rg = _mm_shuffle_epi8(v, pickRg);
     const __m128i bz = _mm_shuffle_epi8(v, pickB);
     const __m128i vy = Channel(y, rg, bz);
@@ -119,10 +124,10 @@ __attribute__((target("ssse3"))) uint32_t RgbToYCbCrSsse3(uint8_t* pixels, uint3
     // Saturating packs clamp to [0, 255].
     const __m128i bytes =
         _mm_packus_epi16(_mm_packs_epi32(vy, vcb), _mm_packs_epi32(vcr, vcr));
-    const __m128i out = _mm_shuffle_epi8(bytes, interleave);
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(pixels), out);
-    const auto tail = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(out, 8)));
-    std::memcpy(pixels + 8, &tail, 4);
+    const __m128i packed = _mm_shuffle_epi8(bytes, interleave);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out), packed);
+    const auto tail = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(packed, 8)));
+    std::memcpy(out + 8, &tail, 4);
   }
   return i;
 }
@@ -138,14 +143,24 @@ bool HasSsse3() {
 }  // namespace
 #endif
 
-void RgbToYCbCr(uint8_t* pixels, uint32_t count) {
+void RgbToYCbCr(const uint8_t* in, uint8_t* out, uint32_t count, bool bgr) {
   uint32_t done = 0;
 #if QUILLON_COLOUR_SSSE3
-  if (HasSsse3()) done = RgbToYCbCrSsse3(pixels, count);
+  if (HasSsse3()) done = RgbToYCbCrSsse3(in, out, count, bgr);
 #endif
-  pixels += std::size_t{done} * 3;
-  for (uint32_t i = done; i < count; ++i, pixels += 3) RgbToYCbCr(pixels, pixels);
+  in += std::size_t{done} * 3;
+  out += std::size_t{done} * 3;
+  for (uint32_t i = done; i < count; ++i, in += 3, out += 3) {
+    if (bgr) {
+      const uint8_t rgb[3] = {in[2], in[1], in[0]};
+      RgbToYCbCr(rgb, out);
+    } else {
+      RgbToYCbCr(in, out);
+    }
+  }
 }
+
+void RgbToYCbCr(uint8_t* pixels, uint32_t count) { RgbToYCbCr(pixels, pixels, count, false); }
 
 void YCbCrToRgb(uint8_t* pixels, uint32_t count) {
   for (uint32_t i = 0; i < count; ++i, pixels += 3) YCbCrToRgb(pixels, pixels);

@@ -29,6 +29,8 @@ inline uint32_t PixelDistance(const uint8_t* a, const uint8_t* b) {
 // evaluated in double precision and truncated after clamping to [0, 255]; this keeps greys
 // exact in both directions ((v, v, v) <-> (v, 128, 128)), which single-precision sums do not.
 void RgbToYCbCr(uint8_t* pixels, uint32_t count);
+// From in to out (the same bytes or not overlapping); bgr: the source is blue-green-red.
+void RgbToYCbCr(const uint8_t* in, uint8_t* out, uint32_t count, bool bgr);
 void YCbCrToRgb(uint8_t* pixels, uint32_t count);
 // Exchanges bytes 0 and 2 of every pixel (blue-green-red <-> red-green-blue).
 void SwapRedBlue(uint8_t* pixels, uint32_t count);

@@ -232,10 +232,8 @@ bool FrameImage::LoadRows(uint32_t width, uint32_t sourceStride, int32_t rowCoun
   for (uint32_t i = 0; i < height_; ++i) {
     const uint64_t sourceRow = rowCount > 0 ? i : rows - 1 - i;
     uint8_t* out = Row(i);
-    std::memcpy(out, bits + sourceRow * sourceStride, static_cast<std::size_t>(rowBytes));
+    RgbToYCbCr(bits + sourceRow * sourceStride, out, width, swap);
     std::memset(out + rowBytes, 0, pad);
-    if (swap) SwapRedBlue(out, width);
-    RgbToYCbCr(out, width);
   }
   colourTag_ = ColourTag::kYCbCr;
   return true;

@@ -192,6 +192,26 @@ TEST(FrameImageTest, LoadRowsRefusesShortSourcesAndKeepsPicture) {
   EXPECT_TRUE(image.LoadRows(3, 12, 2, padded.data(), false, padded.size()));
 }
 
+// Tightly packed rows of an exact-size buffer: nothing past the last pixel may be read.
+TEST(FrameImageTest, LoadRowsWideTightRowsMatchPixelConversion) {
+  for (const bool swap : {false, true}) {
+    std::vector<uint8_t> bits(37 * 3 * 2);
+    for (std::size_t i = 0; i < bits.size(); ++i) bits[i] = uint8_t(i * 37 + i / 7);
+    FrameImage image;
+    ASSERT_TRUE(image.LoadRows(37, 111, -2, bits.data(), swap, bits.size()));
+    for (uint32_t y = 0; y < 2; ++y) {
+      for (uint32_t x = 0; x < 37; ++x) {
+        const uint8_t* s = bits.data() + (1 - y) * 111 + x * 3;
+        const uint8_t rgb[3] = {s[swap ? 2 : 0], s[1], s[swap ? 0 : 2]};
+        uint8_t expected[3];
+        RgbToYCbCr(rgb, expected);
+        ASSERT_EQ(PixelAt(image, x, y), (Colour{expected[0], expected[1], expected[2]}))
+            << x << "," << y << " swap " << swap;
+      }
+    }
+  }
+}
+
 std::vector<uint8_t> Dib(int32_t width, int32_t height, uint16_t bitCount) {
   std::vector<uint8_t> dib(40, 0);
   auto put32 = [&dib](std::size_t at, uint32_t v) {
