@@ -35,6 +35,16 @@ void Append(std::string& out, const char* format, ...) {
   va_end(args);
 }
 
+// A line break inside a text value would end its line early and turn the rest into keys of
+// its own when the file is read back; written as a blank, the value stays on its line.
+std::string OneLine(const std::string& text) {
+  std::string out = text;
+  for (char& c : out) {
+    if (c == '\n' || c == '\r') c = ' ';
+  }
+  return out;
+}
+
 const char* YesNo(std::uint32_t flags, std::uint32_t bit) { return (flags & bit) != 0 ? "Yes" : "No"; }
 
 const char* Directions(std::uint32_t flags, std::uint32_t horizontal, std::uint32_t vertical) {
@@ -192,15 +202,15 @@ void AppendTransport(std::string& out, const TransportOptions& t) {
          YesNo(t.playerFlags, T::kPlayerOptimizeMemory));
   Append(out, "# OnClick player link, possible types: none, loadMovie, getUrl\nTransport.Player.LinkType=%s\n",
          LinkTypeText(GetPlayerLinkType(t)));
-  Append(out, "Transport.Player.Link=%s\n", t.playerLink.c_str());
-  Append(out, "Transport.Player.LinkTarget=%s\n\n", t.playerLinkTarget.c_str());
+  Append(out, "Transport.Player.Link=%s\n", OneLine(t.playerLink).c_str());
+  Append(out, "Transport.Player.LinkTarget=%s\n\n", OneLine(t.playerLinkTarget).c_str());
   Append(out,
          "# OnEnd do: nothing, unload, stop, stop2, loop, loopBegin, loadMovie, getUrl\n"
          "Transport.Player.EndType=%s\n",
          EndTypeText(GetPlayerEndType(t)));
-  Append(out, "Transport.Player.EndLink=%s\n", t.playerEndLink.c_str());
-  Append(out, "Transport.Player.EndLinkTarget=%s\n\n", t.playerEndLinkTarget.c_str());
-  Append(out, "# Include a preloader/overlay\nTransport.Player.Loader=%s\n\n", t.playerLoader.c_str());
+  Append(out, "Transport.Player.EndLink=%s\n", OneLine(t.playerEndLink).c_str());
+  Append(out, "Transport.Player.EndLinkTarget=%s\n\n", OneLine(t.playerEndLinkTarget).c_str());
+  Append(out, "# Include a preloader/overlay\nTransport.Player.Loader=%s\n\n", OneLine(t.playerLoader).c_str());
   if (t.playerVar) AppendVariables(out, *t.playerVar);
   Append(out, "# Misc player settings:\nTransport.Player.DisplayCursor=%s\n",
          YesNo(t.playerFlags, T::kPlayerDisplayCursor));
@@ -513,7 +523,7 @@ std::string FormatSettingsText(const FrameOptions* frame, const AudioOptions* au
                                const MatchOptions* match, const TransportOptions* transport) {
   std::string out;
   Append(out, "#========================================== Quillon Video Encoder Settings\n");
-  if (transport != nullptr) Append(out, "Description: %s\n\n", transport->description.c_str());
+  if (transport != nullptr) Append(out, "Description: %s\n\n", OneLine(transport->description).c_str());
   if (frame != nullptr) AppendFrame(out, *frame);
   if (audio != nullptr) AppendAudio(out, *audio);
   if (match != nullptr) AppendMatch(out, *match);

@@ -123,10 +123,10 @@ TEST(SettingsFileTest, DescriptionLineKeepsEqualsSigns) {
   EXPECT_EQ(Parse(std::string("Description: ") + std::string(600, 'd')).transport.description.size(),
             kDescriptionMaxLength);
   TransportOptions t;
-  t.description = "x = y";
+  t.description = "x = y\nFrame.FPS=3";  // a line break must not smuggle in a key
   TransportOptions back;
   ParseSettingsText(FormatSettingsText(nullptr, nullptr, nullptr, &t), nullptr, nullptr, nullptr, &back);
-  EXPECT_EQ(back.description, "x = y");
+  EXPECT_EQ(back.description, "x = y Frame.FPS=3");
 }
 
 TEST(SettingsFileTest, EndTypeSearchOrder) {
