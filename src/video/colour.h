@@ -25,9 +25,10 @@ inline uint32_t PixelDistance(const uint8_t* a, const uint8_t* b) {
   return static_cast<uint32_t>(d0 * d0 + d1 * d1 + d2 * d2);
 }
 
-// In-place conversions of `count` packed 3-byte pixels. The coefficients are 32-bit floats
-// evaluated in double precision and truncated after clamping to [0, 255]; this keeps greys
-// exact in both directions ((v, v, v) <-> (v, 128, 128)), which single-precision sums do not.
+// In-place conversions of `count` packed 3-byte pixels. The coefficients are 32-bit floats;
+// the results equal evaluating them in double precision and truncating after clamping to
+// [0, 255], which keeps greys exact in both directions ((v, v, v) <-> (v, 128, 128)) where
+// single-precision sums do not.
 void RgbToYCbCr(uint8_t* pixels, uint32_t count);
 // From in to out (the same bytes or not overlapping); bgr: the source is blue-green-red.
 void RgbToYCbCr(const uint8_t* in, uint8_t* out, uint32_t count, bool bgr);
