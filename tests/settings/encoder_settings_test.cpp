@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "settings/paths.h"
-#include "settings/trace.h"
 
 namespace quillon {
 namespace {
@@ -84,18 +83,6 @@ TEST(PlayerTimingTest, PlayerRateLimboBudgetAndPalette) {
   EXPECT_NEAR(PaletteDiffThreshold(0.5f), 975.375, 1e-9);
 }
 
-TEST(SettingsRecordsTest, PlayerFlagsPackLinkAndEndTypes) {
-  TransportOptions t;
-  EXPECT_EQ(GetPlayerLinkType(t), PlayerLinkType::kNone);
-  EXPECT_EQ(GetPlayerEndType(t), PlayerEndType::kNothing);
-  SetPlayerEndType(t, PlayerEndType::kGetUrl);
-  SetPlayerLinkType(t, PlayerLinkType::kGetUrl);
-  EXPECT_EQ(t.playerFlags, 0x6000u | 0x70u | 0x2u);
-  SetPlayerEndType(t, PlayerEndType::kUnload);
-  EXPECT_EQ(GetPlayerEndType(t), PlayerEndType::kUnload);
-  EXPECT_EQ(GetPlayerLinkType(t), PlayerLinkType::kGetUrl);
-}
-
 TEST(SettingsRecordsTest, SetDefaultsEmptiesTextsAndVariables) {
   EncoderSettings s;
   s.transport.playerVar = "a,1\n";
@@ -128,27 +115,6 @@ TEST(PathsTest, JoinNormalisesSeparators) {
   EXPECT_FALSE(IsAbsolutePath("C:x"));
   EXPECT_FALSE(IsAbsolutePath("sub/x"));
   EXPECT_FALSE(IsAbsolutePath(""));
-}
-
-TEST(PathsTest, ApplicationFolderIsTheTestBinarysFolder) {
-  const std::string& folder = ApplicationFolder();
-  ASSERT_FALSE(folder.empty());
-  EXPECT_EQ(folder.front(), '/');
-  EXPECT_EQ(folder.back(), '/');
-  EXPECT_EQ(folder.find("//"), std::string::npos);
-}
-
-std::string gTraced;
-void CollectTrace(const char* line) { gTraced += line; }
-
-TEST(TraceTest, DiscardsUntilASinkIsInstalled) {
-  gTraced.clear();
-  Trace("frame %d", 1);
-  SetTraceSink(&CollectTrace);
-  Trace("frame %d budget %u", 2, 300u);
-  SetTraceSink(nullptr);
-  Trace("frame %d", 3);
-  EXPECT_EQ(gTraced, "frame 2 budget 300");
 }
 
 }  // namespace
