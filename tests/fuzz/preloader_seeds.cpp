@@ -67,11 +67,13 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::string dir = std::string(argv[1]) + "/";
+  // clang-format off
   const Bytes placeAll = {0x7E, 7, 0, 3, 0,             // flags, depth, character
                           0b1'00010'01, 0x00,           // matrix
                           0b11'0010'00, 0x00, 0x00,     // colour transform with both term sets
                           9, 0, 'n', 'a', 'm', 'e', 0,  // ratio, name
                           12, 0};                       // clip depth
+  // clang-format on
   const Bytes display = Movie(6)
                             .Tag(9, {0, 0, 0})
                             .Tag(4, {1, 0, 5, 0, 0})

@@ -40,7 +40,9 @@ std::unique_ptr<FrameImage> MakeImage(uint32_t w, uint32_t h, F f) {
   return image;
 }
 
-Colour Grey(uint8_t v) { return Colour{v, 128, 128}; }
+Colour Grey(uint8_t v) {
+  return Colour{v, 128, 128};
+}
 
 Bytes Inflate(const uint8_t* data, size_t size, size_t expected) {
   Bytes out(expected + 16);
@@ -242,8 +244,7 @@ TEST_F(BitmapDefinitionsTest, PaletteSettingAbove256IsCut) {
 TEST_F(BitmapDefinitionsTest, PaletteFailureFallsBackToZlib32) {
   options.zlib8UniqueLimit = 1;
   SetUpStage(TransportOptions::kZlib8);
-  const auto image =
-      MakeImage(16, 16, [](uint32_t x, uint32_t) { return Grey(x < 8 ? 0 : 255); });
+  const auto image = MakeImage(16, 16, [](uint32_t x, uint32_t) { return Grey(x < 8 ? 0 : 255); });
   EXPECT_EQ(Encode(*image, 0, 0, 16, 16).encoding, kBitmapZlib32);
   SetUpStage(0);  // every switch off still defines the bitmap losslessly
   EXPECT_EQ(Encode(*image, 0, 0, 16, 16).encoding, kBitmapZlib32);
@@ -333,7 +334,8 @@ TEST_F(BitmapDefinitionsTest, JpegBitmapsDecodeWithThePartsTables) {
     double error = 0;
     for (int32_t y = 0; y < c.h; ++y) {
       for (int32_t x = 0; x < c.w * 3; ++x) {
-        error += std::abs(int{ycc[(size_t(y) * w) * 3 + x]} - int{image->Row(c.y + y)[c.x * 3 + x]});
+        error +=
+            std::abs(int{ycc[(size_t(y) * w) * 3 + x]} - int{image->Row(c.y + y)[c.x * 3 + x]});
       }
     }
     EXPECT_LT(error / (c.w * c.h * 3), 2.0);

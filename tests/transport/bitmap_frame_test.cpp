@@ -96,7 +96,8 @@ TEST_F(BitmapFrameTest, DefinesEveryRecordWithItsIdAndReleasesAfterwards) {
   const auto tags = testing::ParseTags(testing::OutputBytes(writer));
   std::vector<uint16_t> ids;
   for (const auto& t : tags) {
-    if (t.code == 6 || t.code == 20) ids.push_back(static_cast<uint16_t>(t.body[0] | t.body[1] << 8));
+    if (t.code == 6 || t.code == 20)
+      ids.push_back(static_cast<uint16_t>(t.body[0] | t.body[1] << 8));
   }
   EXPECT_EQ(ids, (std::vector<uint16_t>{63998, 63997}));
 
@@ -145,7 +146,7 @@ TEST_F(BitmapFrameTest, FramesWithoutNewBitmapsNeedNoPictureAndMissingEntriesFai
   EXPECT_EQ(used, 0u);
   EXPECT_TRUE(bitmaps.DefineFrameBitmaps(1, writer));
   EXPECT_EQ(writer.Cursor(), 0u);
-  EXPECT_FALSE(bitmaps.EncodeFrameBitmaps(0, nullptr, 100, used));  // picture missing
+  EXPECT_FALSE(bitmaps.EncodeFrameBitmaps(0, nullptr, 100, used));      // picture missing
   EXPECT_FALSE(bitmaps.EncodeFrameBitmaps(2, image.get(), 100, used));  // beyond the range
   EXPECT_FALSE(bitmaps.lastError.empty());
 }

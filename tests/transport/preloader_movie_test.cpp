@@ -5,8 +5,8 @@
 
 #include <cstdio>
 #include <cstring>
-#include <memory>
 #include <fstream>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -65,9 +65,12 @@ std::vector<ParsedTag> Copied(const PreloaderMovie& m) {
   return ParseTags(Bytes(t.Data(), t.Data() + t.Size()));
 }
 
-uint16_t U16At(const Bytes& b, size_t at) { return static_cast<uint16_t>(b[at] | b[at + 1] << 8); }
+uint16_t U16At(const Bytes& b, size_t at) {
+  return static_cast<uint16_t>(b[at] | b[at + 1] << 8);
+}
 
 TEST(PreloaderMovieTest, RaisesEveryDisplayDepthAbove64000) {
+  // clang-format off
   const Bytes placeObject2WithClip = {
       0x02 | 0x04 | 0x08 | 0x10 | 0x20 | 0x40,  // character, matrix, cxform, ratio, name, clip
       7, 0,                                     // depth 7
@@ -77,12 +80,13 @@ TEST(PreloaderMovieTest, RaisesEveryDisplayDepthAbove64000) {
       9, 0,                                      // ratio
       'c', 'l', 'i', 'p', 0,                     // name
       12, 0};                                    // clip depth 12
+  // clang-format on
   const Bytes movie = MovieBuilder()
-                          .Tag(4, {1, 0, 5, 0, 0})           // PlaceObject char 1 depth 5
-                          .Tag(5, {1, 0, 5, 0})              // RemoveObject char 1 depth 5
-                          .Tag(28, {9, 0})                   // RemoveObject2 depth 9
+                          .Tag(4, {1, 0, 5, 0, 0})  // PlaceObject char 1 depth 5
+                          .Tag(5, {1, 0, 5, 0})     // RemoveObject char 1 depth 5
+                          .Tag(28, {9, 0})          // RemoveObject2 depth 9
                           .Tag(26, placeObject2WithClip)
-                          .Tag(26, {0x01, 4, 0})             // move at depth 4, nothing else
+                          .Tag(26, {0x01, 4, 0})  // move at depth 4, nothing else
                           .ShowFrame()
                           .End()
                           .Build();
@@ -168,10 +172,10 @@ TEST(PreloaderMovieTest, MalformedFilesAreReadFailuresWithNothingKept) {
   cases.push_back({"RemoveObject2 too short", MovieBuilder().Tag(28, {9}).End().Build()});
   cases.push_back(
       {"clip depth announced but missing", MovieBuilder().Tag(26, {0x40, 1, 0}).End().Build()});
-  cases.push_back({"name without terminator",
-                   MovieBuilder().Tag(26, {0x60, 1, 0, 'a', 'b'}).End().Build()});
-  cases.push_back({"matrix beyond the body",
-                   MovieBuilder().Tag(26, {0x44, 1, 0, 0b1'11111'00}).End().Build()});
+  cases.push_back(
+      {"name without terminator", MovieBuilder().Tag(26, {0x60, 1, 0, 'a', 'b'}).End().Build()});
+  cases.push_back(
+      {"matrix beyond the body", MovieBuilder().Tag(26, {0x44, 1, 0, 0b1'11111'00}).End().Build()});
   for (const Case& c : cases) {
     PreloaderMovie m;
     EXPECT_FALSE(m.ReadBytes(c.bytes.data(), c.bytes.size())) << c.what;
@@ -229,8 +233,7 @@ TEST(PreloaderMovieTest, ReadsFilesAndReportsMissingOnes) {
 
 TEST(PreloaderMovieTest, ResolvesLoaderPaths) {
   EXPECT_EQ(PreloaderMovie::ResolvePath("/opt/q/", "/home/u/intro.swf"), "/home/u/intro.swf");
-  EXPECT_EQ(PreloaderMovie::ResolvePath("/opt/q/", "C:\\movies\\intro.swf"),
-            "C:/movies/intro.swf");
+  EXPECT_EQ(PreloaderMovie::ResolvePath("/opt/q/", "C:\\movies\\intro.swf"), "C:/movies/intro.swf");
   EXPECT_EQ(PreloaderMovie::ResolvePath("/opt/q/", "loaders\\\\intro.swf"),
             "/opt/q/loaders/intro.swf");
   EXPECT_EQ(PreloaderMovie::ResolvePath("/opt/q/", "/intro.swf"), "/intro.swf");
@@ -239,8 +242,10 @@ TEST(PreloaderMovieTest, ResolvesLoaderPaths) {
 // Mutations of a valid movie must never read outside the input (checked by the sanitizers)
 // and either succeed or fail cleanly.
 TEST(PreloaderMovieTest, SurvivesRandomCorruption) {
+  // clang-format off
   const Bytes placeObject2 = {0x7E, 7, 0, 3, 0, 0b1'00010'01, 0, 0, 0b01'0010'00, 0, 9, 0,
                               'n', 0, 12, 0};
+  // clang-format on
   const Bytes base = MovieBuilder()
                          .Tag(26, placeObject2)
                          .Tag(4, {1, 0, 5, 0, 0})

@@ -48,8 +48,8 @@ bool BitmapDefinitions::Initialise(const TransportOptions& options, FrameStore* 
     return false;
   }
   // One buffer per block position: a frame never has more new bitmaps than blocks.
-  const uint64_t count = uint64_t{(width + blockWidth - 1) / blockWidth} *
-                         ((height + blockHeight - 1) / blockHeight);
+  const uint64_t count =
+      uint64_t{(width + blockWidth - 1) / blockWidth} * ((height + blockHeight - 1) / blockHeight);
   try {
     payloads_.clear();
     payloads_.resize(static_cast<std::size_t>(count));  // created lazily when first used

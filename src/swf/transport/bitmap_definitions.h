@@ -22,8 +22,12 @@ class ScreenUseStore;
 constexpr uint32_t kBitmapJpeg = 1;
 constexpr uint32_t kBitmapZlib32 = 2;
 constexpr uint32_t kBitmapZlib8 = 4;
-constexpr uint32_t EncodingPaletteSize(uint32_t encoding) { return encoding >> 8; }
-constexpr uint32_t EncodingKind(uint32_t encoding) { return encoding & 0xFF; }
+constexpr uint32_t EncodingPaletteSize(uint32_t encoding) {
+  return encoding >> 8;
+}
+constexpr uint32_t EncodingKind(uint32_t encoding) {
+  return encoding & 0xFF;
+}
 
 // Payload buffer sizes (one encoded bitmap each).
 constexpr uint32_t kPayloadBufferSize = 1024;
@@ -40,7 +44,7 @@ struct FrameBitmap {
   uint32_t encoding = 0;               // kBitmapJpeg, kBitmapZlib32 or kBitmapZlib8 + 256 x n
   float scaleX = 1.0f;                 // stored width / rectangle width
   float scaleY = 1.0f;
-  uint32_t width = 0;   // size stated in the defining tag (after the 1-pixel enlargement)
+  uint32_t width = 0;  // size stated in the defining tag (after the 1-pixel enlargement)
   uint32_t height = 0;
   uint32_t pixels = 0;  // source pixels before the enlargement (the statistics count these)
 };

@@ -12,7 +12,9 @@ namespace {
 // Halving stops at 8 pixels: smaller bitmaps gain nothing.
 constexpr int32_t kSmallestHalvedSide = 8;
 
-bool OneBitSet(uint32_t v) { return v != 0 && (v & (v - 1)) == 0; }
+bool OneBitSet(uint32_t v) {
+  return v != 0 && (v & (v - 1)) == 0;
+}
 
 }  // namespace
 
@@ -92,8 +94,8 @@ bool BitmapDefinitions::EncodeSource(const FrameImage& source, int32_t x, int32_
   }
   // With every switch off, or only an 8-bit palette that could not hold the block, the
   // bitmap still has to be defined: 32-bit zlib always represents it exactly.
-  const bool zlib32Needed = (switches & TransportOptions::kZlib32) != 0 ||
-                            ChooseEncoder(switches, sizes) == 0;
+  const bool zlib32Needed =
+      (switches & TransportOptions::kZlib32) != 0 || ChooseEncoder(switches, sizes) == 0;
   if (zlib32Needed) {
     if (!source.EncodeZlib32(*zlib32Scratch_, x, y, w, h, options_.zlibQuality)) {
       lastError = "ZLIB32 encoding failed";

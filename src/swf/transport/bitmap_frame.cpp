@@ -26,17 +26,17 @@ void BitmapDefinitions::ClearFrameBitmaps(uint32_t frame) {
   encodedPixels_ = 0;
 }
 
-bool BitmapDefinitions::EncodeFrameBitmaps(uint32_t frame, uint32_t budget,
-                                           uint32_t& usedBytes) {
+bool BitmapDefinitions::EncodeFrameBitmaps(uint32_t frame, uint32_t budget, uint32_t& usedBytes) {
   // A frame without new bitmaps is not decoded at all.
   const FrameUse* use = uses_ ? uses_->GetFrameUse(frame) : nullptr;
-  const FrameImage* image =
-      use != nullptr && !use->rects.empty() && frames_ != nullptr ? frames_->GetFrame(frame) : nullptr;
+  const FrameImage* image = use != nullptr && !use->rects.empty() && frames_ != nullptr
+                                ? frames_->GetFrame(frame)
+                                : nullptr;
   return EncodeFrameBitmaps(frame, image, budget, usedBytes);
 }
 
-bool BitmapDefinitions::EncodeFrameBitmaps(uint32_t frame, const FrameImage* image,
-                                           uint32_t budget, uint32_t& usedBytes) {
+bool BitmapDefinitions::EncodeFrameBitmaps(uint32_t frame, const FrameImage* image, uint32_t budget,
+                                           uint32_t& usedBytes) {
   usedBytes = 0;
   bitmaps_.clear();
   RestartPayloads();

@@ -16,8 +16,8 @@ BitmapOptions MakeBitmapOptions(const TransportOptions& transport) {
   o.paletteThreshold = static_cast<float>(PaletteDiffThreshold(transport.zlib8PaletteDiffLimit));
   o.resizeThreshold =
       static_cast<float>(QualityThreshold(transport.resizeLimit, transport.signature[0]));
-  o.transientResizeThreshold = static_cast<float>(
-      QualityThreshold(transport.transientResizeLimit, transport.signature[1]));
+  o.transientResizeThreshold =
+      static_cast<float>(QualityThreshold(transport.transientResizeLimit, transport.signature[1]));
   return o;
 }
 

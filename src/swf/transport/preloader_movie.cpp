@@ -241,8 +241,8 @@ bool PreloaderMovie::ReadBytes(const uint8_t* data, std::size_t size) {
   // Compressed: everything after the 8 signature bytes is one zlib stream, and the stated
   // length counts the uncompressed file including those 8 bytes. The inflated copy grows
   // with what the stream really yields, so a false length cannot make us allocate much.
-  const uint32_t stated = uint32_t{data[4]} | (uint32_t{data[5]} << 8) |
-                          (uint32_t{data[6]} << 16) | (uint32_t{data[7]} << 24);
+  const uint32_t stated = uint32_t{data[4]} | (uint32_t{data[5]} << 8) | (uint32_t{data[6]} << 16) |
+                          (uint32_t{data[7]} << 24);
   if (stated < kSignatureBytes || stated > kMaxInflatedSize) {
     Fail(PreloaderStatus::kReadFailure);
     return false;

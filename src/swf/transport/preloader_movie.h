@@ -19,7 +19,7 @@ inline const char* const kPreloaderReadError =
     "Could not read the Preloader/Overlay file. Make sure it's a regular Flash(.swf) file";
 
 enum class PreloaderStatus {
-  kNone,         // nothing read yet
+  kNone,  // nothing read yet
   kOk,
   kReadFailure,  // missing, unreadable, not SWF, or malformed (kPreloaderReadError)
   kOutOfMemory,  // the tag copy could not grow
