@@ -1,0 +1,2 @@
+# Batch mode through the built program.
+include(${PROJECT_SOURCE_DIR}/tests/e2e/batch.cmake)
