@@ -80,6 +80,11 @@ struct FfmpegVideoReader::Decoder {
   std::unique_ptr<AVFrame, FrameFreer> current;  // last good frame with start <= the asked time
   std::unique_ptr<AVFrame, FrameFreer> pending;  // next good frame, start > the asked time
   std::unique_ptr<SwsContext, ScalerFreer> scaler;
+  int scalerWidth = 0;  // the source shape the scaler was made for
+  int scalerHeight = 0;
+  int scalerFormat = -1;
+  int scalerSpace = -1;
+  bool scalerFullRange = false;
   std::vector<uint8_t> rgb;  // converted rows of the current frame, FrameImage stride
 
   int streamIndex = -1;
@@ -441,13 +446,28 @@ std::unique_ptr<FrameImage> FfmpegVideoReader::ConvertCurrent() {
   const int w = static_cast<int>(width);
   const int h = static_cast<int>(height);
   const auto format = static_cast<AVPixelFormat>(frame->format);
-  d.scaler.reset(sws_getCachedContext(d.scaler.release(), frame->width, frame->height, format,
-                                      w, h, AV_PIX_FMT_RGB24, SWS_BILINEAR | SWS_ACCURATE_RND,
-                                      nullptr, nullptr, nullptr));
-  if (!d.scaler) return nullptr;
+  SwsContext* scaler = sws_getCachedContext(d.scaler.release(), frame->width, frame->height,
+                                            format, w, h, AV_PIX_FMT_RGB24,
+                                            SWS_BILINEAR | SWS_ACCURATE_RND, nullptr, nullptr,
+                                            nullptr);
+  // A changed source shape means a rebuilt context (whose address may well be the old one's).
+  const bool newScaler = frame->width != d.scalerWidth || frame->height != d.scalerHeight ||
+                         frame->format != d.scalerFormat;
+  d.scaler.reset(scaler);
+  if (!d.scaler) {
+    d.scalerFormat = -1;
+    return nullptr;
+  }
+  d.scalerWidth = frame->width;
+  d.scalerHeight = frame->height;
+  d.scalerFormat = frame->format;
+  // Matrix and range come with the frame, not the format; setting them rebuilds the scaler's
+  // tables, so only when they change.
+  const int space = frame->colorspace == AVCOL_SPC_UNSPECIFIED ? SWS_CS_DEFAULT : frame->colorspace;
+  const bool fullRange = frame->color_range == AVCOL_RANGE_JPEG;
   const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
-  if (desc != nullptr && (desc->flags & AV_PIX_FMT_FLAG_RGB) == 0 &&
-      (desc->flags & AV_PIX_FMT_FLAG_PAL) == 0) {
+  if ((newScaler || space != d.scalerSpace || fullRange != d.scalerFullRange) && desc != nullptr &&
+      (desc->flags & AV_PIX_FMT_FLAG_RGB) == 0 && (desc->flags & AV_PIX_FMT_FLAG_PAL) == 0) {
     int* invTable = nullptr;
     int* table = nullptr;
     int srcRange = 0;
@@ -457,13 +477,12 @@ std::unique_ptr<FrameImage> FfmpegVideoReader::ConvertCurrent() {
     int saturation = 0;
     if (sws_getColorspaceDetails(d.scaler.get(), &invTable, &srcRange, &table, &dstRange,
                                  &brightness, &contrast, &saturation) >= 0) {
-      const int space = frame->colorspace == AVCOL_SPC_UNSPECIFIED ? SWS_CS_DEFAULT
-                                                                   : frame->colorspace;
-      const int* coefficients = sws_getCoefficients(space);
-      if (frame->color_range == AVCOL_RANGE_JPEG) srcRange = 1;
-      sws_setColorspaceDetails(d.scaler.get(), coefficients, srcRange, table, 1, brightness,
-                               contrast, saturation);
+      if (fullRange) srcRange = 1;
+      sws_setColorspaceDetails(d.scaler.get(), sws_getCoefficients(space), srcRange, table, 1,
+                               brightness, contrast, saturation);
     }
+    d.scalerSpace = space;
+    d.scalerFullRange = fullRange;
   }
 
   const int stride = (w * 3 + 3) & ~3;

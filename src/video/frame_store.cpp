@@ -277,7 +277,8 @@ FrameImage* FrameStore::GetFrame(uint32_t index) {
 
 std::unique_ptr<FrameImage> FrameStore::LoadFrame(uint32_t index) {
   if (!reader_) return nullptr;
-  uint64_t t = static_cast<uint64_t>(index * msPerFrame_) + rangeStartMs_;
+  const double offset = std::min(index * msPerFrame_, 4294967295.0);
+  uint64_t t = static_cast<uint64_t>(offset) + rangeStartMs_;
   // A range whose length is a whole number of frames puts its last frame exactly on the end
   // of the track, which no reader can decode: it shows the last readable picture instead.
   if (sourceDurationMs_ > 0 && t >= sourceDurationMs_) t = sourceDurationMs_ - 1;
