@@ -147,7 +147,7 @@ struct FakeMp3Library : public Mp3EncoderLibrary {
       AppendMp3Frame(bytes, b1, b2, b3, frameBytes);
     }
     bytes.resize(std::min<size_t>(bytes.size(), outBufferSize));
-    std::memcpy(output, bytes.data(), bytes.size());
+    if (!bytes.empty()) std::memcpy(output, bytes.data(), bytes.size());
     written = static_cast<uint32_t>(bytes.size());
     return 0;
   }
@@ -156,7 +156,7 @@ struct FakeMp3Library : public Mp3EncoderLibrary {
     std::vector<uint8_t> bytes;
     for (uint32_t i = 0; i < flushFrames; ++i) AppendMp3Frame(bytes, b1, b2, b3, frameBytes);
     bytes.resize(std::min<size_t>(bytes.size(), outBufferSize));
-    std::memcpy(output, bytes.data(), bytes.size());
+    if (!bytes.empty()) std::memcpy(output, bytes.data(), bytes.size());
     written = static_cast<uint32_t>(bytes.size());
     return deinitResult;
   }
