@@ -28,16 +28,6 @@ void InstallSignalHandlers() {
   sigaction(SIGTERM, &action, nullptr);
 }
 
-constexpr const char* kUsage =
-    "usage: quillon source destination [start] [end] [options]\n"
-    "  start       seconds, or \"start\"/\"begin\"\n"
-    "  end         seconds, \"+N\" for a duration of N seconds, or \"end\"/\"all\"\n"
-    "  -s file     settings file (default presets/default.settings)\n"
-    "  -l file     log file (default batch.log beside the program; \"\" = standard output)\n"
-    "  -q N        image quality in percent      -fs N   frame size in percent (<0: width)\n"
-    "  -fps N      frame rate (<0: percent)       -j N    JPEG quality\n"
-    "  -br N       bit-rate limit in kbit/s       -ps N   part size limit in KB\n";
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -45,7 +35,7 @@ int main(int argc, char** argv) {
   const std::vector<std::string> tokens = BatchArgumentTokens(argc, argv);
   if (tokens.empty()) {
     // There is no window on this platform: without a command line there is nothing to do.
-    std::fputs(kUsage, stderr);
+    std::fputs(BatchUsageText(), stderr);
     return 2;
   }
   switch (ClassifyBatchTokens(tokens)) {
