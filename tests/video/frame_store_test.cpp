@@ -83,7 +83,10 @@ FrameStore MakeStore(Script& script, std::vector<ReaderKind> offered = {ReaderKi
 }
 
 std::string WriteFile(const std::string& name, const std::string& bytes) {
-  const std::string path = std::string(QUILLON_TEST_BINARY_DIR) + "/frame_store_" + name;
+  // Named after the test too: ctest runs the cases side by side in separate processes.
+  const std::string path = std::string(QUILLON_TEST_BINARY_DIR) + "/frame_store_" +
+                           testing::UnitTest::GetInstance()->current_test_info()->name() + "_" +
+                           name;
   FILE* f = std::fopen(path.c_str(), "wb");
   std::fwrite(bytes.data(), 1, bytes.size(), f);
   std::fclose(f);
