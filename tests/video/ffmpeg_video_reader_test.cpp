@@ -199,17 +199,12 @@ TEST(FfmpegVideoReaderTest, TwoThreadsReadTheSameFrames) {
   EXPECT_EQ(mismatches[1], 0);
 }
 
-TEST(FfmpegVideoReaderTest, ReopeningAndClosingResetTheFigures) {
+TEST(FfmpegVideoReaderTest, AFailedReopenLeavesTheReaderClosed) {
   FfmpegVideoReader reader;
-  ASSERT_TRUE(reader.Open(Clip("h264_25.mp4")));
   ASSERT_TRUE(reader.Open(Clip("qtrle.mov")));
-  EXPECT_EQ(reader.Width(), 96u);
-  EXPECT_NE(reader.FrameAtTime(100), nullptr);
   EXPECT_FALSE(reader.Open(Clip("tone.wav")));
-  EXPECT_EQ(reader.Width(), 0u);
   EXPECT_EQ(reader.DurationMs(), 0u);
   EXPECT_EQ(reader.FrameAtTime(0), nullptr);
-  EXPECT_FALSE(reader.IsReadableAt(0));
 }
 
 }  // namespace
