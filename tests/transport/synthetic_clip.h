@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "audio/audio_store.h"
 #include "match/frame_use_store.h"
 #include "match/match_engine.h"
 #include "match/screen_use_store.h"
@@ -32,12 +33,14 @@ struct ClipSpec {
   double fps = 12.0;
   ClipPattern pattern = ClipPattern::kMovingSquare;
   bool emptyVideo = false;  // a sound-only movie: no pictures at all
+  bool sound = false;       // a mono ADPCM tone at 11025 Hz over the whole clip
 };
 
 // The stages of one run, set up as the controller does before starting the encoding thread.
 struct TransportRig {
   EncoderSettings settings;
   std::unique_ptr<FrameStore> frames;
+  std::unique_ptr<AudioStore> audio;
   std::unique_ptr<FrameUseStore> uses;
   std::unique_ptr<ScreenUseStore> screen;
   std::unique_ptr<MatchEngine> match;
@@ -86,6 +89,11 @@ struct ShapeInfo {
   uint16_t id = 0;
   SwfRect bounds;
   std::vector<ShapeFill> fills;
+  // From the shape records: the pen's extent and the fill styles drawn with.
+  int32_t maxX = 0;
+  int32_t maxY = 0;
+  uint32_t edges = 0;
+  std::vector<uint32_t> fillsUsed;  // FillStyle1 of each style change that sets one
 };
 ShapeInfo ParseShape2(const std::vector<uint8_t>& body);
 

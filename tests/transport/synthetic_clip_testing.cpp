@@ -1,11 +1,13 @@
 // Synthetic clips and part-file reading for the Transport tests and the whole-file checks.
 #include "transport/synthetic_clip.h"
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 
+#include "audio/audio_fakes.h"
 #include "video/video_reader.h"
 
 namespace quillon::testing {
@@ -17,7 +19,8 @@ class SyntheticVideoReader : public VideoReader {
   explicit SyntheticVideoReader(const ClipSpec& clip) : clip_(clip) {}
 
   int32_t TimeToSample(uint32_t ms) const override {
-    return static_cast<int32_t>(std::floor(ms * clip_.fps / 1000.0 + 1e-9));
+    // Nearest sample: output times are whole milliseconds, truncated from exact frame times.
+    return static_cast<int32_t>(std::lround(ms * clip_.fps / 1000.0));
   }
   uint32_t SampleToTime(int32_t sample) const override {
     return static_cast<uint32_t>(std::ceil(sample * 1000.0 / clip_.fps - 1e-9));
@@ -25,7 +28,7 @@ class SyntheticVideoReader : public VideoReader {
   bool Open(const std::string&) override {
     frameCount = clip_.frames;
     fps = clip_.fps;
-    durationMs = static_cast<uint32_t>(std::lround(clip_.frames * 1000.0 / clip_.fps));
+    durationMs = static_cast<uint32_t>(std::ceil(clip_.frames * 1000.0 / clip_.fps));
     msPerSample = static_cast<uint32_t>(1000.0 / clip_.fps);
     width = clip_.width;
     height = clip_.height;
@@ -144,7 +147,7 @@ bool TransportRig::Prepare(const ClipSpec& clip, const std::string& baseFolder) 
   });
   if (clip.emptyVideo) {
     (void)frames->SetEmptyVideo(clip.frames,
-                                static_cast<uint32_t>(std::lround(clip.frames * 1000.0 / clip.fps)),
+                                static_cast<uint32_t>(std::ceil(clip.frames * 1000.0 / clip.fps)),
                                 clip.width, clip.height, clip.fps);
   } else if (!frames->Open("synthetic")) {
     error = "open: " + frames->lastError;
@@ -174,8 +177,25 @@ bool TransportRig::Prepare(const ClipSpec& clip, const std::string& baseFolder) 
     error = "screen: " + screen->lastError;
     return false;
   }
+  if (clip.sound) {
+    const uint32_t rate = 11025;
+    const uint32_t count = static_cast<uint32_t>(clip.frames * rate / clip.fps) + rate;
+    std::vector<int16_t> samples(count);
+    for (uint32_t i = 0; i < count; ++i) {
+      samples[i] = static_cast<int16_t>(8000.0 * std::sin(i * 2.0 * 3.14159265 * 440.0 / rate));
+    }
+    audio = std::make_unique<AudioStore>();
+    settings.audio.flags &= ~AudioOptions::kCompressionMp3;
+    settings.audio.rate = static_cast<int32_t>(rate);
+    if (!audio->OpenReader(std::unique_ptr<AudioReader>(FakeAudioReader::From16(samples, 1, rate)),
+                           AudioReaderKind::kStream) ||
+        !audio->Setup(settings.audio) || !audio->SetRange(0, frames->RangeDurationMs())) {
+      error = "audio: " + audio->lastError;
+      return false;
+    }
+  }
   transport->SetOptions(settings.transport, settings.match);
-  if (!transport->Initialise(frames.get(), nullptr, uses.get(), screen.get(), match.get(),
+  if (!transport->Initialise(frames.get(), audio.get(), uses.get(), screen.get(), match.get(),
                              baseFolder)) {
     error = "transport: " + transport->lastError;
     return false;
@@ -263,7 +283,46 @@ ShapeInfo ParseShape2(const std::vector<uint8_t>& body) {
     }
     s.fills.push_back(fill);
   }
-  s.ok = s.fills.size() == count;
+  if (s.fills.size() != count || p + 2 > body.size()) return s;
+  ++p;  // line style count (0)
+  const uint32_t fillBits = body[p] >> 4;
+  const uint32_t lineBits = body[p] & 0x0F;
+  ++p;
+  size_t bits = p * 8;
+  int32_t x = 0;
+  int32_t y = 0;
+  while (bits / 8 < body.size()) {
+    if (ReadBits(body, bits, 1) == 0) {
+      const uint32_t flags = ReadBits(body, bits, 5);
+      if (flags == 0) {
+        s.ok = true;
+        break;
+      }
+      if (flags & 0x01) {
+        const uint32_t n = ReadBits(body, bits, 5);
+        x = ReadSigned(body, bits, n);
+        y = ReadSigned(body, bits, n);
+      }
+      if (flags & 0x02) (void)ReadBits(body, bits, fillBits);
+      if (flags & 0x04) s.fillsUsed.push_back(ReadBits(body, bits, fillBits));
+      if (flags & 0x08) (void)ReadBits(body, bits, lineBits);
+      if (flags & 0x10) break;  // new styles: never written here
+    } else {
+      if (ReadBits(body, bits, 1) == 0) break;  // curved: never written here
+      const uint32_t n = ReadBits(body, bits, 4) + 2;
+      if (ReadBits(body, bits, 1)) {
+        x += ReadSigned(body, bits, n);
+        y += ReadSigned(body, bits, n);
+      } else if (ReadBits(body, bits, 1)) {
+        y += ReadSigned(body, bits, n);
+      } else {
+        x += ReadSigned(body, bits, n);
+      }
+      ++s.edges;
+    }
+    s.maxX = std::max(s.maxX, x);
+    s.maxY = std::max(s.maxY, y);
+  }
   return s;
 }
 

@@ -21,6 +21,8 @@ constexpr uint32_t kUnlimited = std::numeric_limits<uint32_t>::max();
 constexpr uint32_t kNotWaiting = 0x0FFFFFFF;
 constexpr uint32_t kMaxFills = 65535;
 constexpr uint32_t kNoFill = 0xFFFFFFFF;
+// Seconds; far below one frame at any rate, far above the drift of a run's clock sums.
+constexpr double kClockTolerance = 1e-7;
 
 }  // namespace
 
@@ -457,13 +459,15 @@ bool Transport::EncodePart(uint32_t firstFrame, uint32_t& endFrame, uint32_t end
     frameCount_.store(FrameCount() + 1, std::memory_order_relaxed);
     playerTime_ += 1.0 / playerFps_;
 
-    while (playerTime_ < videoTime_) {
+    // The clocks are sums of reciprocals: without the tolerance their rounding would add or
+    // drop a repeat now and then even when the player rate is an exact multiple.
+    while (playerTime_ < videoTime_ - kClockTolerance) {
       if (framesInPart_ >= kMaxPartFrames) {
         // Frame e is already in this part: the next part goes on after it.
         endFrame = e + 1;
         return true;
       }
-      if (playerTime_ * 1000.0 >= endTimeMs) break;
+      if (playerTime_ * 1000.0 + kClockTolerance * 1000.0 >= endTimeMs) break;
       const uint32_t repeatStart = writer_.Cursor();
       uint32_t soundBytes = 0;
       if (!sound_->WriteSoundBlock(writer_, soundBytes)) {
@@ -478,7 +482,7 @@ bool Transport::EncodePart(uint32_t firstFrame, uint32_t& endFrame, uint32_t end
       playerTime_ += 1.0 / playerFps_;
     }
 
-    if (static_cast<double>(endTimeMs) <= playerTime_ * 1000.0) {
+    if (static_cast<double>(endTimeMs) <= playerTime_ * 1000.0 + kClockTolerance * 1000.0) {
       (void)RemoveLastShowFrame();
       endFrame = end;
       return true;

@@ -157,6 +157,8 @@ class Transport {
   uint32_t BytesPerSecond() const { return bytesPerSecond_; }  // 0 = no bit-rate limit
   uint32_t PartSizeLimit() const { return partSizeLimit_; }    // 0 = no limit
   uint16_t ShapeIdCounter() const { return shapeId_; }
+  // Lets a caller (a test) start a part with fewer ids left; StartPart resets the counter.
+  void SetShapeIdCounter(uint16_t id) { shapeId_ = id; }
   uint16_t DepthCounter() const { return depth_; }
   uint32_t FramesInPart() const { return framesInPart_; }
   const std::vector<FrameRecord>& FrameRecords() const { return frameRecords_; }
