@@ -92,6 +92,14 @@ bool AudioStore::OpenReader(std::unique_ptr<AudioReader> reader, AudioReaderKind
 }
 
 bool AudioStore::Setup(AudioOptions& options) {
+  // A run set up again while its encoder is open would otherwise leave the stream open.
+  if (running_) {
+    if (IsMP3()) {
+      FinishMP3(nullptr);
+    } else {
+      StopADPCM();
+    }
+  }
   if ((options.flags & AudioOptions::kProcess) == 0 || !opened_) {
     active_ = false;
     return false;

@@ -229,6 +229,15 @@ TEST_F(Mp3BindingTest, CloseUnloadsTheLibraryAndClosesAnOpenStream) {
   EXPECT_FALSE(store.IsOpened());
 }
 
+TEST_F(Mp3BindingTest, SetupAgainClosesTheRunningStream) {
+  ASSERT_TRUE(OpenTrack(22050, 2, 22050, Mp3(22050, 32)));
+  ASSERT_TRUE(store.StartMP3());
+  AudioOptions o = Mp3(22050, 32);
+  ASSERT_TRUE(store.Setup(o));
+  EXPECT_EQ(lib->closes, 1);
+  EXPECT_FALSE(store.IsRunning());
+}
+
 TEST(LameEncoderLibraryTest, InstalledLibraryLoadsAndEncodesLayerIIIFrames) {
   auto lib = CreateLameEncoderLibrary();
   if (lib->Load() != Mp3LoadResult::kLoaded) GTEST_SKIP() << "libmp3lame.so.0 not installed";
