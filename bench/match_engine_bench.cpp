@@ -60,8 +60,9 @@ bool Paint(Scene scene, uint32_t frame, FrameImage& image) {
 
 struct Run {
   explicit Run(Scene scene) {
-    synth::SyntheticMovie movie{kWidth, kHeight, kFrames,
-                                [scene](uint32_t f, FrameImage& image) { return Paint(scene, f, image); }};
+    synth::SyntheticMovie movie{kWidth, kHeight, kFrames, [scene](uint32_t f, FrameImage& image) {
+                                  return Paint(scene, f, image);
+                                }};
     frames = synth::MakeSyntheticStore(movie, 41);
   }
   bool Restart(const MatchOptions& options) {
@@ -115,8 +116,8 @@ void BM_MatchFrame(benchmark::State& state) {
     ++run.next;
     state.ResumeTiming();
   }
-  state.counters["frames/s"] = benchmark::Counter(static_cast<double>(state.iterations()),
-                                                  benchmark::Counter::kIsRate);
+  state.counters["frames/s"] =
+      benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
   state.counters["reused"] = blocks ? static_cast<double>(reused) / blocks : 0.0;
   state.counters["blocks"] = static_cast<double>(run.screen.CellCount());
 }

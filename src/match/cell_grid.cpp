@@ -20,7 +20,8 @@ bool CellGrid::Init(uint32_t cols, uint32_t rows, bool value) {
   if (value && cols_ % 8 != 0) {
     // Spare bits stay clear so that whole-byte comparisons of two grids mean what they say.
     const uint8_t lastMask = static_cast<uint8_t>((1u << (cols_ % 8)) - 1);
-    for (uint32_t r = 0; r < rows_; ++r) bits_[std::size_t{r} * bytesPerRow_ + bytesPerRow_ - 1] = lastMask;
+    for (uint32_t r = 0; r < rows_; ++r)
+      bits_[std::size_t{r} * bytesPerRow_ + bytesPerRow_ - 1] = lastMask;
   }
   return true;
 }

@@ -21,20 +21,20 @@ struct UseRect {
   // releaseFrame when the bitmap is not scheduled for release.
   static constexpr uint32_t kNotScheduled = 0x0FFFFFFF;
 
-  uint32_t x = 0;  // word 0: pixels, multiple of 8
-  uint32_t y = 0;  // word 1: pixels, multiple of 8
-  uint32_t w = 0;  // word 2: pixels, cut at the frame's right edge
-  uint32_t h = 0;  // word 3: pixels, cut at the frame's bottom edge
+  uint32_t x = 0;            // word 0: pixels, multiple of 8
+  uint32_t y = 0;            // word 1: pixels, multiple of 8
+  uint32_t w = 0;            // word 2: pixels, cut at the frame's right edge
+  uint32_t h = 0;            // word 3: pixels, cut at the frame's bottom edge
   uint32_t characterId = 0;  // word 4: assigned by the Transport
   // word 5: the halved copy when the Transport shrank the bitmap, else null.
   std::unique_ptr<FrameImage> shrunkImage;
-  uint32_t useCount = 0;                     // word 6: references from frames still to be shown
-  uint32_t releaseFrame = kNotScheduled;     // word 7: frame after which it may be freed
-  uint32_t encoding = 0;                     // word 8: 1 JPEG, 2 ZLIB32, 4 + 256 x palette ZLIB8
-  ByteBuffer* payload = nullptr;             // word 9: borrowed for the current frame only
-  uint32_t spare = 0;                        // word 10
-  float scaleX = 1.0f;                       // word 11: stored width / w
-  float scaleY = 1.0f;                       // word 12: stored height / h
+  uint32_t useCount = 0;                  // word 6: references from frames still to be shown
+  uint32_t releaseFrame = kNotScheduled;  // word 7: frame after which it may be freed
+  uint32_t encoding = 0;                  // word 8: 1 JPEG, 2 ZLIB32, 4 + 256 x palette ZLIB8
+  ByteBuffer* payload = nullptr;          // word 9: borrowed for the current frame only
+  uint32_t spare = 0;                     // word 10
+  float scaleX = 1.0f;                    // word 11: stored width / w
+  float scaleY = 1.0f;                    // word 12: stored height / h
 };
 
 // The use grid and the bitmap rectangles of one output frame.
@@ -73,8 +73,7 @@ class FrameUseStore {
   [[nodiscard]] bool AddUse(uint32_t frame, uint32_t x, uint32_t y, uint32_t w, uint32_t h);
   // Sets or clears the cells from (x / 8, y / 8), (w - 1) / 8 + 1 cells wide and
   // (h - 1) / 8 + 1 high (nothing for an empty rectangle), clipped to the grid.
-  static void MarkCells(CellGrid& grid, uint32_t x, uint32_t y, uint32_t w, uint32_t h,
-                        bool value);
+  static void MarkCells(CellGrid& grid, uint32_t x, uint32_t y, uint32_t w, uint32_t h, bool value);
 
   // Cuts the frame's marked area into rectangles (largest first); the grid keeps its marks.
   // False when frame >= FrameCount() or memory runs out (lastError set). Empty video: an empty

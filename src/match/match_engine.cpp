@@ -59,12 +59,14 @@ bool MatchEngine::Start() {
   status_.store(MatchStatus::kRunning, std::memory_order_relaxed);
   progress_.store(0, std::memory_order_relaxed);
   frameMillis_.store(0, std::memory_order_relaxed);
-  options_.matchThreshold = static_cast<float>(QualityThreshold(options_.limit, options_.signature));
+  options_.matchThreshold =
+      static_cast<float>(QualityThreshold(options_.limit, options_.signature));
   options_.plainThreshold =
       static_cast<float>(QualityThreshold(options_.plainBound, options_.signature));
   // The current frame's image lives in the frame cache while the earlier ones are fetched: a
   // search deeper than the cache window would slide the window past it and free it.
-  const uint32_t searched = options_.searchedFrames > 0 ? static_cast<uint32_t>(options_.searchedFrames) : 0;
+  const uint32_t searched =
+      options_.searchedFrames > 0 ? static_cast<uint32_t>(options_.searchedFrames) : 0;
   const uint32_t cacheSize = frames_ ? frames_->Options().cacheSize : 0;
   searchDepth_ = std::min(searched, cacheSize > 0 ? cacheSize - 1 : 0);
   if (searchDepth_ < searched) {
@@ -175,11 +177,11 @@ float MatchEngine::SearchEarlier(const FrameImage& current, uint32_t n, uint32_t
     // Only an area that frame m defined as a bitmap can be shown again.
     if (use->grid.IsSet(cellC, cellR)) {
       uint32_t flags = 0;
-      const float score =
-          mirrored ? current.RegionDifferenceMirrored(*earlier, static_cast<int32_t>(x),
-                                                      static_cast<int32_t>(y), flags)
-                   : current.RegionDifference(*earlier, static_cast<int32_t>(x),
-                                              static_cast<int32_t>(y));
+      const float score = mirrored
+                              ? current.RegionDifferenceMirrored(*earlier, static_cast<int32_t>(x),
+                                                                 static_cast<int32_t>(y), flags)
+                              : current.RegionDifference(*earlier, static_cast<int32_t>(x),
+                                                         static_cast<int32_t>(y));
       // Strictly better only: on a tie the nearer frame keeps the block.
       if (score < best) {
         best = score;

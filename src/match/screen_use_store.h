@@ -77,8 +77,7 @@ class ScreenUseStore {
 
   // Stores the verdict in the block at pixel (x, y). False for a frame outside the range, a
   // point outside the frame or a verdict without a kind.
-  [[nodiscard]] bool RecordBlock(uint32_t frame, uint32_t x, uint32_t y,
-                                 const MatchResult& result);
+  [[nodiscard]] bool RecordBlock(uint32_t frame, uint32_t x, uint32_t y, const MatchResult& result);
   // Marks the new bitmaps of frame - 1 that frame does not show again unchanged.
   void MarkTransient(uint32_t frame);
   void SetPartStart(uint32_t frame) { partStart_ = frame; }

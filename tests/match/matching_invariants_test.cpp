@@ -49,8 +49,9 @@ std::vector<std::vector<uint32_t>> MakeScript(uint32_t seed) {
 
 void PaintPattern(FrameImage& image, uint32_t id, uint32_t x, uint32_t y) {
   if (id % 3 == 0) {
-    (void)image.FillRect(x, y, kBlock, kBlock, Colour{static_cast<uint8_t>(16 + id * 37 % 200),
-                                                      static_cast<uint8_t>(100 + id % 50), 128});
+    (void)image.FillRect(
+        x, y, kBlock, kBlock,
+        Colour{static_cast<uint8_t>(16 + id * 37 % 200), static_cast<uint8_t>(100 + id % 50), 128});
   } else {
     synth::PaintNoise(image, id, x, y, kBlock, kBlock);
   }
@@ -58,7 +59,8 @@ void PaintPattern(FrameImage& image, uint32_t id, uint32_t x, uint32_t y) {
 
 bool PaintFrame(const std::vector<std::vector<uint32_t>>& script, uint32_t f, FrameImage& image) {
   for (uint32_t r = 0; r < kRows; ++r) {
-    for (uint32_t c = 0; c < kCols; ++c) PaintPattern(image, script[f][r * kCols + c], c * kBlock, r * kBlock);
+    for (uint32_t c = 0; c < kCols; ++c)
+      PaintPattern(image, script[f][r * kCols + c], c * kBlock, r * kBlock);
   }
   return true;
 }
@@ -132,8 +134,8 @@ TEST_P(MatchingInvariantsTest, StageBookkeepingHoldsOverManyFrames) {
       if (cell.changed) live.insert(m);
       if (cell.changed && cell.shown.kind == BlockKind::kBitmap) {
         // The whole block must come from the one bitmap that holds its corner.
-        const UseRect* rect = uses.FindRect(cell.shown.sourceFrame, cell.shown.sourceX,
-                                            cell.shown.sourceY);
+        const UseRect* rect =
+            uses.FindRect(cell.shown.sourceFrame, cell.shown.sourceX, cell.shown.sourceY);
         ASSERT_NE(rect, nullptr);
         ASSERT_LE(cell.shown.sourceX + kBlock, rect->x + rect->w);
         ASSERT_LE(cell.shown.sourceY + kBlock, rect->y + rect->h);
@@ -153,17 +155,18 @@ TEST_P(MatchingInvariantsTest, StageBookkeepingHoldsOverManyFrames) {
       const uint32_t bx = i % kCols * kBlock;
       const uint32_t by = i / kCols * kBlock;
       if (shownCell.kind == BlockKind::kBitmap && shownCell.sourceFrame != m) ++reuses;
+      bool same = true;
       for (uint32_t y = 0; y < kBlock; ++y) {
         for (uint32_t x = 0; x < kBlock; ++x) {
           const uint8_t* want = pictures[m]->Row(by + y) + (bx + x) * 3;
-          const uint8_t* got =
-              shownCell.kind == BlockKind::kPlain
-                  ? shownCell.colour.data()
-                  : pictures[shownCell.sourceFrame]->Row(shownCell.sourceY + y) +
-                        (shownCell.sourceX + x) * 3;
-          ASSERT_TRUE(std::equal(want, want + 3, got)) << "block " << i;
+          const uint8_t* got = shownCell.kind == BlockKind::kPlain
+                                   ? shownCell.colour.data()
+                                   : pictures[shownCell.sourceFrame]->Row(shownCell.sourceY + y) +
+                                         (shownCell.sourceX + x) * 3;
+          same = same && std::equal(want, want + 3, got);
         }
       }
+      ASSERT_TRUE(same) << "block " << i;
     }
 
     ASSERT_TRUE(screen.NewRects());

@@ -39,12 +39,14 @@ class ScreenUseStoreTest : public ::testing::Test {
   // Every block of frame f as its own new bitmap.
   void RecordAllNew(uint32_t f) {
     for (uint32_t y = 0; y < 64; y += 32) {
-      for (uint32_t x = 0; x < 64; x += 32) ASSERT_TRUE(store.RecordBlock(f, x, y, NewBitmap(f, x, y)));
+      for (uint32_t x = 0; x < 64; x += 32)
+        ASSERT_TRUE(store.RecordBlock(f, x, y, NewBitmap(f, x, y)));
     }
   }
   void RecordAllReuse(uint32_t f, uint32_t source) {
     for (uint32_t y = 0; y < 64; y += 32) {
-      for (uint32_t x = 0; x < 64; x += 32) ASSERT_TRUE(store.RecordBlock(f, x, y, Reuse(source, x, y)));
+      for (uint32_t x = 0; x < 64; x += 32)
+        ASSERT_TRUE(store.RecordBlock(f, x, y, Reuse(source, x, y)));
     }
   }
   // What the Transport does between Diff and NewRects: one character id per source frame.
