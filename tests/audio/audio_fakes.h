@@ -36,7 +36,6 @@ class FakeAudioReader : public AudioReader {
   bool Open(const std::string&) override { return true; }
   void Close() override {}
 
-  uint32_t seekCount = 0;
   uint32_t lastSeekFrame = 0;
   uint32_t fetchCount = 0;
   bool failReads = false;
@@ -46,7 +45,6 @@ class FakeAudioReader : public AudioReader {
     ++fetchCount;
     if (failReads) return -1;
     if (firstAfterSeek) {
-      ++seekCount;
       lastSeekFrame = windowStart;
       next_ = static_cast<uint64_t>(windowStart) * frameBytes;
     }
@@ -95,7 +93,7 @@ struct FakeMp3Library : public Mp3EncoderLibrary {
   uint32_t flushFrames = 2;
 
   // Recorded calls.
-  int loads = 0, unloads = 0, inits = 0, deinits = 0, closes = 0;
+  int loads = 0, deinits = 0, closes = 0;
   bool loaded = false;
   Mp3Config config;
   std::vector<uint32_t> chunkCounts;
@@ -109,7 +107,6 @@ struct FakeMp3Library : public Mp3EncoderLibrary {
     return loadResult;
   }
   void Unload() override {
-    ++unloads;
     loaded = false;
   }
   bool IsLoaded() const override { return loaded; }
@@ -119,7 +116,6 @@ struct FakeMp3Library : public Mp3EncoderLibrary {
   }
   uint32_t InitStream(const Mp3Config& c, uint32_t& max, uint32_t& outSize,
                       uint32_t& stream) override {
-    ++inits;
     config = c;
     mono = c.nMode == kMp3ModeMono;
     max = maxSamples;
