@@ -14,6 +14,12 @@ namespace quillon {
 // Frames are decoded forward from wherever the decoder stands; it seeks (to the keyframe at or
 // before the wanted time) only for a backward step or a far jump ahead. Every decode happens
 // under one lock, so the encoding and preview threads may both ask for frames.
+//
+// The picture at a time is the last one starting no later than it, where a picture starting
+// within the following millisecond already counts (callers ask for truncated times). Over a
+// stretch that failed to decode FrameAtTime still gives the last good picture, as a player
+// shows it, but IsReadableAt is false there, so the readable-end search cuts damaged tails.
+// Every picture is delivered at the size found at Open, whatever the decoder reports later.
 class FfmpegVideoReader final : public VideoReader {
  public:
   // Decoding activity since Open, for tests and measurements.

@@ -49,6 +49,17 @@ if(CMAKE_SCRIPT_MODE_FILE)
     message(FATAL_ERROR "could not cut half.mp4")
   endif()
 
+  # With the index first, cut at 60 %: the file opens and ends early.
+  make_clip(faststart.mp4 ${src} testsrc2=size=160x120:rate=25:duration=6
+            -c:v libx264 -preset ultrafast -pix_fmt yuv420p -movflags +faststart)
+  file(SIZE "${CLIP_DIR}/faststart.mp4" size)
+  math(EXPR cut "${size} * 6 / 10")
+  execute_process(COMMAND dd if=${CLIP_DIR}/faststart.mp4 of=${CLIP_DIR}/faststart_cut.mp4
+                          bs=${cut} count=1 status=none RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "could not cut faststart_cut.mp4")
+  endif()
+
   # The main clip with the data of its last 2 seconds overwritten by noise; the index stays.
   execute_process(COMMAND "${FFPROBE}" -v error -select_streams v
                           -show_entries packet=pts_time,size,pos -of csv=p=0

@@ -172,6 +172,12 @@ TEST(FfmpegVideoReaderTest, FindsTheReadableEndOfADamagedTail) {
   EXPECT_EQ(reader.FrameCount(), static_cast<uint32_t>(reader.DurationMs() * 0.001 * 25));
   EXPECT_TRUE(reader.IsReadableAt(reader.DurationMs() - 1));
   EXPECT_NE(reader.FrameAtTime(3000), nullptr);
+
+  // Index first, data cut at 60 %: the track ends where the data does.
+  ASSERT_TRUE(reader.Open(Clip("faststart_cut.mp4")));
+  EXPECT_GT(reader.DurationMs(), 2000u);
+  EXPECT_LT(reader.DurationMs(), 4500u);
+  EXPECT_TRUE(reader.IsReadableAt(reader.DurationMs() - 1));
 }
 
 TEST(FfmpegVideoReaderTest, TwoThreadsReadTheSameFrames) {
