@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <vector>
 
@@ -176,6 +177,47 @@ TEST_F(FrameUseStoreTest, RectanglesPartitionTheMarkedCellsOfRandomGrids) {
         ASSERT_EQ(hits[std::size_t{r} * use.grid.Cols() + c], use.grid.Get(c, r) ? 1 : 0)
             << "round " << round << " cell " << c << "," << r;
       }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace quillon
+
+namespace quillon {
+namespace {
+
+// The Transport draws each bitmap block from the one rectangle holding its corner, so blocks
+// whose size is a multiple of the cell size must never be cut apart.
+TEST(FrameUseStoreBlocksTest, BlocksOfWholeCellsStayInOneRectangle) {
+  std::mt19937 random(77);
+  for (int round = 0; round < 1500; ++round) {
+    const uint32_t block = 8 * (1 + random() % 4);
+    const uint32_t width = block * (1 + random() % 8) - random() % 2 * (random() % block);
+    const uint32_t height = block * (1 + random() % 6) - random() % 2 * (random() % block);
+    const uint32_t cols = (width - 1) / block + 1;
+    const uint32_t rows = (height - 1) / block + 1;
+    FrameUseStore store;
+    ASSERT_TRUE(store.Setup(1, width, height));
+    std::vector<bool> marked(cols * rows);
+    const uint32_t density = random() % 100;
+    for (uint32_t i = 0; i < cols * rows; ++i) {
+      marked[i] = random() % 100 < density;
+      const uint32_t x = i % cols * block;
+      const uint32_t y = i / cols * block;
+      if (marked[i]) {
+        ASSERT_TRUE(store.AddUse(0, x, y, std::min(block, width - x), std::min(block, height - y)));
+      }
+    }
+    ASSERT_TRUE(store.PrepareFrame(0));
+    for (uint32_t i = 0; i < cols * rows; ++i) {
+      if (!marked[i]) continue;
+      const uint32_t x = i % cols * block;
+      const uint32_t y = i / cols * block;
+      const UseRect* rect = store.FindRect(0, x, y);
+      ASSERT_NE(rect, nullptr);
+      ASSERT_LE(x + std::min(block, width - x), rect->x + rect->w) << "round " << round;
+      ASSERT_LE(y + std::min(block, height - y), rect->y + rect->h) << "round " << round;
     }
   }
 }
