@@ -17,17 +17,6 @@ std::vector<CellGrid::Rect> CellsOf(const FrameUse& use) {
   return out;
 }
 
-TEST(CellGridTest, LargestRectPrefersTheEarlierAnchorOnEqualAreas) {
-  // Row 0: columns 0-2; rows 1 and 2: column 0. The 3 x 1 bar and the 1 x 3 column tie.
-  CellGrid grid;
-  ASSERT_TRUE(grid.Init(4, 3, false));
-  grid.SetRect(0, 0, 3, 1, true);
-  grid.SetRect(0, 1, 1, 2, true);
-  CellGrid::Rect rect;
-  ASSERT_TRUE(grid.LargestRect(true, rect));
-  EXPECT_EQ(rect, (CellGrid::Rect{0, 0, 3, 1}));
-}
-
 TEST(CellGridTest, LargestRectTakesTheTallerNarrowerShapeOnlyWhenStrictlyLarger) {
   CellGrid grid;
   ASSERT_TRUE(grid.Init(5, 4, false));
@@ -100,6 +89,7 @@ TEST_F(FrameUseStoreTest, RectanglesAreCutAtTheFrameEdge) {
   EXPECT_EQ(rect.shrunkImage, nullptr);
 }
 
+// The 3 x 1 bar and the 1 x 3 column tie; the earlier anchor's bar wins.
 TEST_F(FrameUseStoreTest, LShapeGivesTheBarThenTheRestOfTheColumn) {
   ASSERT_TRUE(store.Setup(1, 32, 24));
   ASSERT_TRUE(store.AddUse(0, 0, 0, 24, 8));
