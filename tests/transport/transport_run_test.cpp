@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <set>
+#include <thread>
 
 #include "swf/action_builder.h"
 #include "swf/transport/sound_stream.h"
@@ -162,6 +163,92 @@ TEST(TransportRunTest, EmptyVideoWritesOnlyFramesWithoutShapes) {
   EXPECT_EQ(CountTags(f, kDefineShape2), 0u);
   EXPECT_EQ(CountTags(f, kPlaceObject), 0u);
   EXPECT_EQ(CountTags(f, kShowFrame), 6u);
+}
+
+
+// A preloader of `frames` empty frames.
+std::string WriteLongPreloader(const std::string& dir, uint32_t frames) {
+  SwfWriter w;
+  EXPECT_TRUE(w.Open());
+  w.WriteFileHeader(5, SwfRect{0, 1280, 0, 960}, 12.0);
+  for (uint32_t i = 0; i < frames; ++i) w.WriteShowFrame();
+  w.WriteEnd();
+  w.FinishPart(frames);
+  EXPECT_TRUE(w.WritePartFile(dir, 1));
+  return dir + "encoded.swf";
+}
+
+uint32_t ShapesInParts(const std::string& dir, uint32_t parts) {
+  uint32_t shapes = 0;
+  for (uint32_t n = 1; n <= parts; ++n) {
+    shapes += CountTags(ReadSwfFile(SwfWriter::PartFileName(dir, n)), kDefineShape2);
+  }
+  return shapes;
+}
+
+TEST(TransportRunTest, PreloaderLongerThanAPartStillLeavesRoomForOneVideoFrame) {
+  TransportRig rig;
+  rig.settings.transport.playerLoader = WriteLongPreloader(FreshFolder("long_pre_src"), 16000);
+  ASSERT_TRUE(rig.Prepare(ClipSpec{.frames = 2, .pattern = ClipPattern::kNoise})) << rig.error;
+  const std::string dir = FreshFolder("long_preloader");
+  ASSERT_TRUE(rig.Run(dir)) << rig.error;
+  ASSERT_EQ(rig.transport->PartCount(), 2u);
+  EXPECT_EQ(ShapesInParts(dir, 2), 2u);
+  EXPECT_EQ(ReadSwfFile(dir + "encoded2.swf").frameCount, 16001);
+}
+
+TEST(TransportRunTest, PartFullDuringRepeatsGoesOnWithTheNextVideoFrame) {
+  TransportRig rig;
+  rig.settings.transport.playerLoader = WriteLongPreloader(FreshFolder("full_pre_src"), 15998);
+  rig.settings.transport.playerFps = 24.0f;
+  ASSERT_TRUE(rig.Prepare(ClipSpec{.frames = 3, .pattern = ClipPattern::kNoise})) << rig.error;
+  const std::string dir = FreshFolder("full_in_repeats");
+  ASSERT_TRUE(rig.Run(dir)) << rig.error;
+  const uint32_t parts = rig.transport->PartCount();
+  ASSERT_EQ(parts, 3u);
+  // Each video frame is encoded exactly once, whichever part it lands in.
+  EXPECT_EQ(ShapesInParts(dir, parts), 3u);
+}
+
+TEST(TransportRunTest, StopFromAnotherThreadCancelsTheRun) {
+  TransportRig rig;
+  ASSERT_TRUE(rig.Prepare(ClipSpec{.frames = 400, .pattern = ClipPattern::kNoise})) << rig.error;
+  const std::string dir = FreshFolder("stop_thread");
+  Transport& t = *rig.transport;
+  std::thread poller([&t] {
+    // Figures are read while they change, as the controller does; stop once frames flow.
+    for (int i = 0; i < 200000 && t.Status() != TransportStatus::kCancelled &&
+                    t.Status() != TransportStatus::kFinished;
+         ++i) {
+      if (t.FrameCount() >= 5) t.RequestStop();
+      (void)t.Progress();
+      (void)t.BytesWritten();
+      std::this_thread::yield();
+    }
+  });
+  const bool ok = rig.Run(dir);
+  poller.join();
+  if (ok) GTEST_SKIP() << "the run ended before the stop arrived";
+  EXPECT_EQ(t.Status(), TransportStatus::kCancelled);
+  EXPECT_LT(t.FrameCount(), 400u);
+  EXPECT_LT(t.Progress(), 100.0f);
+}
+
+TEST(TransportRunTest, FinalFiguresDescribeTheRun) {
+  TransportRig rig;
+  ASSERT_TRUE(rig.Prepare(ClipSpec{.frames = 12, .pattern = ClipPattern::kNoise})) << rig.error;
+  ASSERT_TRUE(rig.Run(FreshFolder("figures"))) << rig.error;
+  const Transport& t = *rig.transport;
+  EXPECT_EQ(t.EmittedFrames(), 12u);
+  EXPECT_EQ(t.FramePixels(), 12u * 64 * 48);
+  EXPECT_GT(t.EncodedPixels(), 0u);
+  EXPECT_EQ(t.LargestPartBytes(), t.BytesWritten());
+  // One second of movie: the bit rate is the file's bits.
+  EXPECT_NEAR(t.BitRate(), static_cast<float>(t.BytesWritten() * 8), 1.0f);
+  // OptimizeMemory estimate: k = (1 - sent / all pixels) x 7 + 5 frames of the stage.
+  const double k = (1.0 - static_cast<double>(t.EncodedPixels()) / t.FramePixels()) * 7 + 5;
+  EXPECT_EQ(t.PlayerMemory(),
+            t.LargestPartBytes() + static_cast<uint64_t>(4.0 * 64 * 48 * k) + kPlayerMemoryBase);
 }
 
 TEST(TransportRunTest, EngineErrorTextNamesTheNumberAndSupport) {
