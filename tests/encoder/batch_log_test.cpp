@@ -99,7 +99,10 @@ std::string ShellQuote(const std::string& arg) {
 
 ProgramRun RunProgram(const std::vector<std::string>& args) {
   std::string command = ShellQuote(QUILLON_PROGRAM);
-  for (const std::string& arg : args) command += " " + ShellQuote(arg);
+  for (const std::string& arg : args) {
+    command += ' ';
+    command += ShellQuote(arg);
+  }
   command += " 2>/dev/null";
   ProgramRun run;
   std::FILE* pipe = ::popen(command.c_str(), "r");
@@ -156,7 +159,9 @@ TEST(BatchProgramTest, HelpAndVersionLeaveTheLogAlone) {
   struct stat after {};
   const bool exists = ::stat(defaultLog.c_str(), &after) == 0;
   EXPECT_EQ(existed, exists);
-  if (existed && exists) EXPECT_EQ(before.st_size, after.st_size);
+  if (existed && exists) {
+    EXPECT_EQ(before.st_size, after.st_size);
+  }
 }
 
 }  // namespace

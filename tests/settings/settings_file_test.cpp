@@ -287,7 +287,9 @@ TEST(SettingsPresetTest, EveryPresetIsStableWriterOutput) {
     SCOPED_TRACE(entry.path().string());
     EncoderSettings s;
     ASSERT_TRUE(LoadSettingsFile(entry.path().string(), s));
-    if (entry.path().filename() != "default.settings") EXPECT_FALSE(s.transport.description.empty());
+    if (entry.path().filename() != "default.settings") {
+      EXPECT_FALSE(s.transport.description.empty());
+    }
     EXPECT_EQ(FormatSettingsText(&s.frame, &s.audio, &s.match, &s.transport), ReadAll(entry.path().string()));
   }
   EXPECT_GE(count, 4);
