@@ -221,6 +221,15 @@ bool FfmpegVideoReader::OpenDecoder(Decoder& d) {
 
 bool FfmpegVideoReader::Open(const std::string& path) {
   std::lock_guard lock(mutex_);
+  try {
+    return OpenLocked(path);
+  } catch (const std::bad_alloc&) {
+    CloseLocked();
+    return false;
+  }
+}
+
+bool FfmpegVideoReader::OpenLocked(const std::string& path) {
   CloseLocked();
   stats_ = Stats{};
 
@@ -229,9 +238,14 @@ bool FfmpegVideoReader::Open(const std::string& path) {
   if (!OpenDecoder(*d)) return false;
   AVStream* stream = d->format->streams[d->streamIndex];
 
+  // A failed open leaves no figure of this file behind.
+  auto fail = [this] {
+    CloseLocked();
+    return false;
+  };
   const AVCodecParameters* par = stream->codecpar;
   if (par->width <= 0 || par->height <= 0 || par->width > 16384 || par->height > 16384) {
-    return false;
+    return fail();
   }
   width = static_cast<uint32_t>(par->width);
   height = static_cast<uint32_t>(par->height);
@@ -245,9 +259,10 @@ bool FfmpegVideoReader::Open(const std::string& path) {
   } else {
     rate = kDefaultFps;
   }
-  if (!(rate > 0.0) || !std::isfinite(rate)) return false;
   // Above 1000 frames per second a sample would last 0 whole milliseconds.
-  if (static_cast<uint32_t>(1000.0 / rate) == 0) return false;
+  if (!(rate > 0.0) || !std::isfinite(rate) || static_cast<uint32_t>(1000.0 / rate) == 0) {
+    return fail();
+  }
   fps = rate;
   msPerSample = static_cast<uint32_t>(1000.0 / fps);
   d->defaultDuration = std::max<int64_t>(
@@ -272,19 +287,13 @@ bool FfmpegVideoReader::Open(const std::string& path) {
   decoder_ = std::move(d);
 
   const uint32_t end = FindReadableEnd(durationMs);
-  if (end == 0) {
-    CloseLocked();
-    return false;
-  }
+  if (end == 0) return fail();
   if (end != durationMs) {
     durationMs = end;
     frameCount = static_cast<uint32_t>(std::floor(end * 0.001 * fps));
   }
   // The search left the decoder near the end; the first request is usually frame 0.
-  if (!Reopen()) {
-    CloseLocked();
-    return false;
-  }
+  if (!Reopen()) return fail();
   stats_ = Stats{};
   return true;
 }
@@ -514,10 +523,14 @@ std::unique_ptr<FrameImage> FfmpegVideoReader::ConvertCurrent() {
 
 std::unique_ptr<FrameImage> FfmpegVideoReader::FrameAtTime(uint32_t ms) {
   std::lock_guard lock(mutex_);
-  // A damaged stretch still shows the last good picture, as a player would; only the
-  // readable-end search and IsReadableAt tell the two apart.
-  if (PositionAt(ms) == Position::kNone) return nullptr;
-  return ConvertCurrent();
+  try {
+    // A damaged stretch still shows the last good picture, as a player would; only the
+    // readable-end search and IsReadableAt tell the two apart.
+    if (PositionAt(ms) == Position::kNone) return nullptr;
+    return ConvertCurrent();
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
 }
 
 std::unique_ptr<FrameImage> FfmpegVideoReader::FrameAtSample(int32_t sample) {
@@ -527,7 +540,11 @@ std::unique_ptr<FrameImage> FfmpegVideoReader::FrameAtSample(int32_t sample) {
 
 bool FfmpegVideoReader::IsReadableAt(uint32_t ms) {
   std::lock_guard lock(mutex_);
-  return PositionAt(ms) == Position::kReadable;
+  try {
+    return PositionAt(ms) == Position::kReadable;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
 }
 
 }  // namespace quillon

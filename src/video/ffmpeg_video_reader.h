@@ -47,6 +47,7 @@ class FfmpegVideoReader final : public VideoReader {
   // (or after which the file broke off), or a readable picture.
   enum class Position { kNone, kDamaged, kReadable };
 
+  bool OpenLocked(const std::string& path);
   bool OpenDecoder(Decoder& d);
   // A fresh demuxer and decoder on the same file: the only exact way back to the start.
   bool Reopen();
