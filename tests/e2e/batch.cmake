@@ -10,3 +10,14 @@ if(QUILLON_E2E_TESTS AND TARGET quillon AND TARGET quillon_swf)
   gtest_discover_tests(batch_e2e_tests DISCOVERY_TIMEOUT 60
     PROPERTIES LABELS e2e TIMEOUT 600)
 endif()
+
+# The demo as a user runs it, then its page in headless Chromium through Ruffle.
+find_program(QUILLON_BATCH_NODE node)
+if(QUILLON_E2E_TESTS AND TARGET quillon AND QUILLON_BATCH_NODE)
+  set(demo_out "${PROJECT_BINARY_DIR}/e2e/batch_demo")
+  add_test(NAME e2e_batch_demo
+    COMMAND ${CMAKE_COMMAND} -E env QUILLON=$<TARGET_FILE:quillon> DEMO_OUT=${demo_out}
+            bash -c "scripts/demo && '${QUILLON_BATCH_NODE}' tests/e2e/batch_demo_check.mjs '${demo_out}'"
+    WORKING_DIRECTORY ${PROJECT_SOURCE_DIR})
+  set_tests_properties(e2e_batch_demo PROPERTIES LABELS e2e TIMEOUT 300)
+endif()
