@@ -93,8 +93,10 @@ bool FrameUseStore::PrepareFrame(uint32_t frame) {
       UseRect& rect = use.rects.emplace_back();
       rect.x = cells.c * kCellSize;
       rect.y = cells.r * kCellSize;
-      rect.w = std::min(cells.w * kCellSize, width_ - rect.x);
-      rect.h = std::min(cells.h * kCellSize, height_ - rect.y);
+      rect.w =
+          static_cast<uint32_t>(std::min<uint64_t>(uint64_t{cells.w} * kCellSize, width_ - rect.x));
+      rect.h = static_cast<uint32_t>(
+          std::min<uint64_t>(uint64_t{cells.h} * kCellSize, height_ - rect.y));
       work_.SetRect(cells.c, cells.r, cells.w, cells.h, false);
     }
   } catch (const std::bad_alloc&) {
