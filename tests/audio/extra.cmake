@@ -10,7 +10,10 @@ if(QUILLON_E2E_TESTS AND TARGET quillon_audio)
   target_link_libraries(audio_e2e_tests PRIVATE quillon_audio GTest::gtest GTest::gtest_main)
   target_include_directories(audio_e2e_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/audio)
   target_compile_definitions(audio_e2e_tests PRIVATE
-    QUILLON_TEST_BINARY_DIR="${PROJECT_BINARY_DIR}")
+    QUILLON_TEST_BINARY_DIR="${PROJECT_BINARY_DIR}"
+    QUILLON_PROGRAM="$<TARGET_FILE:quillon>")
+  # One case runs the whole program, which must find its presets.
+  add_dependencies(audio_e2e_tests quillon quillon_presets)
   gtest_discover_tests(audio_e2e_tests TEST_PREFIX "e2e." DISCOVERY_TIMEOUT 60
     PROPERTIES LABELS e2e TIMEOUT 300)
 endif()

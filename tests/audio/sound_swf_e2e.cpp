@@ -24,7 +24,7 @@ fs::path WorkDir() {
   return dir;
 }
 
-bool Run(const std::string& command) { return std::system(command.c_str()) == 0; }
+bool RunCommand(const std::string& command) { return std::system(command.c_str()) == 0; }
 
 // A falling-pitch sweep on the left and a rising one on the right, so that swapped or mixed
 // channels do not correlate.
@@ -38,7 +38,7 @@ std::string MakeSource(const std::string& name, uint32_t rate, uint32_t channels
   const std::string cmd = "ffmpeg -nostdin -v error -y -f lavfi -i \"aevalsrc=" + expr +
                           ":s=" + std::to_string(rate) + ":d=" + std::to_string(seconds) +
                           "\" -c:a pcm_s16le \"" + path.string() + "\"";
-  if (!Run(cmd)) return {};
+  if (!RunCommand(cmd)) return {};
   return path.string();
 }
 
@@ -50,16 +50,21 @@ struct Pcm {
   double Seconds() const { return static_cast<double>(Frames()) / rate; }
 };
 
-Pcm Decode(const std::string& input, uint32_t rate, uint32_t channels) {
+// format: "" lets FFmpeg probe; "swf" forces the demuxer (its probe insists on a stage
+// rectangle starting at 0).
+Pcm Decode(const std::string& input, uint32_t rate, uint32_t channels,
+           const std::string& format = "") {
   Pcm pcm;
   pcm.channels = channels;
   pcm.rate = rate;
   const std::string raw = input + "." + std::to_string(rate) + "." + std::to_string(channels) +
                           ".raw";
-  const std::string cmd = "ffmpeg -nostdin -v error -y -i \"" + input + "\" -f s16le -ac " +
+  const std::string cmd = "ffmpeg -nostdin -v error -y " +
+                          (format.empty() ? "" : "-f " + format + " ") + "-i \"" + input +
+                          "\" -f s16le -ac " +
                           std::to_string(channels) + " -ar " + std::to_string(rate) + " \"" +
                           raw + "\"";
-  if (!Run(cmd)) return pcm;
+  if (!RunCommand(cmd)) return pcm;
   std::ifstream in(raw, std::ios::binary);
   std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   pcm.samples.resize(bytes.size() / 2);
@@ -72,7 +77,7 @@ uint32_t ProbedRate(const std::string& swf) {
   const std::string out = swf + ".probe";
   const std::string cmd = "ffprobe -v error -select_streams a:0 -show_entries stream=sample_rate "
                           "-of default=nw=1:nk=1 \"" + swf + "\" > \"" + out + "\"";
-  if (!Run(cmd)) return 0;
+  if (!RunCommand(cmd)) return 0;
   std::ifstream in(out);
   uint32_t rate = 0;
   in >> rate;
@@ -246,6 +251,40 @@ TEST_F(SoundSwfLevelAndStart, SelectionStartAndLengthAreKept) {
     EXPECT_NEAR(part.Seconds(), 1.0, 1.0 / 12.0) << (mp3 ? "mp3" : "adpcm");
     const Alignment a = Align(source, part, 0, -11025 - 64, -11025 + (mp3 ? 4096 : 64));
     EXPECT_GE(a.correlation, 0.95) << (mp3 ? "mp3" : "adpcm") << " lag " << a.lag;
+  }
+}
+
+// The same check through the whole program: the batch command encodes a movie with video
+// and sound, and the sound stream must survive among the bitmaps, shapes and parts.
+TEST(ProgramSoundTest, MovieSoundSurvivesTheWholeEncoder) {
+  const fs::path dir = WorkDir();
+  const fs::path movie = dir / "movie_with_sound.mp4";
+  if (!fs::exists(movie)) {
+    ASSERT_TRUE(RunCommand("ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=160x120:rate=12:"
+                    "duration=3 -f lavfi -i \"aevalsrc=0.6*sin(2*PI*(900-300*t)*t)|"
+                    "0.4*sin(2*PI*(250+250*t)*t):s=44100:d=3\" -shortest -c:v mpeg4 "
+                    "-c:a aac -b:a 192k \"" + movie.string() + "\""));
+  }
+  const fs::path adpcm = dir / "adpcm4.settings";
+  {
+    std::ofstream out(adpcm);
+    out << "Audio.Compression=ADPCM\nAudio.ADPCMBits=4\nAudio.Rate=22050\n";
+  }
+  const Pcm source = Decode(movie.string(), 22050, 2);
+  ASSERT_GT(source.Frames(), 0u);
+  for (const bool mp3 : {true, false}) {
+    const fs::path swf = dir / (mp3 ? "program_mp3.swf" : "program_adpcm.swf");
+    fs::remove(swf);
+    const std::string settings = mp3 ? "" : " -s \"" + adpcm.string() + "\"";
+    ASSERT_TRUE(RunCommand(std::string("\"") + QUILLON_PROGRAM + "\" \"" + movie.string() + "\" \"" +
+                    swf.string() + "\"" + settings + " -l \"" + (dir / "program.log").string() +
+                    "\""));
+    const Pcm decoded = Decode(swf.string(), 22050, 2, "swf");
+    EXPECT_NEAR(decoded.Seconds(), source.Seconds(), 1.0 / 12.0) << (mp3 ? "mp3" : "adpcm");
+    for (uint32_t ch = 0; ch < 2; ++ch) {
+      const Alignment a = Align(source, decoded, ch, -64, mp3 ? 4096 : 64);
+      EXPECT_GE(a.correlation, 0.95) << (mp3 ? "mp3" : "adpcm") << " channel " << ch;
+    }
   }
 }
 
