@@ -125,11 +125,12 @@ constexpr ChannelMasks MakeChannelMasks() {
 constexpr ChannelMasks kChannelMasks = MakeChannelMasks();
 #endif
 
-// Per-channel byte sums of a row of n bytes (whole pixels), added to sums[0..2].
-inline void AddChannelSums(const uint8_t* row, uint32_t n, uint64_t sums[3]) {
-  uint32_t i = 0;
+// Per-channel byte sums over `rows` rows of n bytes (whole pixels) each.
+void ChannelSums(const uint8_t* row, std::size_t stride, uint32_t n, uint32_t rows,
+                 uint64_t sums[3]) {
 #if defined(__SSE2__)
-  if (n >= 48) {
+  const uint32_t vectorBytes = n - n % 48;
+  if (vectorBytes > 0) {
     __m128i m[3][3];
     for (int c = 0; c < 3; ++c) {
       for (int j = 0; j < 3; ++j) {
@@ -138,28 +139,41 @@ inline void AddChannelSums(const uint8_t* row, uint32_t n, uint64_t sums[3]) {
       }
     }
     const __m128i zero = _mm_setzero_si128();
-    __m128i acc[3] = {zero, zero, zero};
-    for (; i + 48 <= n; i += 48) {
-      const __m128i v[3] = {_mm_loadu_si128(reinterpret_cast<const __m128i*>(row + i)),
-                            _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + i + 16)),
-                            _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + i + 32))};
-      for (int c = 0; c < 3; ++c) {
-        for (int j = 0; j < 3; ++j) {
-          acc[c] = _mm_add_epi64(acc[c], _mm_sad_epu8(_mm_and_si128(v[j], m[c][j]), zero));
-        }
+    __m128i acc0 = zero, acc1 = zero, acc2 = zero;
+    const uint8_t* p = row;
+    for (uint32_t y = 0; y < rows; ++y, p += stride) {
+      for (uint32_t i = 0; i < vectorBytes; i += 48) {
+        const __m128i v0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+        const __m128i v1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i + 16));
+        const __m128i v2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i + 32));
+        // Sums of absolute differences against zero add up the masked bytes.
+        acc0 = _mm_add_epi64(acc0, _mm_sad_epu8(_mm_and_si128(v0, m[0][0]), zero));
+        acc0 = _mm_add_epi64(acc0, _mm_sad_epu8(_mm_and_si128(v1, m[0][1]), zero));
+        acc0 = _mm_add_epi64(acc0, _mm_sad_epu8(_mm_and_si128(v2, m[0][2]), zero));
+        acc1 = _mm_add_epi64(acc1, _mm_sad_epu8(_mm_and_si128(v0, m[1][0]), zero));
+        acc1 = _mm_add_epi64(acc1, _mm_sad_epu8(_mm_and_si128(v1, m[1][1]), zero));
+        acc1 = _mm_add_epi64(acc1, _mm_sad_epu8(_mm_and_si128(v2, m[1][2]), zero));
+        acc2 = _mm_add_epi64(acc2, _mm_sad_epu8(_mm_and_si128(v0, m[2][0]), zero));
+        acc2 = _mm_add_epi64(acc2, _mm_sad_epu8(_mm_and_si128(v1, m[2][1]), zero));
+        acc2 = _mm_add_epi64(acc2, _mm_sad_epu8(_mm_and_si128(v2, m[2][2]), zero));
       }
     }
+    const __m128i accs[3] = {acc0, acc1, acc2};
     for (int c = 0; c < 3; ++c) {
       alignas(16) uint64_t lanes[2];
-      _mm_store_si128(reinterpret_cast<__m128i*>(lanes), acc[c]);
+      _mm_store_si128(reinterpret_cast<__m128i*>(lanes), accs[c]);
       sums[c] += lanes[0] + lanes[1];
     }
   }
+#else
+  const uint32_t vectorBytes = 0;
 #endif
-  for (; i < n; i += 3) {
-    sums[0] += row[i];
-    sums[1] += row[i + 1];
-    sums[2] += row[i + 2];
+  for (uint32_t y = 0; y < rows; ++y, row += stride) {
+    for (uint32_t i = vectorBytes; i < n; i += 3) {
+      sums[0] += row[i];
+      sums[1] += row[i + 1];
+      sums[2] += row[i + 2];
+    }
   }
 }
 
@@ -169,8 +183,7 @@ Colour FrameImage::RegionAverage() const {
   const uint32_t count = RegionCount();
   if (count == 0) return Colour{0, 0, 0};
   uint64_t sums[3] = {0, 0, 0};
-  const uint8_t* p = RegionPixels();
-  for (uint32_t y = 0; y < region_.h; ++y, p += stride_) AddChannelSums(p, region_.w * 3, sums);
+  ChannelSums(RegionPixels(), stride_, region_.w * 3, region_.h, sums);
   return Colour{static_cast<uint8_t>(sums[0] / count), static_cast<uint8_t>(sums[1] / count),
                 static_cast<uint8_t>(sums[2] / count)};
 }
