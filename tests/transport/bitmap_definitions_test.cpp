@@ -352,8 +352,6 @@ TEST(BitmapOptionsTest, ThresholdsComeFromTheirOwnSignatureQuads) {
   EXPECT_NEAR(o.resizeThreshold, 390.15, 0.01);
   EXPECT_NEAR(o.transientResizeThreshold, 7 * 1950.75, 0.01);
   EXPECT_NEAR(o.paletteThreshold, 3901.5, 0.01);
-  t.resizeLimit = -2.0f;
-  EXPECT_NEAR(MakeBitmapOptions(t).resizeThreshold, 3901.5, 0.01);
 }
 
 }  // namespace
