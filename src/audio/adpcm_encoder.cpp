@@ -6,12 +6,12 @@ namespace quillon {
 namespace {
 
 constexpr int32_t kStepTable[89] = {
-    7,     8,     9,     10,    11,    12,    13,    14,    16,    17,    19,    21,    23,
-    25,    28,    31,    34,    37,    41,    45,    50,    55,    60,    66,    73,    80,
-    88,    97,    107,   118,   130,   143,   157,   173,   190,   209,   230,   253,   279,
-    307,   337,   371,   408,   449,   494,   544,   598,   658,   724,   796,   876,   963,
-    1060,  1166,  1282,  1411,  1552,  1707,  1878,  2066,  2272,  2499,  2749,  3024,  3327,
-    3660,  4026,  4428,  4871,  5358,  5894,  6484,  7132,  7845,  8630,  9493,  10442, 11487,
+    7,     8,     9,     10,    11,    12,    13,    14,    16,    17,    19,   21,    23,
+    25,    28,    31,    34,    37,    41,    45,    50,    55,    60,    66,   73,    80,
+    88,    97,    107,   118,   130,   143,   157,   173,   190,   209,   230,  253,   279,
+    307,   337,   371,   408,   449,   494,   544,   598,   658,   724,   796,  876,   963,
+    1060,  1166,  1282,  1411,  1552,  1707,  1878,  2066,  2272,  2499,  2749, 3024,  3327,
+    3660,  4026,  4428,  4871,  5358,  5894,  6484,  7132,  7845,  8630,  9493, 10442, 11487,
     12635, 13899, 15289, 16818, 18500, 20350, 22385, 24623, 27086, 29794, 32767};
 
 constexpr int32_t kIndex2[2] = {-1, 2};
@@ -21,10 +21,14 @@ constexpr int32_t kIndex5[16] = {-1, -1, -1, -1, -1, -1, -1, -1, 1, 2, 4, 6, 8, 
 
 const int32_t* IndexTable(uint32_t bits) {
   switch (bits) {
-    case 2: return kIndex2;
-    case 3: return kIndex3;
-    case 4: return kIndex4;
-    default: return kIndex5;
+    case 2:
+      return kIndex2;
+    case 3:
+      return kIndex3;
+    case 4:
+      return kIndex4;
+    default:
+      return kIndex5;
   }
 }
 
@@ -39,8 +43,8 @@ int32_t InitialIndex(int32_t first, int32_t next) {
 
 }  // namespace
 
-void AdpcmEncoder::EncodeADPCMBlock(const int16_t* samples, uint32_t frameCount,
-                                    uint32_t channels, uint32_t bitsPerCode, ByteBuffer& bits) {
+void AdpcmEncoder::EncodeADPCMBlock(const int16_t* samples, uint32_t frameCount, uint32_t channels,
+                                    uint32_t bitsPerCode, ByteBuffer& bits) {
   if (frameCount == 0) return;
   if (bitsPerCode < 2) bitsPerCode = 2;
   if (bitsPerCode > 5) bitsPerCode = 5;

@@ -59,8 +59,7 @@ int32_t AudioReader::ReadUnlocked(uint32_t count, ByteBuffer& buffer) {
       windowFrames -= drop;
     }
     // At least a second per fetch, so that per-frame requests are served from memory.
-    const uint64_t need = static_cast<uint64_t>(count - std::min(count, windowFrames)) *
-                          frameBytes;
+    const uint64_t need = static_cast<uint64_t>(count - std::min(count, windowFrames)) * frameBytes;
     const uint64_t second = static_cast<uint64_t>(sampleRate) * frameBytes;
     window.SeekEnd();
     const int64_t got = Fetch(std::max(need, second), window);

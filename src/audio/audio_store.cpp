@@ -38,7 +38,9 @@ AudioStore::AudioStore() : AudioStore(CreateLameEncoderLibrary()) {}
 AudioStore::AudioStore(std::unique_ptr<Mp3EncoderLibrary> mp3Library)
     : mp3_(std::move(mp3Library)) {}
 
-AudioStore::~AudioStore() { Close(); }
+AudioStore::~AudioStore() {
+  Close();
+}
 
 void AudioStore::DestroyReader() {
   if (running_) {
@@ -142,9 +144,8 @@ bool AudioStore::SetRange(uint32_t startMs, uint32_t durationMs) {
   // Offsets beyond what 32 bits hold are meaningless; clamping keeps the conversion defined.
   const double offset = std::clamp(static_cast<double>(offset_), -2.0e9, 2.0e9);
   offsetMs_ = static_cast<int32_t>(offset);
-  const double lead = info_.microsecondsPerFrame > 0.0
-                          ? offset * 1000.0 / info_.microsecondsPerFrame
-                          : 0.0;
+  const double lead =
+      info_.microsecondsPerFrame > 0.0 ? offset * 1000.0 / info_.microsecondsPerFrame : 0.0;
   leadFrames_ = static_cast<int32_t>(std::clamp(lead, -2.0e9, 2.0e9));
   return true;
 }
@@ -152,8 +153,8 @@ bool AudioStore::SetRange(uint32_t startMs, uint32_t durationMs) {
 bool AudioStore::SetPosition(uint32_t first, uint32_t count) {
   if (!reader_) return false;
   pos_ = first;
-  end_ = static_cast<uint32_t>(std::min<uint64_t>(static_cast<uint64_t>(first) + count,
-                                                  UINT32_MAX));
+  end_ =
+      static_cast<uint32_t>(std::min<uint64_t>(static_cast<uint64_t>(first) + count, UINT32_MAX));
   int64_t start = 0;
   if (!(leadFrames_ > 0 && static_cast<int64_t>(first) <= leadFrames_)) {
     start = static_cast<int64_t>(first) - leadFrames_;
@@ -298,8 +299,7 @@ int32_t AudioStore::EncodeFrameADPCM(uint32_t n, ByteBuffer& bitBuffer, uint32_t
 }
 
 uint32_t AudioStore::Resample(const int16_t* src, uint32_t count, uint32_t channels,
-                              uint32_t inRate, ByteBuffer& out, uint32_t outRate,
-                              int32_t wanted) {
+                              uint32_t inRate, ByteBuffer& out, uint32_t outRate, int32_t wanted) {
   if (count == 0 || channels == 0) return 0;
   if (inRate == outRate || inRate == 0 || outRate == 0) {
     out.Append(src, count * channels * 2);

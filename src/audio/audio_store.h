@@ -80,8 +80,8 @@ class AudioStore {
   // Converts count frames of channels-interleaved 16-bit samples from inRate to outRate,
   // appending to out. With wanted >= 0 a result one frame off wanted is corrected by
   // repeating or dropping the last frame. Returns the frames appended.
-  static uint32_t Resample(const int16_t* src, uint32_t count, uint32_t channels,
-                           uint32_t inRate, ByteBuffer& out, uint32_t outRate, int32_t wanted);
+  static uint32_t Resample(const int16_t* src, uint32_t count, uint32_t channels, uint32_t inRate,
+                           ByteBuffer& out, uint32_t outRate, int32_t wanted);
 
   // Loads the encoder library once and checks its version (at least 3.88).
   [[nodiscard]] bool LoadMP3Encoder();

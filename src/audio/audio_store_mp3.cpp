@@ -27,8 +27,8 @@ bool AudioStore::LoadMP3Encoder() {
   }
   Mp3Version version;
   mp3_->Version(version);
-  const bool recentEnough = version.majorVersion > 3 ||
-                            (version.majorVersion == 3 && version.minorVersion >= 88);
+  const bool recentEnough =
+      version.majorVersion > 3 || (version.majorVersion == 3 && version.minorVersion >= 88);
   if (!recentEnough) {
     lastError = kMp3VersionError;
     mp3_->Unload();
@@ -38,7 +38,9 @@ bool AudioStore::LoadMP3Encoder() {
   return true;
 }
 
-bool AudioStore::IsMP3Available() { return mp3Loaded_ || LoadMP3Encoder(); }
+bool AudioStore::IsMP3Available() {
+  return mp3Loaded_ || LoadMP3Encoder();
+}
 
 void AudioStore::UnloadMP3Encoder() {
   if (!mp3_) return;
@@ -177,7 +179,9 @@ int32_t AudioStore::EncodeMP3(uint32_t minBytes, ByteBuffer& out) {
   return static_cast<int32_t>(out.Cursor());
 }
 
-int32_t AudioStore::FinishMP3(ByteBuffer* out) { return FlushMp3(out, true); }
+int32_t AudioStore::FinishMP3(ByteBuffer* out) {
+  return FlushMp3(out, true);
+}
 
 int32_t AudioStore::FlushMp3(ByteBuffer* out, bool reportError) {
   if (!running_) return 0;

@@ -18,8 +18,8 @@ struct Mp3Config {
   int32_t nMode = 0;             // kMp3ModeStereo, kMp3ModeJointStereo, kMp3ModeMono
   uint32_t dwBitrate = 0;        // kbit/s
   uint32_t dwMaxBitrate = 0;
-  int32_t nPreset = 0;           // 2: high quality
-  uint32_t dwMpegVersion = 0;    // 1 MPEG-1, 0 MPEG-2
+  int32_t nPreset = 0;         // 2: high quality
+  uint32_t dwMpegVersion = 0;  // 1 MPEG-1, 0 MPEG-2
   uint32_t dwPsyModel = 0;
   uint32_t dwEmphasis = 0;
   int32_t bPrivate = 0;
@@ -27,9 +27,9 @@ struct Mp3Config {
   int32_t bCopyright = 0;
   int32_t bOriginal = 0;
   int32_t bWriteVBRHeader = 0;
-  int32_t bEnableVBR = 0;        // 1 under ABR
+  int32_t bEnableVBR = 0;  // 1 under ABR
   int32_t nVBRQuality = 0;
-  uint32_t dwVbrAbr_bps = 0;     // average bit rate in bit/s under ABR
+  uint32_t dwVbrAbr_bps = 0;  // average bit rate in bit/s under ABR
   uint8_t reserved[251] = {};
 };
 

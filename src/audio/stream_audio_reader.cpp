@@ -63,7 +63,9 @@ struct StreamAudioReader::Decoder {
 
 StreamAudioReader::StreamAudioReader() = default;
 
-StreamAudioReader::~StreamAudioReader() { Close(); }
+StreamAudioReader::~StreamAudioReader() {
+  Close();
+}
 
 void StreamAudioReader::Close() {
   decoder_.reset();
@@ -115,7 +117,8 @@ bool StreamAudioReader::Open(const std::string& path) {
   d->startPts = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
   d->outChannels = std::min(par->ch_layout.nb_channels, 2);
   // 8-bit unsigned PCM is delivered as it is stored; AudioStore converts it.
-  const bool u8 = par->codec_id == AV_CODEC_ID_PCM_U8 && d->outChannels == par->ch_layout.nb_channels;
+  const bool u8 =
+      par->codec_id == AV_CODEC_ID_PCM_U8 && d->outChannels == par->ch_layout.nb_channels;
   d->outFormat = u8 ? AV_SAMPLE_FMT_U8 : AV_SAMPLE_FMT_S16;
 
   sampleRate = static_cast<uint32_t>(par->sample_rate);
@@ -134,8 +137,8 @@ bool StreamAudioReader::Open(const std::string& path) {
   if (frames <= 0) return false;
   frames = std::min<int64_t>(frames, UINT32_MAX);
   totalFrames = static_cast<uint32_t>(frames);
-  durationMs = static_cast<uint32_t>(std::min<int64_t>(
-      av_rescale(frames, 1000, par->sample_rate), UINT32_MAX));
+  durationMs = static_cast<uint32_t>(
+      std::min<int64_t>(av_rescale(frames, 1000, par->sample_rate), UINT32_MAX));
 
   decoder_ = std::move(d);
   window.Allocate();
@@ -199,8 +202,8 @@ int64_t StreamAudioReader::Fetch(uint64_t bytes, ByteBuffer& out) {
     int64_t first = d.nextSample;
     const int64_t pts = f->best_effort_timestamp;
     if (pts != AV_NOPTS_VALUE) {
-      first = av_rescale_q(pts - d.startPts, d.timeBase,
-                           AVRational{1, static_cast<int>(sampleRate)});
+      first =
+          av_rescale_q(pts - d.startPts, d.timeBase, AVRational{1, static_cast<int>(sampleRate)});
     }
     const int n = f->nb_samples;
     d.nextSample = first + n;
@@ -246,13 +249,15 @@ int64_t StreamAudioReader::Fetch(uint64_t bytes, ByteBuffer& out) {
       }
       d.converted.resize(static_cast<size_t>(n) * frameBytes);
       uint8_t* dst = d.converted.data();
-      outSamples = swr_convert(d.swr.get(), &dst, n, const_cast<const uint8_t**>(f->extended_data), n);
+      outSamples =
+          swr_convert(d.swr.get(), &dst, n, const_cast<const uint8_t**>(f->extended_data), n);
       if (outSamples < 0) return -1;
       data = d.converted.data();
     }
     if (skip > outSamples) skip = outSamples;
     const uint32_t keepBytes = static_cast<uint32_t>(outSamples - skip) * frameBytes;
-    if (keepBytes > 0 && out.Append(data + static_cast<size_t>(skip) * frameBytes, keepBytes) == 0) {
+    if (keepBytes > 0 &&
+        out.Append(data + static_cast<size_t>(skip) * frameBytes, keepBytes) == 0) {
       av_frame_unref(f);
       return -1;
     }

@@ -2,10 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <cstring>
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 namespace quillon {
@@ -33,12 +33,12 @@ class BitReader {
 };
 
 constexpr int kSteps[89] = {
-    7,     8,     9,     10,    11,    12,    13,    14,    16,    17,    19,    21,    23,
-    25,    28,    31,    34,    37,    41,    45,    50,    55,    60,    66,    73,    80,
-    88,    97,    107,   118,   130,   143,   157,   173,   190,   209,   230,   253,   279,
-    307,   337,   371,   408,   449,   494,   544,   598,   658,   724,   796,   876,   963,
-    1060,  1166,  1282,  1411,  1552,  1707,  1878,  2066,  2272,  2499,  2749,  3024,  3327,
-    3660,  4026,  4428,  4871,  5358,  5894,  6484,  7132,  7845,  8630,  9493,  10442, 11487,
+    7,     8,     9,     10,    11,    12,    13,    14,    16,    17,    19,   21,    23,
+    25,    28,    31,    34,    37,    41,    45,    50,    55,    60,    66,   73,    80,
+    88,    97,    107,   118,   130,   143,   157,   173,   190,   209,   230,  253,   279,
+    307,   337,   371,   408,   449,   494,   544,   598,   658,   724,   796,  876,   963,
+    1060,  1166,  1282,  1411,  1552,  1707,  1878,  2066,  2272,  2499,  2749, 3024,  3327,
+    3660,  4026,  4428,  4871,  5358,  5894,  6484,  7132,  7845,  8630,  9493, 10442, 11487,
     12635, 13899, 15289, 16818, 18500, 20350, 22385, 24623, 27086, 29794, 32767};
 
 struct Decoded {
@@ -50,7 +50,9 @@ struct Decoded {
 
 Decoded Decode(const ByteBuffer& bytes, uint32_t frames, uint32_t channels) {
   static const std::vector<std::vector<int>> kIndex = {
-      {-1, 2}, {-1, -1, 2, 4}, {-1, -1, -1, -1, 2, 4, 6, 8},
+      {-1, 2},
+      {-1, -1, 2, 4},
+      {-1, -1, -1, -1, 2, 4, 6, 8},
       {-1, -1, -1, -1, -1, -1, -1, -1, 1, 2, 4, 6, 8, 10, 13, 16}};
   Decoded d;
   BitReader r(bytes);
@@ -116,8 +118,7 @@ TEST_P(AdpcmEncoderLayoutTest, DecodesCloseToTheInputWithTheExactBitCount) {
   const auto input = Sine(frames, channels, 60.0, 12000.0);
   const ByteBuffer out = Encode(input, channels, bits);
 
-  const uint64_t expectedBits = 2 + 2 * (22ull * channels) +
-                                (4095ull + 903ull) * channels * bits;
+  const uint64_t expectedBits = 2 + 2 * (22ull * channels) + (4095ull + 903ull) * channels * bits;
   EXPECT_EQ(out.Size(), (expectedBits + 7) / 8);
 
   const Decoded d = Decode(out, frames, channels);
@@ -141,9 +142,8 @@ TEST_P(AdpcmEncoderLayoutTest, DecodesCloseToTheInputWithTheExactBitCount) {
 }
 
 INSTANTIATE_TEST_SUITE_P(BitsAndChannels, AdpcmEncoderLayoutTest,
-                         ::testing::Values(Layout{2, 1}, Layout{3, 1}, Layout{4, 1},
-                                           Layout{5, 1}, Layout{2, 2}, Layout{3, 2},
-                                           Layout{4, 2}, Layout{5, 2}));
+                         ::testing::Values(Layout{2, 1}, Layout{3, 1}, Layout{4, 1}, Layout{5, 1},
+                                           Layout{2, 2}, Layout{3, 2}, Layout{4, 2}, Layout{5, 2}));
 
 TEST(AdpcmEncoderTest, MonoFrameBlockOf918FramesAt4BitsTakes462Bytes) {
   const auto input = Sine(918, 1, 40.0, 8000.0);
@@ -157,9 +157,9 @@ TEST(AdpcmEncoderTest, InitialIndexIsSizedByTheJumpToTheNextSampleUpTo63) {
   };
   // 107 is the first step of at least 100; 2749 (index 62) is the last step searched, so any
   // larger jump gets 63, the largest value the header field holds.
-  for (const Jump& j : {Jump{100, 100, 0}, Jump{0, 7, 0}, Jump{0, 8, 1}, Jump{0, 100, 28},
-                        Jump{-50, 50, 28}, Jump{0, 2749, 62}, Jump{0, 2750, 63}, Jump{0, 5000, 63},
-                        Jump{-32768, 32767, 63}}) {
+  for (const Jump& j :
+       {Jump{100, 100, 0}, Jump{0, 7, 0}, Jump{0, 8, 1}, Jump{0, 100, 28}, Jump{-50, 50, 28},
+        Jump{0, 2749, 62}, Jump{0, 2750, 63}, Jump{0, 5000, 63}, Jump{-32768, 32767, 63}}) {
     const std::vector<int16_t> s = {j.first, j.next, j.next};
     const Decoded d = Decode(Encode(s, 1, 4), 3, 1);
     ASSERT_FALSE(d.headerIndices.empty());

@@ -106,9 +106,7 @@ struct FakeMp3Library : public Mp3EncoderLibrary {
     loaded = loadResult == Mp3LoadResult::kLoaded;
     return loadResult;
   }
-  void Unload() override {
-    loaded = false;
-  }
+  void Unload() override { loaded = false; }
   bool IsLoaded() const override { return loaded; }
   void Version(Mp3Version& v) override {
     v.majorVersion = major;

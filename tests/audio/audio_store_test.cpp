@@ -133,8 +133,8 @@ TEST_F(AudioStoreTest, RangeIsClampedToTheTrack) {
 }
 
 TEST_F(AudioStoreTest, FrameBlockResamples44100StereoTo11025) {
-  FakeAudioReader* reader = Open16(std::vector<int16_t>(44100 * 2 * 2, 100), 2, 44100,
-                                   Adpcm(11025));
+  FakeAudioReader* reader =
+      Open16(std::vector<int16_t>(44100 * 2 * 2, 100), 2, 44100, Adpcm(11025));
   ASSERT_TRUE(store.StartADPCM());
   ByteBuffer bits;
   for (int block = 0; block < 3; ++block) {

@@ -141,8 +141,8 @@ TEST_F(Mp3BindingTest, StereoChunksAreCutAtMaxSamplesValues) {
   EXPECT_EQ(store.EncodeMP3(1, out), 0);  // nothing produced yet: the range goes on
   ASSERT_GE(lib->chunkCounts.size(), 10u);
   const std::vector<uint32_t> firstRead(lib->chunkCounts.begin(), lib->chunkCounts.begin() + 10);
-  EXPECT_EQ(firstRead, (std::vector<uint32_t>{2304, 2304, 2304, 2304, 2304, 2304, 2304, 2304,
-                                              2304, 1314}));
+  EXPECT_EQ(firstRead,
+            (std::vector<uint32_t>{2304, 2304, 2304, 2304, 2304, 2304, 2304, 2304, 2304, 1314}));
 }
 
 TEST_F(Mp3BindingTest, MonoChunksAreDoubledIntoPairsCountedInFrames) {

@@ -24,7 +24,9 @@ fs::path WorkDir() {
   return dir;
 }
 
-bool RunCommand(const std::string& command) { return std::system(command.c_str()) == 0; }
+bool RunCommand(const std::string& command) {
+  return std::system(command.c_str()) == 0;
+}
 
 // A falling-pitch sweep on the left and a rising one on the right, so that swapped or mixed
 // channels do not correlate.
@@ -57,13 +59,12 @@ Pcm Decode(const std::string& input, uint32_t rate, uint32_t channels,
   Pcm pcm;
   pcm.channels = channels;
   pcm.rate = rate;
-  const std::string raw = input + "." + std::to_string(rate) + "." + std::to_string(channels) +
-                          ".raw";
+  const std::string raw =
+      input + "." + std::to_string(rate) + "." + std::to_string(channels) + ".raw";
   const std::string cmd = "ffmpeg -nostdin -v error -y " +
                           (format.empty() ? "" : "-f " + format + " ") + "-i \"" + input +
-                          "\" -f s16le -ac " +
-                          std::to_string(channels) + " -ar " + std::to_string(rate) + " \"" +
-                          raw + "\"";
+                          "\" -f s16le -ac " + std::to_string(channels) + " -ar " +
+                          std::to_string(rate) + " \"" + raw + "\"";
   if (!RunCommand(cmd)) return pcm;
   std::ifstream in(raw, std::ios::binary);
   std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -75,8 +76,10 @@ Pcm Decode(const std::string& input, uint32_t rate, uint32_t channels,
 // The sample rate FFmpeg reports for the SWF's sound stream.
 uint32_t ProbedRate(const std::string& swf) {
   const std::string out = swf + ".probe";
-  const std::string cmd = "ffprobe -v error -select_streams a:0 -show_entries stream=sample_rate "
-                          "-of default=nw=1:nk=1 \"" + swf + "\" > \"" + out + "\"";
+  const std::string cmd =
+      "ffprobe -v error -select_streams a:0 -show_entries stream=sample_rate "
+      "-of default=nw=1:nk=1 \"" +
+      swf + "\" > \"" + out + "\"";
   if (!RunCommand(cmd)) return 0;
   std::ifstream in(out);
   uint32_t rate = 0;
@@ -143,9 +146,9 @@ class SoundSwfRoundTrip : public ::testing::TestWithParam<Case> {};
 
 TEST_P(SoundSwfRoundTrip, DecodesBackToTheSourceSound) {
   const Case& c = GetParam();
-  const std::string src = MakeSource("src_" + std::to_string(c.sourceRate) + "_" +
-                                         std::to_string(c.sourceChannels) + ".wav",
-                                     c.sourceRate, c.sourceChannels);
+  const std::string src = MakeSource(
+      "src_" + std::to_string(c.sourceRate) + "_" + std::to_string(c.sourceChannels) + ".wav",
+      c.sourceRate, c.sourceChannels);
   ASSERT_FALSE(src.empty());
   SoundSwfRequest request;
   request.input = src;
@@ -184,8 +187,8 @@ TEST_P(SoundSwfRoundTrip, DecodesBackToTheSourceSound) {
 INSTANTIATE_TEST_SUITE_P(
     Kinds, SoundSwfRoundTrip,
     ::testing::Values(Case{"adpcm4_stereo_44100_to_22050", 44100, 2, false, 22050, 4, 0, false},
-                      // Mono 11025 Hz is left out: its 918-frame blocks end in 7 padding bits, which
-                      // stream decoders read as one more 5-bit code per block.
+                      // Mono 11025 Hz is left out: its 918-frame blocks end in 7 padding bits,
+                      // which stream decoders read as one more 5-bit code per block.
                       Case{"adpcm5_stereo_11025", 11025, 2, false, 11025, 5, 0, false},
                       Case{"adpcm4_48000_to_44100", 48000, 2, false, 44100, 4, 0, false},
                       Case{"adpcm5_stereo_forced_mono", 22050, 2, false, 22050, 5, 0, true},
@@ -260,10 +263,12 @@ TEST(ProgramSoundTest, MovieSoundSurvivesTheWholeEncoder) {
   const fs::path dir = WorkDir();
   const fs::path movie = dir / "movie_with_sound.mp4";
   if (!fs::exists(movie)) {
-    ASSERT_TRUE(RunCommand("ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=160x120:rate=12:"
-                    "duration=3 -f lavfi -i \"aevalsrc=0.6*sin(2*PI*(900-300*t)*t)|"
-                    "0.4*sin(2*PI*(250+250*t)*t):s=44100:d=3\" -shortest -c:v mpeg4 "
-                    "-c:a aac -b:a 192k \"" + movie.string() + "\""));
+    ASSERT_TRUE(
+        RunCommand("ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=160x120:rate=12:"
+                   "duration=3 -f lavfi -i \"aevalsrc=0.6*sin(2*PI*(900-300*t)*t)|"
+                   "0.4*sin(2*PI*(250+250*t)*t):s=44100:d=3\" -shortest -c:v mpeg4 "
+                   "-c:a aac -b:a 192k \"" +
+                   movie.string() + "\""));
   }
   const fs::path adpcm = dir / "adpcm4.settings";
   {
@@ -276,9 +281,9 @@ TEST(ProgramSoundTest, MovieSoundSurvivesTheWholeEncoder) {
     const fs::path swf = dir / (mp3 ? "program_mp3.swf" : "program_adpcm.swf");
     fs::remove(swf);
     const std::string settings = mp3 ? "" : " -s \"" + adpcm.string() + "\"";
-    ASSERT_TRUE(RunCommand(std::string("\"") + QUILLON_PROGRAM + "\" \"" + movie.string() + "\" \"" +
-                    swf.string() + "\"" + settings + " -l \"" + (dir / "program.log").string() +
-                    "\""));
+    ASSERT_TRUE(RunCommand(std::string("\"") + QUILLON_PROGRAM + "\" \"" + movie.string() +
+                           "\" \"" + swf.string() + "\"" + settings + " -l \"" +
+                           (dir / "program.log").string() + "\""));
     const Pcm decoded = Decode(swf.string(), 22050, 2, "swf");
     EXPECT_NEAR(decoded.Seconds(), source.Seconds(), 1.0 / 12.0) << (mp3 ? "mp3" : "adpcm");
     for (uint32_t ch = 0; ch < 2; ++ch) {

@@ -9,8 +9,7 @@
 
 namespace quillon::testing {
 
-bool WriteSoundOnlySwf(const SoundSwfRequest& request, SoundSwfResult& result,
-                       std::string& error) {
+bool WriteSoundOnlySwf(const SoundSwfRequest& request, SoundSwfResult& result, std::string& error) {
   AudioStore audio;
   if (!audio.Open(request.input)) {
     error = "open: " + audio.lastError;

@@ -26,7 +26,6 @@ struct SoundSwfResult {
 };
 
 // False with error set when any stage fails.
-bool WriteSoundOnlySwf(const SoundSwfRequest& request, SoundSwfResult& result,
-                       std::string& error);
+bool WriteSoundOnlySwf(const SoundSwfRequest& request, SoundSwfResult& result, std::string& error);
 
 }  // namespace quillon::testing

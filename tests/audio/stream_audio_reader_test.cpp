@@ -27,14 +27,16 @@ fs::path ClipDir() {
   return dir;
 }
 
-bool Run(const std::string& cmd) { return std::system(cmd.c_str()) == 0; }
+bool Run(const std::string& cmd) {
+  return std::system(cmd.c_str()) == 0;
+}
 
 // Generates name from an ffmpeg source description and output options once per build.
 std::string Clip(const std::string& name, const std::string& input, const std::string& output) {
   const fs::path path = ClipDir() / name;
   if (!fs::exists(path)) {
-    const std::string cmd = "ffmpeg -nostdin -v error -y " + input + " " + output + " \"" +
-                            path.string() + "\"";
+    const std::string cmd =
+        "ffmpeg -nostdin -v error -y " + input + " " + output + " \"" + path.string() + "\"";
     if (!Run(cmd)) return {};
   }
   return path.string();
@@ -101,9 +103,9 @@ TEST(StreamAudioReaderTest, SeekAndRandomAccessLandOnTheExactFrame) {
 }
 
 TEST(StreamAudioReaderTest, EightBitPcmIsDeliveredAsStored) {
-  const std::string wav = Clip("u8_mono_11025.wav",
-                               "-f lavfi -i \"sine=frequency=300:sample_rate=11025:duration=1\"",
-                               "-c:a pcm_u8");
+  const std::string wav =
+      Clip("u8_mono_11025.wav", "-f lavfi -i \"sine=frequency=300:sample_rate=11025:duration=1\"",
+           "-c:a pcm_u8");
   StreamAudioReader reader;
   ASSERT_TRUE(reader.Open(wav));
   EXPECT_EQ(reader.GetInfo().bitsPerSample, 8);
@@ -130,9 +132,9 @@ TEST(StreamAudioReaderTest, FloatAndWideFormatsAreConvertedTo16Bit) {
 }
 
 TEST(StreamAudioReaderTest, MoreThanTwoChannelsAreDownmixedToStereo) {
-  const std::string wav = Clip("six_channels_48000.wav",
-                               "-f lavfi -i \"sine=frequency=440:sample_rate=48000:duration=1\"",
-                               "-af \"pan=5.1|c0=c0|c1=c0|c2=c0|c3=c0|c4=c0|c5=c0\" -c:a pcm_s16le");
+  const std::string wav = Clip(
+      "six_channels_48000.wav", "-f lavfi -i \"sine=frequency=440:sample_rate=48000:duration=1\"",
+      "-af \"pan=5.1|c0=c0|c1=c0|c2=c0|c3=c0|c4=c0|c5=c0\" -c:a pcm_s16le");
   StreamAudioReader reader;
   ASSERT_TRUE(reader.Open(wav));
   EXPECT_EQ(reader.GetInfo().channels, 2);
@@ -150,10 +152,9 @@ TEST(StreamAudioReaderTest, CodedTracksAreDecoded) {
     const char* name;
     const char* options;
   };
-  for (const Coded& c : {Coded{"sweep.mp3", "-c:a libmp3lame -b:a 128k"},
-                         Coded{"sweep.m4a", "-c:a aac -b:a 128k"},
-                         Coded{"sweep.ogg", "-c:a libvorbis"},
-                         Coded{"sweep.flac", "-c:a flac"}}) {
+  for (const Coded& c :
+       {Coded{"sweep.mp3", "-c:a libmp3lame -b:a 128k"}, Coded{"sweep.m4a", "-c:a aac -b:a 128k"},
+        Coded{"sweep.ogg", "-c:a libvorbis"}, Coded{"sweep.flac", "-c:a flac"}}) {
     const std::string file = Clip(c.name, kStereoSweep, c.options);
     StreamAudioReader reader;
     ASSERT_TRUE(reader.Open(file)) << c.name;
@@ -168,12 +169,11 @@ TEST(StreamAudioReaderTest, CodedTracksAreDecoded) {
 }
 
 TEST(StreamAudioReaderTest, SoundOfAMovieIsFoundAndAMovieWithoutSoundIsRefused) {
-  const std::string movie = Clip("movie.mp4",
-                                 "-f lavfi -i testsrc=size=64x48:rate=10:duration=1 " +
-                                     kStereoSweep,
-                                 "-shortest -c:v mpeg4 -c:a aac");
-  const std::string silent = Clip("silent.mp4", "-f lavfi -i testsrc=size=64x48:rate=10:duration=1",
-                                  "-c:v mpeg4");
+  const std::string movie =
+      Clip("movie.mp4", "-f lavfi -i testsrc=size=64x48:rate=10:duration=1 " + kStereoSweep,
+           "-shortest -c:v mpeg4 -c:a aac");
+  const std::string silent =
+      Clip("silent.mp4", "-f lavfi -i testsrc=size=64x48:rate=10:duration=1", "-c:v mpeg4");
   AudioStore store(std::make_unique<testing::FakeMp3Library>());
   ASSERT_TRUE(store.Open(movie));
   EXPECT_EQ(store.ReaderKind(), AudioReaderKind::kStream);

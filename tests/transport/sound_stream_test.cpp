@@ -63,9 +63,9 @@ INSTANTIATE_TEST_SUITE_P(
         // 48000 Hz (MPEG-1) and 24000 Hz (MPEG-2) cannot be carried.
         HeaderCase{0xFB, 0b1001'01'0'0, 0, Mp3HeaderKind::kInvalid},
         HeaderCase{0xF3, 0b0100'01'0'0, 0, Mp3HeaderKind::kInvalid},
-        HeaderCase{0xEB, 0b1001'00'0'0, 0, Mp3HeaderKind::kInvalid},  // version 01
-        HeaderCase{0xFD, 0b1001'00'0'0, 0, Mp3HeaderKind::kInvalid},  // Layer II
-        HeaderCase{0xFB, 0b1111'00'0'0, 0, Mp3HeaderKind::kInvalid},  // bad bit rate
+        HeaderCase{0xEB, 0b1001'00'0'0, 0, Mp3HeaderKind::kInvalid},    // version 01
+        HeaderCase{0xFD, 0b1001'00'0'0, 0, Mp3HeaderKind::kInvalid},    // Layer II
+        HeaderCase{0xFB, 0b1111'00'0'0, 0, Mp3HeaderKind::kInvalid},    // bad bit rate
         HeaderCase{0xDF, 0b1001'00'0'0, 0, Mp3HeaderKind::kInvalid}));  // 10 sync bits only
 
 TEST(Mp3FrameHeaderTagTest, RecognisesTagsByTheirLetters) {

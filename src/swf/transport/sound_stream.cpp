@@ -17,16 +17,20 @@ constexpr uint32_t kMp3Refill = 2304;
 // Layer III bit rates in kbit/s by the 4-bit index; 0 (free format) and 15 are refused.
 constexpr uint32_t kMpeg1Rates[16] = {0,   32,  40,  48,  56,  64,  80,  96,
                                       112, 128, 160, 192, 224, 256, 320, 0};
-constexpr uint32_t kMpeg2Rates[16] = {0,  8,  16, 24, 32, 40, 48,  56,
+constexpr uint32_t kMpeg2Rates[16] = {0,  8,  16, 24,  32,  40,  48,  56,
                                       64, 80, 96, 112, 128, 144, 160, 0};
 
 // PlaybackSoundRate / StreamSoundRate code; 0 stands for 5512 Hz.
 uint32_t RateCode(uint32_t rate) {
   switch (rate) {
-    case 44100: return 3;
-    case 22050: return 2;
-    case 11025: return 1;
-    default: return 0;
+    case 44100:
+      return 3;
+    case 22050:
+      return 2;
+    case 11025:
+      return 1;
+    default:
+      return 0;
   }
 }
 
@@ -153,7 +157,8 @@ void SoundStream::CarryBlock(SwfWriter& writer, uint32_t from) {
     headWritten_ = false;
   }
   carried_.Truncate(0);
-  if (out->Cursor() > blockFrom) carried_.Append(out->Data() + blockFrom, out->Cursor() - blockFrom);
+  if (out->Cursor() > blockFrom)
+    carried_.Append(out->Data() + blockFrom, out->Cursor() - blockFrom);
   out->Truncate(from);
   headInFrame_ = false;
 }
@@ -255,9 +260,12 @@ SoundStream::Mp3Read SoundStream::PeekMp3Frame(Mp3FrameHeader& header) {
 bool SoundStream::WriteMp3Head(SwfWriter& writer) {
   Mp3FrameHeader h;
   switch (PeekMp3Frame(h)) {
-    case Mp3Read::kEnd: return true;  // no sound at all: the next block finds the end
-    case Mp3Read::kError: return false;
-    case Mp3Read::kFrame: break;
+    case Mp3Read::kEnd:
+      return true;  // no sound at all: the next block finds the end
+    case Mp3Read::kError:
+      return false;
+    case Mp3Read::kFrame:
+      break;
   }
   const double u = static_cast<double>(h.sampleRate) / h.samplesPerFrame / playerFrameRate_;
   const uint32_t rate = RateCode(h.sampleRate);
