@@ -251,6 +251,17 @@ TEST(TransportRunTest, FinalFiguresDescribeTheRun) {
             t.LargestPartBytes() + static_cast<uint64_t>(4.0 * 64 * 48 * k) + kPlayerMemoryBase);
 }
 
+TEST(TransportRunTest, OutputThatCannotGrowIsAnOutOfMemoryErrorNotAShortPart) {
+  TransportRig rig;
+  ASSERT_TRUE(rig.Prepare(ClipSpec{.frames = 24, .pattern = ClipPattern::kNoise})) << rig.error;
+  rig.transport->SetOutputLimit(20000);
+  const std::string dir = FreshFolder("out_of_memory");
+  EXPECT_FALSE(rig.Run(dir));
+  EXPECT_EQ(rig.transport->Status(), TransportStatus::kError);
+  EXPECT_EQ(rig.transport->ErrorText(), EngineErrorText(3));
+  EXPECT_FALSE(std::filesystem::exists(dir + "encoded.swf"));
+}
+
 TEST(TransportRunTest, EngineErrorTextNamesTheNumberAndSupport) {
   const std::string text = EngineErrorText(5);
   EXPECT_EQ(text.rfind("Internal Engine Error: 0x05\nPlease kindly contact ", 0), 0u);

@@ -439,6 +439,11 @@ bool Transport::EncodePart(uint32_t firstFrame, uint32_t& endFrame, uint32_t end
       Fail(TransportStatus::kError, EngineErrorText(5));
       return false;
     }
+    // A dropped write leaves the part corrupt: stop at once rather than build on it.
+    if (writer_.OutputFailed()) {
+      Fail(TransportStatus::kError, EngineErrorText(3));
+      return false;
+    }
     if (emitted) {
       emittedFrames_.store(EmittedFrames() + 1, std::memory_order_relaxed);
       sumEncodedPixels_ += frameEncodedPixels_;

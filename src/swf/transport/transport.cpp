@@ -142,6 +142,7 @@ bool Transport::Run(const std::string& partPrefix, uint32_t endFrame, uint32_t e
       Fail(TransportStatus::kError, EngineErrorText(3));
       return false;
     }
+    writer_.Output()->SetCapacityLimit(outputLimit_);
     if (!WritePartStart()) {
       StopStages();
       return false;

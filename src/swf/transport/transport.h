@@ -159,6 +159,9 @@ class Transport {
   uint16_t ShapeIdCounter() const { return shapeId_; }
   // Lets a caller (a test) start a part with fewer ids left; StartPart resets the counter.
   void SetShapeIdCounter(uint16_t id) { shapeId_ = id; }
+  // Caps every part's output buffer (default: no cap), so that running out of memory while
+  // a part is assembled can be exercised.
+  void SetOutputLimit(uint32_t bytes) { outputLimit_ = bytes; }
   uint16_t DepthCounter() const { return depth_; }
   uint32_t FramesInPart() const { return framesInPart_; }
   const std::vector<FrameRecord>& FrameRecords() const { return frameRecords_; }
@@ -253,6 +256,7 @@ class Transport {
   uint32_t prevShowFrameEnd_ = 0;  // the same for the one before
 
   // Run state.
+  uint32_t outputLimit_ = UINT32_MAX;
   uint32_t lastEndFrame_ = 0;
   uint32_t lastEndTimeMs_ = 0;
   double videoTime_ = 0.0;
