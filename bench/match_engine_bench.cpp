@@ -122,6 +122,62 @@ void BM_MatchFrame(benchmark::State& state) {
   state.counters["blocks"] = static_cast<double>(run.screen.CellCount());
 }
 
+// The Transport's per-frame calls into the stores after matching: cutting the frame's bitmap
+// rectangles, the stage difference and the merged rectangles to draw (matching not timed).
+void BM_FrameBookkeeping(benchmark::State& state) {
+  const Scene scene = static_cast<Scene>(state.range(0));
+  MatchOptions options;
+  options.searchedFrames = 40;
+  options.blockWidth = -static_cast<float>(state.range(1));
+  options.blockHeight = -static_cast<float>(state.range(1));
+  Run run(scene);
+  if (!run.Restart(options)) {
+    state.SkipWithError("set-up failed");
+    return;
+  }
+  uint64_t rects = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    bool ok = run.next < kFrames || run.Restart(options);
+    ok = ok && run.engine.MatchFrame(run.next);
+    state.ResumeTiming();
+    ok = ok && run.uses.PrepareFrame(run.next) && run.screen.Diff(run.next);
+    if (ok) {
+      // Character ids as the Transport gives them, so that bitmap cells can merge.
+      uint32_t id = 1;
+      for (UseRect& rect : run.uses.GetFrameUse(run.next)->rects) rect.characterId = id++;
+      for (uint32_t r = 0; r < run.screen.Rows(); ++r) {
+        for (uint32_t c = 0; c < run.screen.Cols(); ++c) {
+          ScreenCell& cell = *run.screen.GetScreenCell(c, r);
+          if (!cell.changed || cell.shown.kind != BlockKind::kBitmap) continue;
+          const UseRect* rect =
+              run.uses.FindRect(cell.shown.sourceFrame, cell.shown.sourceX, cell.shown.sourceY);
+          cell.characterId = rect ? rect->characterId + 1000 * cell.shown.sourceFrame : 0;
+        }
+      }
+      ok = run.screen.NewRects();
+    }
+    if (!ok) {
+      state.SkipWithError("bookkeeping failed");
+      break;
+    }
+    rects += run.screen.Rects().size();
+    ++run.next;
+  }
+  state.counters["frames/s"] =
+      benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+  state.counters["rects"] =
+      state.iterations() ? static_cast<double>(rects) / static_cast<double>(state.iterations())
+                         : 0.0;
+}
+
+BENCHMARK(BM_FrameBookkeeping)
+    ->ArgNames({"scene", "block"})
+    ->Args({kFullMotion, 8})
+    ->Args({kTalkingHead, 8})
+    ->Args({kTalkingHead, 16})
+    ->Unit(benchmark::kMicrosecond);
+
 // Scene, then the block size in pixels (0: the default of 5 blocks across and down).
 BENCHMARK(BM_MatchFrame)
     ->ArgNames({"scene", "block"})
