@@ -61,11 +61,13 @@ int main(int argc, char** argv) {
   const Scenario scenarios[] = {
       {"moving", ClipSpec{.width = 96, .height = 64, .frames = 24, .sound = true}, 0, 0, true,
        true},
-      {"noise", ClipSpec{.width = 64, .height = 48, .frames = 16, .pattern = ClipPattern::kNoise,
-                         .sound = true},
+      {"noise",
+       ClipSpec{
+           .width = 64, .height = 48, .frames = 16, .pattern = ClipPattern::kNoise, .sound = true},
        0, 0, false, false},
-      {"parts", ClipSpec{.width = 64, .height = 48, .frames = 30, .pattern = ClipPattern::kNoise,
-                         .sound = true},
+      {"parts",
+       ClipSpec{
+           .width = 64, .height = 48, .frames = 30, .pattern = ClipPattern::kNoise, .sound = true},
        7000, 0, false, true},
       {"bitrate", ClipSpec{.width = 64, .height = 48, .frames = 24, .pattern = ClipPattern::kNoise},
        0, 8 * 6000, false, false},

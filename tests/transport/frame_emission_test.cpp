@@ -65,8 +65,8 @@ RunResult RunClip(TransportRig& rig, const ClipSpec& clip, const std::string& na
 
 TEST(FrameEmissionTest, UnchangedFrameWritesOnlyShowFrame) {
   TransportRig rig;
-  const RunResult r = RunClip(rig, ClipSpec{.frames = 3, .pattern = ClipPattern::kStatic},
-                              "unchanged");
+  const RunResult r =
+      RunClip(rig, ClipSpec{.frames = 3, .pattern = ClipPattern::kStatic}, "unchanged");
   ASSERT_TRUE(r.ok) << r.error;
   const auto frames = SplitFrames(r.file);
   ASSERT_GE(frames.size(), 3u);
@@ -105,9 +105,9 @@ TEST(FrameEmissionTest, BlocksBeyondTheRightEdgeAreClippedToTheFrame) {
   TransportRig rig;
   rig.settings.match.blockWidth = -32;
   rig.settings.match.blockHeight = -32;
-  const RunResult r =
-      RunClip(rig, ClipSpec{.width = 100, .height = 40, .frames = 1, .pattern = ClipPattern::kNoise},
-              "clipped");
+  const RunResult r = RunClip(
+      rig, ClipSpec{.width = 100, .height = 40, .frames = 1, .pattern = ClipPattern::kNoise},
+      "clipped");
   ASSERT_TRUE(r.ok) << r.error;
   const auto shapes = TagsOf(r.file, kDefineShape2);
   ASSERT_EQ(shapes.size(), 1u);
@@ -235,9 +235,8 @@ TEST(FrameEmissionTest, WithoutLimitsNothingIsSkipped) {
 TEST(FrameEmissionTest, BitRateLimitSkipsTheSecondFrameButKeepsItsSound) {
   TransportRig rig;
   rig.settings.transport.bitrateLimit = 8 * 4000;  // 4000 bytes a second
-  const RunResult r =
-      RunClip(rig, ClipSpec{.frames = 12, .pattern = ClipPattern::kNoise, .sound = true},
-              "bitrate");
+  const RunResult r = RunClip(
+      rig, ClipSpec{.frames = 12, .pattern = ClipPattern::kNoise, .sound = true}, "bitrate");
   ASSERT_TRUE(r.ok) << r.error;
   EXPECT_EQ(r.parts, 1u);
   EXPECT_LT(r.emitted, 12u);

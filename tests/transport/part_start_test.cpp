@@ -40,8 +40,8 @@ std::string WritePreloader(const std::string& dir, uint8_t version) {
 }
 
 // Runs a one-frame flat clip with the rig's settings into its own folder.
-SwfFile RunOnce(TransportRig& rig, const std::string& name, ClipSpec clip = ClipSpec{.frames = 1,
-                                                                               .pattern = ClipPattern::kFlat}) {
+SwfFile RunOnce(TransportRig& rig, const std::string& name,
+                ClipSpec clip = ClipSpec{.frames = 1, .pattern = ClipPattern::kFlat}) {
   EXPECT_TRUE(rig.Prepare(clip)) << rig.error;
   const std::string dir = FreshFolder(name);
   EXPECT_TRUE(rig.Run(dir)) << rig.error;
@@ -58,9 +58,9 @@ TEST(PartStartTest, PreloaderStageFitsTheVideoAndItsObjectsGoAbove) {
   const std::string pre = WritePreloader(FreshFolder("preloader_src"), 5);
   TransportRig rig;
   rig.settings.transport.playerLoader = pre;
-  const SwfFile f = RunOnce(rig, "preloader_fit",
-                            ClipSpec{.width = 320, .height = 240, .frames = 1,
-                                     .pattern = ClipPattern::kFlat});
+  const SwfFile f =
+      RunOnce(rig, "preloader_fit",
+              ClipSpec{.width = 320, .height = 240, .frames = 1, .pattern = ClipPattern::kFlat});
   ASSERT_TRUE(f.ok);
   EXPECT_EQ(f.stage, (SwfRect{0, 11000, 0, 8000}));
   const SwfMatrix& m = rig.transport->Placement();
@@ -158,8 +158,8 @@ TEST(PartStartTest, LinkButtonCoversTheStageAboveTheVideo) {
   // The action offset leads from its own field to the condition record.
   const uint16_t offset = Le16(b, 3);
   ASSERT_LT(3u + offset + 4u, b.size());
-  EXPECT_EQ(b[5], 0x08);           // hit-test state only
-  EXPECT_EQ(Le16(b, 6), 63999);    // the rectangle
+  EXPECT_EQ(b[5], 0x08);               // hit-test state only
+  EXPECT_EQ(Le16(b, 6), 63999);        // the rectangle
   EXPECT_EQ(b[3 + offset - 1], 0x00);  // end of button records
   EXPECT_EQ(Le16(b, 3 + offset), 0);   // the only condition record
   EXPECT_EQ(b[3 + offset + 2], 0x04);
@@ -239,16 +239,15 @@ TEST_P(PartEndTest, SinglePartEndsWithTheChosenActions) {
 
 INSTANTIATE_TEST_SUITE_P(
     EndTypes, PartEndTest,
-    ::testing::Values(
-        EndCase{PlayerEndType::kNothing, {}},
-        EndCase{PlayerEndType::kUnload, {0x96, 0x96, 0x9A, 0x00}},
-        EndCase{PlayerEndType::kStop, {0x07, 0x00}},
-        EndCase{PlayerEndType::kStop2, {0x8B, 0x07, 0x8B, 0x09, 0x07, 0x00}},
-        EndCase{PlayerEndType::kLoop, {0x81, 0x06, 0x00}},
-        EndCase{PlayerEndType::kLoopBegin, {0x81, 0x06, 0x00}},
-        // Two scripts each: the load, then the stop that is checked here.
-        EndCase{PlayerEndType::kLoadMovie, {0x07, 0x00}},
-        EndCase{PlayerEndType::kGetUrl, {0x8B, 0x07, 0x8B, 0x09, 0x07, 0x00}}));
+    ::testing::Values(EndCase{PlayerEndType::kNothing, {}},
+                      EndCase{PlayerEndType::kUnload, {0x96, 0x96, 0x9A, 0x00}},
+                      EndCase{PlayerEndType::kStop, {0x07, 0x00}},
+                      EndCase{PlayerEndType::kStop2, {0x8B, 0x07, 0x8B, 0x09, 0x07, 0x00}},
+                      EndCase{PlayerEndType::kLoop, {0x81, 0x06, 0x00}},
+                      EndCase{PlayerEndType::kLoopBegin, {0x81, 0x06, 0x00}},
+                      // Two scripts each: the load, then the stop that is checked here.
+                      EndCase{PlayerEndType::kLoadMovie, {0x07, 0x00}},
+                      EndCase{PlayerEndType::kGetUrl, {0x8B, 0x07, 0x8B, 0x09, 0x07, 0x00}}));
 
 }  // namespace
 }  // namespace quillon::testing

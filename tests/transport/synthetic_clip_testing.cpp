@@ -37,7 +37,8 @@ class SyntheticVideoReader : public VideoReader {
   void Close() override {}
   std::unique_ptr<FrameImage> FrameAtSample(int32_t sample) override {
     if (sample < 0) sample = 0;
-    if (static_cast<uint32_t>(sample) >= clip_.frames) sample = static_cast<int32_t>(clip_.frames) - 1;
+    if (static_cast<uint32_t>(sample) >= clip_.frames)
+      sample = static_cast<int32_t>(clip_.frames) - 1;
     return Paint(static_cast<uint32_t>(sample));
   }
   std::unique_ptr<FrameImage> FrameAtTime(uint32_t ms) override {
@@ -138,7 +139,9 @@ SwfMatrix ReadMatrix(const std::vector<uint8_t>& b, size_t& bitPos) {
 
 }  // namespace
 
-TransportRig::TransportRig() { SetDefaults(settings); }
+TransportRig::TransportRig() {
+  SetDefaults(settings);
+}
 
 bool TransportRig::Prepare(const ClipSpec& clip, const std::string& baseFolder) {
   frames = std::make_unique<FrameStore>([clip](ReaderKind kind) -> std::unique_ptr<VideoReader> {
@@ -203,8 +206,12 @@ bool TransportRig::Prepare(const ClipSpec& clip, const std::string& baseFolder) 
   return true;
 }
 
-uint32_t TransportRig::FrameCount() const { return frames->RangeFrameCount(); }
-uint32_t TransportRig::DurationMs() const { return frames->RangeDurationMs(); }
+uint32_t TransportRig::FrameCount() const {
+  return frames->RangeFrameCount();
+}
+uint32_t TransportRig::DurationMs() const {
+  return frames->RangeDurationMs();
+}
 
 bool TransportRig::Run(const std::string& folder) {
   const bool ok = transport->Run(folder, FrameCount(), DurationMs());
@@ -233,7 +240,9 @@ SwfFile ParseSwf(const std::vector<uint8_t>& bytes) {
   return f;
 }
 
-SwfFile ReadSwfFile(const std::string& path) { return ParseSwf(ReadFileBytes(path)); }
+SwfFile ReadSwfFile(const std::string& path) {
+  return ParseSwf(ReadFileBytes(path));
+}
 
 std::string FreshFolder(const std::string& name) {
   const std::filesystem::path dir =

@@ -165,7 +165,6 @@ TEST(TransportRunTest, EmptyVideoWritesOnlyFramesWithoutShapes) {
   EXPECT_EQ(CountTags(f, kShowFrame), 6u);
 }
 
-
 // A preloader of `frames` empty frames.
 std::string WriteLongPreloader(const std::string& dir, uint32_t frames) {
   SwfWriter w;

@@ -247,8 +247,8 @@ void Transport::WriteFrameShape(uint16_t shapeId) {
     } else {
       const SwfMatrix m = SwfMatrix::Scale(
           static_cast<int32_t>(std::trunc(65536.0 / static_cast<double>(f.scaleX))),
-          static_cast<int32_t>(std::trunc(65536.0 / static_cast<double>(f.scaleY))),
-          f.translateX, f.translateY);
+          static_cast<int32_t>(std::trunc(65536.0 / static_cast<double>(f.scaleY))), f.translateX,
+          f.translateY);
       fillStyles_.push_back(SwfFillStyle::ClippedBitmap(f.bitmapId, m));
     }
   }
@@ -379,8 +379,8 @@ void Transport::UpdateFrameFigures(uint32_t frame, uint32_t firstFrame, uint32_t
   const uint64_t largest = LargestPartBytes();
   uint64_t memory = 0;
   if (optimizeMemory_) {
-    memory = largest + 4ull * std::min<uint32_t>(endFrame, 8) * width_ * height_ +
-             kPlayerMemoryBase;
+    memory =
+        largest + 4ull * std::min<uint32_t>(endFrame, 8) * width_ * height_ + kPlayerMemoryBase;
   } else {
     memory = largest + 4 * sumEncodedPixels_ + kPlayerMemoryBase;
   }
@@ -417,10 +417,10 @@ bool Transport::EncodePart(uint32_t firstFrame, uint32_t& endFrame, uint32_t end
       uint32_t limit = kUnlimited;
       if (bytesPerSecond_ > 0) {
         allowance += idealFrameBytes;
-        const double l =
-            std::trunc(allowance - static_cast<double>(writer_.Cursor() - partStart));
-        limit = l <= 0.0 ? 0 : l >= static_cast<double>(kUnlimited) ? kUnlimited
-                                                                    : static_cast<uint32_t>(l);
+        const double l = std::trunc(allowance - static_cast<double>(writer_.Cursor() - partStart));
+        limit = l <= 0.0                               ? 0
+                : l >= static_cast<double>(kUnlimited) ? kUnlimited
+                                                       : static_cast<uint32_t>(l);
         Trace("Next frame ideal diff: %f\n", allowance);
       }
       if (partSizeLimit_ > 0) {

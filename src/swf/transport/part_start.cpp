@@ -30,12 +30,10 @@ uint32_t LinkTypeCode(const TransportOptions& o) {
 void Transport::ComputeStage(bool withPreloader) {
   const int64_t w = int64_t{width_} * kTwipsPerPixel;
   const int64_t h = int64_t{height_} * kTwipsPerPixel;
-  const int64_t sw = static_cast<int64_t>(std::trunc(static_cast<double>(w) *
-                                                     static_cast<double>(options_.backWidth) *
-                                                     kPercent));
-  const int64_t sh = static_cast<int64_t>(std::trunc(static_cast<double>(h) *
-                                                     static_cast<double>(options_.backHeight) *
-                                                     kPercent));
+  const int64_t sw = static_cast<int64_t>(
+      std::trunc(static_cast<double>(w) * static_cast<double>(options_.backWidth) * kPercent));
+  const int64_t sh = static_cast<int64_t>(
+      std::trunc(static_cast<double>(h) * static_cast<double>(options_.backHeight) * kPercent));
   if (!withPreloader) {
     stage_ = SwfRect{static_cast<int32_t>(w / 2 - sw / 2), static_cast<int32_t>(w / 2 + sw / 2),
                      static_cast<int32_t>(h / 2 - sh / 2), static_cast<int32_t>(h / 2 + sh / 2)};
@@ -63,9 +61,10 @@ void Transport::ComputeStage(bool withPreloader) {
   const int64_t fitH = static_cast<int64_t>(std::trunc(o * static_cast<double>(sh)));
   const int64_t tx = static_cast<int64_t>(pw) / 2 - fitW / 2;
   const int64_t ty = static_cast<int64_t>(ph) / 2 - fitH / 2;
-  placement_ = SwfMatrix::Scale(static_cast<int32_t>(scale), static_cast<int32_t>(scale),
-                                static_cast<int32_t>(std::clamp<int64_t>(tx, INT32_MIN, INT32_MAX)),
-                                static_cast<int32_t>(std::clamp<int64_t>(ty, INT32_MIN, INT32_MAX)));
+  placement_ =
+      SwfMatrix::Scale(static_cast<int32_t>(scale), static_cast<int32_t>(scale),
+                       static_cast<int32_t>(std::clamp<int64_t>(tx, INT32_MIN, INT32_MAX)),
+                       static_cast<int32_t>(std::clamp<int64_t>(ty, INT32_MIN, INT32_MAX)));
 }
 
 bool Transport::ReadPreloader() {
@@ -89,16 +88,16 @@ void Transport::WriteLinkButton() {
   writer_.Put16(buttonId);
   writer_.Put8(0);  // TrackAsMenu: a push button
   const uint32_t offsetPos = out.Cursor();
-  writer_.Put16(0);     // ActionOffset, patched once the button records are written
-  writer_.Put8(0x08);   // button record: hit-test state only
+  writer_.Put16(0);    // ActionOffset, patched once the button records are written
+  writer_.Put8(0x08);  // button record: hit-test state only
   writer_.Put16(rectId);
-  writer_.Put16(1);     // PlaceDepth
+  writer_.Put16(1);  // PlaceDepth
   writer_.WriteEmptyMatrix();
   writer_.WriteEmptyColorTransform();
-  writer_.Put8(0x00);   // end of button records
+  writer_.Put8(0x00);  // end of button records
   (void)out.Patch16(offsetPos, static_cast<uint16_t>(out.Cursor() - offsetPos));
-  writer_.Put16(0);     // CondActionSize: the last (only) condition record
-  writer_.Put8(0x04);   // OverUpToOverDown: the mouse button pressed on the movie
+  writer_.Put16(0);    // CondActionSize: the last (only) condition record
+  writer_.Put8(0x04);  // OverUpToOverDown: the mouse button pressed on the movie
   writer_.Put8(0x00);
   ActionBuilder actions(writer_);
   if (LinkTypeCode(options_) == static_cast<uint32_t>(PlayerLinkType::kGetUrl)) {
@@ -134,8 +133,7 @@ bool Transport::WritePartStart() {
   }
   ComputeStage(withPreloader);
 
-  const bool displayCursor =
-      (options_.playerFlags & TransportOptions::kPlayerDisplayCursor) != 0;
+  const bool displayCursor = (options_.playerFlags & TransportOptions::kPlayerDisplayCursor) != 0;
   // Players that honour the medium setting, and the hidden-cursor script, are version 5's.
   if (withPreloader && options_.playerQuality != PlayerQuality::kMedium && displayCursor) {
     partVersion_ = preloader_->Version();

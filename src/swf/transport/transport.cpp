@@ -219,12 +219,12 @@ void Transport::FinishRun() {
     double k = 0.0;
     if (sumFramePixels_ > 0) {
       k = (1.0 - static_cast<double>(sumEncodedPixels_) / static_cast<double>(sumFramePixels_)) *
-              7.0 + 5.0;
+              7.0 +
+          5.0;
     }
     if (EmittedFrames() == 0) k = 0.0;
     const double frames = std::min(k, static_cast<double>(lastEndFrame_));
-    memory = largest +
-             static_cast<uint64_t>(std::trunc(4.0 * width_ * height_ * frames)) +
+    memory = largest + static_cast<uint64_t>(std::trunc(4.0 * width_ * height_ * frames)) +
              kPlayerMemoryBase;
   } else {
     memory = largest + 4 * sumEncodedPixels_ + kPlayerMemoryBase;

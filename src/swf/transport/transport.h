@@ -120,8 +120,7 @@ class Transport {
   // the first frame not written. False on frame failure or stop request.
   [[nodiscard]] bool EncodePart(uint32_t firstFrame, uint32_t& endFrame, uint32_t endTimeMs);
   // One video frame under the budget; emitted says whether its picture was written.
-  [[nodiscard]] bool EncodeFrame(uint32_t frame, uint32_t budget, bool partLimited,
-                                 bool& emitted);
+  [[nodiscard]] bool EncodeFrame(uint32_t frame, uint32_t budget, bool partLimited, bool& emitted);
   // The chaining or end actions of the part, ShowFrame (last part) and End.
   void WritePartEnd(bool last);
 
@@ -252,7 +251,7 @@ class Transport {
   uint32_t preloaderFrames_ = 0;
   uint32_t framesInPart_ = 0;
   uint64_t frameEncodedPixels_ = 0;
-  uint32_t showFrameEnd_ = 0;  // stream position right after the last ShowFrame written
+  uint32_t showFrameEnd_ = 0;      // stream position right after the last ShowFrame written
   uint32_t prevShowFrameEnd_ = 0;  // the same for the one before
 
   // Run state.
