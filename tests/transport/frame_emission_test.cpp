@@ -283,36 +283,6 @@ TEST(FrameEmissionTest, OptimizeMemoryFreesBitmapsAfterTheLimboFrames) {
   EXPECT_EQ(CountTags(r.file, kRemoveObject2), 9u);
 }
 
-TEST(FrameEmissionTest, LimboFollowsTheSearchedFrames) {
-  TransportRig rig;
-  rig.settings.transport.playerBlockLimbo = -50.0f;
-  rig.settings.match.searchedFrames = 10;
-  ASSERT_TRUE(rig.Prepare(ClipSpec{.frames = 2})) << rig.error;
-  EXPECT_EQ(rig.transport->LimboFrames(), 5u);
-}
-
-TEST(FrameEmissionTest, RunningOutOfIdsWithoutLimitsCarriesTheSoundIntoTheNextPart) {
-  TransportRig rig;
-  ASSERT_TRUE(rig.Prepare(ClipSpec{.frames = 4, .pattern = ClipPattern::kNoise, .sound = true}))
-      << rig.error;
-  Transport& t = *rig.transport;
-  ASSERT_TRUE(rig.match->Start());
-  t.StartPart(0);
-  ASSERT_TRUE(t.Writer().Open());
-  ASSERT_TRUE(t.WritePartStart());
-  ASSERT_TRUE(t.Sound().StartSound());
-  bool emitted = false;
-  ASSERT_TRUE(t.EncodeFrame(0, 0xFFFFFFFFu, false, emitted));
-  EXPECT_TRUE(emitted);
-  const uint32_t before = t.Writer().Cursor();
-  t.SetShapeIdCounter(kLowestShapeId);
-  ASSERT_TRUE(t.EncodeFrame(1, 0xFFFFFFFFu, true, emitted));
-  EXPECT_FALSE(emitted);
-  // Part-limited refusal: the frame's sound left the stream; only ShowFrame remains.
-  EXPECT_EQ(t.Writer().Cursor() - before, 2u);
-  EXPECT_TRUE(t.Sound().HasCarriedBlock());
-}
-
 TEST(FrameEmissionTest, PartSplitWhenIdsRunOutStartsTheNextPartWithTheRefusedFrame) {
   TransportRig rig;
   ASSERT_TRUE(rig.Prepare(ClipSpec{.frames = 6, .pattern = ClipPattern::kNoise, .sound = true}))

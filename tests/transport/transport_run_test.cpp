@@ -261,13 +261,5 @@ TEST(TransportRunTest, OutputThatCannotGrowIsAnOutOfMemoryErrorNotAShortPart) {
   EXPECT_FALSE(std::filesystem::exists(dir + "encoded.swf"));
 }
 
-TEST(TransportRunTest, EngineErrorTextNamesTheNumberAndSupport) {
-  const std::string text = EngineErrorText(5);
-  EXPECT_EQ(text.rfind("Internal Engine Error: 0x05\nPlease kindly contact ", 0), 0u);
-  EXPECT_NE(text.find(kSupportAddress), std::string::npos);
-  EXPECT_NE(text.find("stating the error number and information about this movie."),
-            std::string::npos);
-}
-
 }  // namespace
 }  // namespace quillon::testing
