@@ -9,7 +9,10 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <system_error>
 #include <vector>
+
+#include <unistd.h>
 
 #include "sound_swf_writer.h"
 
@@ -28,20 +31,36 @@ bool RunCommand(const std::string& command) {
   return std::system(command.c_str()) == 0;
 }
 
+// Test processes run in parallel and share generated files: each is written under a name of
+// its own and renamed into place whole.
+fs::path Private(const fs::path& path) {
+  fs::path p = path;
+  p.replace_filename(path.stem().string() + "." + std::to_string(getpid()) +
+                     path.extension().string());
+  return p;
+}
+
+bool Generate(const std::string& ffmpegArgs, const fs::path& path) {
+  if (fs::exists(path)) return true;
+  const fs::path tmp = Private(path);
+  if (!RunCommand("ffmpeg -nostdin -v error -y " + ffmpegArgs + " \"" + tmp.string() + "\""))
+    return false;
+  std::error_code ec;
+  fs::rename(tmp, path, ec);
+  return !ec;
+}
+
 // A falling-pitch sweep on the left and a rising one on the right, so that swapped or mixed
 // channels do not correlate.
 std::string MakeSource(const std::string& name, uint32_t rate, uint32_t channels,
                        double seconds = 2.0) {
   const fs::path path = WorkDir() / name;
-  if (fs::exists(path)) return path.string();
   const std::string left = "0.6*sin(2*PI*(900-300*t)*t)";
   const std::string right = "0.4*sin(2*PI*(250+250*t)*t)";
   const std::string expr = channels == 2 ? left + "|" + right : left;
-  const std::string cmd = "ffmpeg -nostdin -v error -y -f lavfi -i \"aevalsrc=" + expr +
-                          ":s=" + std::to_string(rate) + ":d=" + std::to_string(seconds) +
-                          "\" -c:a pcm_s16le \"" + path.string() + "\"";
-  if (!RunCommand(cmd)) return {};
-  return path.string();
+  const std::string args = "-f lavfi -i \"aevalsrc=" + expr + ":s=" + std::to_string(rate) +
+                           ":d=" + std::to_string(seconds) + "\" -c:a pcm_s16le";
+  return Generate(args, path) ? path.string() : std::string();
 }
 
 struct Pcm {
@@ -60,7 +79,8 @@ Pcm Decode(const std::string& input, uint32_t rate, uint32_t channels,
   pcm.channels = channels;
   pcm.rate = rate;
   const std::string raw =
-      input + "." + std::to_string(rate) + "." + std::to_string(channels) + ".raw";
+      Private(input + "." + std::to_string(rate) + "." + std::to_string(channels) + ".raw")
+          .string();
   const std::string cmd = "ffmpeg -nostdin -v error -y " +
                           (format.empty() ? "" : "-f " + format + " ") + "-i \"" + input +
                           "\" -f s16le -ac " + std::to_string(channels) + " -ar " +
@@ -75,7 +95,7 @@ Pcm Decode(const std::string& input, uint32_t rate, uint32_t channels,
 
 // The sample rate FFmpeg reports for the SWF's sound stream.
 uint32_t ProbedRate(const std::string& swf) {
-  const std::string out = swf + ".probe";
+  const std::string out = Private(swf + ".probe").string();
   const std::string cmd =
       "ffprobe -v error -select_streams a:0 -show_entries stream=sample_rate "
       "-of default=nw=1:nk=1 \"" +
@@ -262,14 +282,11 @@ TEST_F(SoundSwfLevelAndStart, SelectionStartAndLengthAreKept) {
 TEST(ProgramSoundTest, MovieSoundSurvivesTheWholeEncoder) {
   const fs::path dir = WorkDir();
   const fs::path movie = dir / "movie_with_sound.mp4";
-  if (!fs::exists(movie)) {
-    ASSERT_TRUE(
-        RunCommand("ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=160x120:rate=12:"
-                   "duration=3 -f lavfi -i \"aevalsrc=0.6*sin(2*PI*(900-300*t)*t)|"
-                   "0.4*sin(2*PI*(250+250*t)*t):s=44100:d=3\" -shortest -c:v mpeg4 "
-                   "-c:a aac -b:a 192k \"" +
-                   movie.string() + "\""));
-  }
+  ASSERT_TRUE(
+      Generate("-f lavfi -i testsrc=size=160x120:rate=12:duration=3 -f lavfi -i "
+               "\"aevalsrc=0.6*sin(2*PI*(900-300*t)*t)|0.4*sin(2*PI*(250+250*t)*t):"
+               "s=44100:d=3\" -shortest -c:v mpeg4 -c:a aac -b:a 192k",
+               movie));
   const fs::path adpcm = dir / "adpcm4.settings";
   {
     std::ofstream out(adpcm);

@@ -10,7 +10,10 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <system_error>
 #include <vector>
+
+#include <unistd.h>
 
 #include "audio/audio_store.h"
 #include "audio_fakes.h"
@@ -31,13 +34,26 @@ bool Run(const std::string& cmd) {
   return std::system(cmd.c_str()) == 0;
 }
 
+// Test processes run in parallel and share the clips: each file is written under a name of
+// its own and renamed into place whole.
+fs::path Private(const fs::path& path) {
+  fs::path p = path;
+  p.replace_filename(path.stem().string() + "." + std::to_string(getpid()) +
+                     path.extension().string());
+  return p;
+}
+
 // Generates name from an ffmpeg source description and output options once per build.
 std::string Clip(const std::string& name, const std::string& input, const std::string& output) {
   const fs::path path = ClipDir() / name;
   if (!fs::exists(path)) {
+    const fs::path tmp = Private(path);
     const std::string cmd =
-        "ffmpeg -nostdin -v error -y " + input + " " + output + " \"" + path.string() + "\"";
+        "ffmpeg -nostdin -v error -y " + input + " " + output + " \"" + tmp.string() + "\"";
     if (!Run(cmd)) return {};
+    std::error_code ec;
+    fs::rename(tmp, path, ec);
+    if (ec) return {};
   }
   return path.string();
 }
@@ -46,7 +62,7 @@ const std::string kStereoSweep =
     "-f lavfi -i \"aevalsrc=0.5*sin(2*PI*(300+200*t)*t)|0.3*sin(2*PI*(700-100*t)*t):s=44100:d=2\"";
 
 std::vector<uint8_t> FfmpegRaw(const std::string& file, const std::string& format) {
-  const std::string raw = file + "." + format + ".raw";
+  const std::string raw = Private(file + "." + format + ".raw").string();
   if (!Run("ffmpeg -nostdin -v error -y -i \"" + file + "\" -f " + format + " \"" + raw + "\""))
     return {};
   std::ifstream in(raw, std::ios::binary);
