@@ -224,13 +224,13 @@ int64_t StreamAudioReader::Fetch(uint64_t bytes, ByteBuffer& out) {
     } else {
       if (!d.swr || d.swrInFormat != fmt || d.swrInChannels != inChannels ||
           d.swrInRate != f->sample_rate) {
-        AVChannelLayout inLayout;
+        AVChannelLayout inLayout{};  // copy uninitialises its target first
         if (f->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC) {
           av_channel_layout_default(&inLayout, inChannels);
         } else if (av_channel_layout_copy(&inLayout, &f->ch_layout) < 0) {
           return -1;
         }
-        AVChannelLayout outLayout;
+        AVChannelLayout outLayout{};
         av_channel_layout_default(&outLayout, d.outChannels);
         SwrContext* swr = nullptr;
         // Same rate in and out: the track keeps its own rate; only layout and format change.
