@@ -219,7 +219,8 @@ int64_t StreamAudioReader::Fetch(uint64_t bytes, ByteBuffer& out) {
     const int inChannels = f->ch_layout.nb_channels;
     const uint8_t* data = nullptr;
     int outSamples = n;
-    if (fmt == d.outFormat && inChannels == d.outChannels) {
+    if (fmt == d.outFormat && inChannels == d.outChannels &&
+        f->sample_rate == static_cast<int>(sampleRate)) {
       data = f->data[0];
     } else {
       if (!d.swr || d.swrInFormat != fmt || d.swrInChannels != inChannels ||
@@ -233,9 +234,10 @@ int64_t StreamAudioReader::Fetch(uint64_t bytes, ByteBuffer& out) {
         AVChannelLayout outLayout{};
         av_channel_layout_default(&outLayout, d.outChannels);
         SwrContext* swr = nullptr;
-        // Same rate in and out: the track keeps its own rate; only layout and format change.
-        rc = swr_alloc_set_opts2(&swr, &outLayout, d.outFormat, f->sample_rate, &inLayout, fmt,
-                                 f->sample_rate, 0, nullptr);
+        // Output at the track's rate: a stream whose rate changes midway (some coded
+        // streams do) still delivers what the figures announce.
+        rc = swr_alloc_set_opts2(&swr, &outLayout, d.outFormat, static_cast<int>(sampleRate),
+                                 &inLayout, fmt, f->sample_rate, 0, nullptr);
         av_channel_layout_uninit(&inLayout);
         av_channel_layout_uninit(&outLayout);
         if (rc < 0 || swr == nullptr || swr_init(swr) < 0) {
@@ -247,10 +249,12 @@ int64_t StreamAudioReader::Fetch(uint64_t bytes, ByteBuffer& out) {
         d.swrInChannels = inChannels;
         d.swrInRate = f->sample_rate;
       }
-      d.converted.resize(static_cast<size_t>(n) * frameBytes);
+      const int capacity = swr_get_out_samples(d.swr.get(), n);
+      if (capacity < 0) return -1;
+      d.converted.resize(static_cast<size_t>(capacity) * frameBytes + frameBytes);
       uint8_t* dst = d.converted.data();
-      outSamples =
-          swr_convert(d.swr.get(), &dst, n, const_cast<const uint8_t**>(f->extended_data), n);
+      outSamples = swr_convert(d.swr.get(), &dst, capacity + 1,
+                               const_cast<const uint8_t**>(f->extended_data), n);
       if (outSamples < 0) return -1;
       data = d.converted.data();
     }
