@@ -39,7 +39,7 @@ void ProgressDisplay::Update(const EncoderController& c) {
   const std::string estimate =
       c.EstimatedTotalMs() > 0 ? FormatDuration(c.EstimatedTotalMs()) : std::string("?");
   // "\r" and erase-to-end keep it one line however the figures' widths change.
-  std::fprintf(stderr, "\r\033[K%3.0f%%  %s / %s  %.1f kbit/s  %s", c.Progress(),
+  std::fprintf(stderr, "\r\033[K%3.0f%%  %s elapsed, ~%s total  %.1f kbit/s  %s", c.Progress(),
                FormatDuration(c.ElapsedMs()).c_str(), estimate.c_str(),
                c.AverageBitRate() / 1000.0, FormatBytes(c.OutputBytes()).c_str());
   std::fflush(stderr);

@@ -474,6 +474,28 @@ TEST_F(BatchTest, SameMovieTwiceGivesIdenticalFiles) {
   EXPECT_TRUE(one == ReadAll(dir + "two.swf"));
 }
 
+TEST_F(BatchTest, ProgressLineOnlyOnATerminal) {
+  const std::string movie = MovieClip();
+  // script(1) gives the program a terminal; its output there is what a user would see.
+  const std::string cmd = "TMPDIR='" + dir + "tmp' script -qec \"'" + QUILLON_PROGRAM + "' '" +
+                          movie + "' '" + dir + "tty.swf' -l '" + log + "'\" /dev/null > '" +
+                          dir + "tty.txt' 2>&1";
+  if (std::system("command -v script >/dev/null") != 0) GTEST_SKIP() << "no script(1)";
+  ASSERT_EQ(std::system(cmd.c_str()), 0);
+  const std::string screen = ReadAll(dir + "tty.txt");
+  EXPECT_TRUE(Contains(screen, "\r\033[K"));
+  EXPECT_TRUE(Contains(screen, " elapsed, ~"));
+  EXPECT_TRUE(Contains(screen, "quillon: 1 part, "));
+  EXPECT_FALSE(Contains(Logged(), "elapsed"));
+  EXPECT_FALSE(Contains(Logged(), "quillon:"));
+
+  // Without a terminal nothing of it appears.
+  const std::string plain = "'" + std::string(QUILLON_PROGRAM) + "' '" + movie + "' '" + dir +
+                            "plain.swf' -l '" + log + "' 2> '" + dir + "err.txt'";
+  ASSERT_EQ(std::system(plain.c_str()), 0);
+  EXPECT_FALSE(Contains(ReadAll(dir + "err.txt"), "\r"));
+}
+
 TEST_F(BatchTest, LogOnStandardOutputCarriesOnlyTheLogLines) {
   const std::string movie = MovieClip();
   const pid_t pid = Start({movie, dir + "out.swf", "-l", ""});
