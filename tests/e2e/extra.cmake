@@ -52,3 +52,4 @@ if(TARGET quillon_swf)
   quillon_e2e_node_test(swf_sample SCRIPT check_sample_swf.mjs
     COMMAND $<TARGET_FILE:swf_sample_writer> @OUTPUT_DIR@ TIMEOUT 60)
 endif()
+include(${CMAKE_CURRENT_LIST_DIR}/player.cmake)

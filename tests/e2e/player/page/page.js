@@ -1,0 +1,66 @@
+// Plays one movie in Ruffle at the movie's own size and reports its state on window.quillon:
+//   loaded     true once Ruffle has read the movie's header
+//   error      the load error text, or null
+//   linkUrl    the last URL the link frame loaded, or null
+// and window.quillonPanic() gives the text of Ruffle's error screen when it shows one.
+// Query: ?movie=<file>&width=<px>&height=<px>[&fps=<forced frame rate>]
+'use strict';
+window.quillon = { loaded: false, error: null, linkUrl: null, metadata: null };
+
+window.quillonPanic = () => {
+  const player = document.getElementById('player');
+  const panic = player && player.shadowRoot && player.shadowRoot.getElementById('panic');
+  return panic && panic.offsetParent !== null ? panic.innerText.trim() || 'panic' : null;
+};
+
+window.addEventListener('DOMContentLoaded', () => {
+  const query = new URLSearchParams(location.search);
+  const frame = document.getElementById('linkframe');
+  frame.addEventListener('load', () => {
+    try {
+      const href = frame.contentWindow.location.href;
+      if (href !== 'about:blank') window.quillon.linkUrl = href;
+    } catch (e) {
+      window.quillon.linkUrl = 'cross-origin';
+    }
+  });
+
+  const ruffle = window.RufflePlayer.newest();
+  const player = ruffle.createPlayer();
+  player.id = 'player';
+  player.style.width = `${Number(query.get('width'))}px`;
+  player.style.height = `${Number(query.get('height'))}px`;
+  player.style.display = 'block';
+  document.getElementById('stage').appendChild(player);
+  player.addEventListener('loadedmetadata', () => {
+    window.quillon.metadata = player.metadata ? { ...player.metadata } : {};
+    window.quillon.loaded = true;
+  });
+  player.addEventListener('loadederror', (e) => {
+    window.quillon.error = String((e && e.detail) || 'load error');
+  });
+
+  const config = {
+    url: query.get('movie'),
+    autoplay: 'on',
+    splashScreen: false,
+    unmuteOverlay: 'hidden',
+    letterbox: 'off',
+    contextMenu: 'off',
+    warnOnUnsupportedContent: false,
+    logLevel: 'error',
+    openUrlMode: 'allow',
+    allowNetworking: 'all',
+    backgroundColor: null,
+    // One stage pixel per screen pixel. The encoder's stage is a twip short of the video on
+    // each side; scaling it to fill the element would resample every picture by 1/1600.
+    scale: 'noScale',
+    forceScale: true,
+    salign: 'TL',
+    forceAlign: true,
+  };
+  if (query.get('fps')) config.frameRate = Number(query.get('fps'));
+  player.ruffle().load(config).catch((e) => {
+    window.quillon.error = String((e && e.message) || e);
+  });
+});

@@ -1,0 +1,282 @@
+// One player case: make the clip, encode it with the quillon program, play the output in Ruffle
+// and compare the final stage with the source frame at the end of the selection.
+// Usage: node run_case.mjs <case> <output folder> <quillon program> <movie writer program>
+import assert from "node:assert/strict";
+import fs from "node:fs";
+import path from "node:path";
+import {
+  Session, decodeRgb, fail, ffmpeg, formatDb, movieInfo, psnr, run, sourceFrameRgb,
+} from "./harness.mjs";
+
+const [caseName, outArg, quillon, writer] = process.argv.slice(2);
+const outDir = path.resolve(outArg || ".");
+if (!caseName || !outArg || !quillon || !writer) {
+  console.error("usage: node run_case.mjs <case> <output folder> <quillon> <movie writer>");
+  process.exit(2);
+}
+fs.mkdirSync(outDir, { recursive: true });
+const out = (name) => path.join(outDir, name);
+
+const kWidth = 160;
+const kHeight = 120;
+const kRate = 10;
+const kSize = `${kWidth}x${kHeight}`;
+
+// --- clips ----------------------------------------------------------------------------------
+// Each clip is made once per case folder; returns its path and frame count.
+const clips = {
+  // One picture held for 2 seconds.
+  still() {
+    ffmpeg(["-f", "lavfi", "-i", `testsrc2=s=${kSize}:r=${kRate}`, "-frames:v", "1", out("still.png")]);
+    ffmpeg(["-loop", "1", "-framerate", String(kRate), "-i", out("still.png"), "-frames:v", "20",
+            "-pix_fmt", "yuv444p", out("still.mp4")]);
+    return { file: out("still.mp4"), frames: 20 };
+  },
+  // Everything moves in every frame (the timer and the moving shapes of the test pattern).
+  moving() {
+    ffmpeg(["-f", "lavfi", "-i", `testsrc2=s=${kSize}:r=${kRate}:d=5`, "-pix_fmt", "yuv444p",
+            out("moving.mp4")]);
+    return { file: out("moving.mp4"), frames: 50 };
+  },
+  // Plain-colour areas: a flat background, two flat boxes, one of them moving.
+  flat() {
+    ffmpeg(["-f", "lavfi", "-i", `color=c=0x2050a0:s=${kSize}:r=${kRate}:d=3`, "-vf",
+            "drawbox=x=10:y=10:w=50:h=40:color=0xf0e020:t=fill," +
+            "drawbox=x='20+n*3':y=60:w=40:h=40:color=0xc02020:t=fill",
+            "-pix_fmt", "yuv444p", out("flat.mp4")]);
+    return { file: out("flat.mp4"), frames: 30 };
+  },
+  // Two seconds of the test pattern, then the same two seconds mirrored left to right.
+  mirrored() {
+    ffmpeg(["-f", "lavfi", "-i", `testsrc2=s=${kSize}:r=${kRate}:d=2`, "-filter_complex",
+            "[0]split[a][b];[b]hflip[f];[a][f]concat=n=2:v=1[v]", "-map", "[v]",
+            "-pix_fmt", "yuv444p", out("mirrored.mp4")]);
+    return { file: out("mirrored.mp4"), frames: 40 };
+  },
+};
+
+// --- cases ----------------------------------------------------------------------------------
+// settings: lines added to the stop-at-end settings file; args: extra command-line arguments;
+// last: source frame index at the end of the selection; minDb: the threshold the settings
+// promise; expected(clip, info): the picture the stage must show, as raw RGB.
+const kHighQuality = ["-q", "95", "-j", "90"];
+const cases = {
+  still: { clip: "still", args: kHighQuality, minDb: 30 },
+  moving: {
+    clip: "moving", settings: ["Match.SearchedFrames=10"], args: [...kHighQuality],
+    selection: ["1", "+3"], last: 39, minDb: 30, distinctFromPrevious: true,
+  },
+  flat: { clip: "flat", args: kHighQuality, minDb: 30, distinctFromPrevious: true },
+  zlib32: {
+    clip: "moving", settings: ["Transport.JPEG=No", "Transport.ZLIB32=Yes", "Transport.ZLIB8=No"],
+    args: ["-q", "95"], selection: ["0", "+2"], last: 19, minDb: 30,
+  },
+  zlib8: {
+    clip: "flat", settings: ["Transport.JPEG=No", "Transport.ZLIB32=No", "Transport.ZLIB8=Yes"],
+    args: ["-q", "95"], minDb: 28,
+  },
+  resize_hv: {
+    clip: "moving", settings: ["Transport.Resize=HV", "Transport.ResizeLimit=100"],
+    args: kHighQuality, selection: ["0", "+2"], last: 19, minDb: 22,
+  },
+  mirrored: {
+    clip: "mirrored", settings: ["Match.CoordTransform=Yes"], args: kHighQuality, minDb: 30,
+    check: expectMirroredReuse,
+  },
+  resize_back: {
+    clip: "moving", settings: ["Transport.BackColor=#20C040", "Transport.BackWidth=120",
+                               "Transport.BackHeight=120"],
+    args: [...kHighQuality, "-fs", "50"], selection: ["0", "+2"], last: 19, minDb: 25,
+    expected: expectedOnLargerStage,
+  },
+  memory_on: {
+    clip: "moving", settings: ["Transport.Player.OptimizeMemory=Yes", "Match.SearchedFrames=10"],
+    args: kHighQuality, minDb: 30, check: expectFreeCharacter(true),
+  },
+  memory_off: {
+    clip: "moving", settings: ["Transport.Player.OptimizeMemory=No", "Match.SearchedFrames=10"],
+    args: kHighQuality, minDb: 30, check: expectFreeCharacter(false),
+  },
+  overlay: {
+    clip: "moving", settings: () => [`Transport.Player.Loader=${out("overlay.swf")}`],
+    args: kHighQuality, selection: ["0", "+2"], last: 19, minDb: 28,
+    expected: (clip, info) => sourceFrameRgb(clip.file, 19, info.width, info.height,
+        "drawbox=x=8:y=8:w=32:h=24:color=0xFFFF00:t=fill"),
+  },
+  parts: {
+    clip: "moving", args: [...kHighQuality, "-ps", "24"], minDb: 30, minParts: 3,
+    distinctFromPrevious: true,
+  },
+};
+
+function expectFreeCharacter(present) {
+  return (info) => {
+    // FreeCharacter (3) has no meaning for the player we test with; only its presence is
+    // checked here, the picture must be right either way.
+    const frees = countTags(fs.readFileSync(info.file), 3);
+    if (present) assert.ok(frees > 0, "OptimizeMemory on: FreeCharacter tags expected");
+    else assert.equal(frees, 0, "OptimizeMemory off: no FreeCharacter tags");
+    return `${frees} FreeCharacter tags`;
+  };
+}
+
+// Tag codes counted by walking the tag headers by hand (the parser drops unknown tags).
+function countTags(bytes, code) {
+  const rectBits = bytes[8] >> 3;
+  let pos = 8 + Math.ceil((5 + 4 * rectBits) / 8) + 4;
+  let n = 0;
+  while (pos + 2 <= bytes.length) {
+    const word = bytes.readUInt16LE(pos);
+    let length = word & 0x3f;
+    pos += 2;
+    if (length === 0x3f) {
+      length = bytes.readUInt32LE(pos);
+      pos += 4;
+    }
+    if (word >> 6 === code) ++n;
+    if (word >> 6 === 0) break;
+    pos += length;
+  }
+  return n;
+}
+
+// A mirrored reuse draws an earlier bitmap through a fill matrix with a negative scale.
+function expectMirroredReuse(info) {
+  let mirrored = 0;
+  for (const t of info.movie.tags) {
+    const fills = t.shape && t.shape.initialStyles ? t.shape.initialStyles.fill : [];
+    for (const f of fills || []) {
+      if (f.matrix && (f.matrix.scaleX.valueOf() < 0 || f.matrix.scaleY.valueOf() < 0)) ++mirrored;
+    }
+  }
+  assert.ok(mirrored > 0, "no mirrored bitmap fill in the movie");
+  return `${mirrored} mirrored fills`;
+}
+
+// The video at half size, centred on a stage 120 % of its size in the background colour.
+function expectedOnLargerStage(clip, info) {
+  const r = info.stageTwips;
+  const x = Math.round(-r.xMin / 20);
+  const y = Math.round(-r.yMin / 20);
+  return sourceFrameRgb(clip.file, 19, info.width, info.height,
+      `scale=${kWidth / 2}:${kHeight / 2}:flags=area,` +
+      `pad=${info.width}:${info.height}:${x}:${y}:color=0x20C040`);
+}
+
+// --- the harness's own checks on hand-made movies ------------------------------------------
+async function harnessCase() {
+  run(writer, [outDir, String(kWidth), String(kHeight)]);
+  const session = new Session(outDir);
+  await session.start();
+  try {
+    const { rgb } = await session.playThrough("rect.swf");
+    const last = Buffer.alloc(64 * 48 * 3);
+    const first = Buffer.alloc(64 * 48 * 3);
+    for (let i = 0; i < 64 * 48; ++i) {
+      last[i * 3 + (i % 64 < 32 ? 1 : 2)] = 255;
+      first[i * 3] = 255;
+    }
+    const db = psnr(rgb, last);
+    console.log(`PSNR harness rect.swf last frame: ${formatDb(db)}`);
+    assert.ok(db >= 40, `hand-made movie shows ${formatDb(db)} against its last frame`);
+    assert.ok(psnr(rgb, first) < 10, "the stage still shows the first frame");
+
+    const bad = await session.load("corrupt.swf", { width: 64, height: 48, expectError: true });
+    assert.ok(bad.errors.length > 0 || (bad.state && bad.state.error),
+              "a damaged movie must be reported");
+    console.log(`damaged movie reported: ${(bad.state && bad.state.error) || bad.errors[0]}`);
+  } finally {
+    await session.close();
+  }
+}
+
+// --- encoder cases ----------------------------------------------------------------------
+async function encoderCase(c) {
+  run(writer, [outDir, String(kWidth), String(kHeight)]);
+  const clip = clips[c.clip]();
+  const settings = ["Transport.Player.EndType=stop",
+                    ...(typeof c.settings === "function" ? c.settings() : c.settings || [])];
+  fs.writeFileSync(out("case.settings"), settings.join("\n") + "\n");
+  const started = Date.now();
+  run(quillon, [clip.file, out("movie.swf"), ...(c.selection || []), "-s", out("case.settings"),
+                "-l", out("log.txt"), ...(c.args || [])], { timeoutMs: 240000 });
+  const encodeMs = Date.now() - started;
+
+  const parts = fs.readdirSync(outDir).filter((f) => /^movie\d*\.swf$/.test(f)).sort(
+      (a, b) => (parseInt(a.slice(5)) || 1) - (parseInt(b.slice(5)) || 1));
+  if (c.minParts) {
+    assert.ok(parts.length >= c.minParts, `${parts.length} parts, expected at least ${c.minParts}`);
+  } else {
+    assert.deepEqual(parts, ["movie.swf"], "one part expected");
+  }
+  const infos = parts.map((p) => ({ ...movieInfo(out(p)), file: out(p) }));
+  const info = infos[0];
+  const note = c.check ? c.check(info) : "";
+
+  const session = new Session(outDir);
+  await session.start();
+  let rgb;
+  try {
+    await session.load("movie.swf", { width: info.width, height: info.height });
+    const frames = infos.reduce((n, i) => n + i.frameCount, 0);
+    const shot = await session.waitUntilSettled("movie.swf", (frames / info.frameRate) * 1000);
+    rgb = decodeRgb(shot, info.width, info.height);
+    fs.writeFileSync(out("stage.png"), shot);
+    for (const p of parts) {
+      assert.ok(session.requests.some((u) => u.endsWith(`/${p}`)), `${p} was never loaded`);
+    }
+  } finally {
+    await session.close();
+  }
+
+  const last = c.last ?? clip.frames - 1;
+  const expected = c.expected ? c.expected(clip, info)
+                              : sourceFrameRgb(clip.file, last, info.width, info.height);
+  const db = psnr(rgb, expected);
+  console.log(`PSNR ${caseName}: ${formatDb(db)} (threshold ${c.minDb} dB; ${parts.length} part(s), ` +
+              `stage ${info.width}x${info.height}, encoded in ${encodeMs} ms${note ? "; " + note : ""})`);
+  assert.ok(db >= c.minDb, `${caseName}: stage against source frame ${last} is ${formatDb(db)}`);
+  if (c.distinctFromPrevious) {
+    // Frame accuracy: the stage must be nearer the last frame than the one before it.
+    const before = sourceFrameRgb(clip.file, last - 1, info.width, info.height);
+    const dbBefore = psnr(rgb, before);
+    console.log(`  against source frame ${last - 1}: ${formatDb(dbBefore)}`);
+    assert.ok(db > dbBefore, `${caseName}: the stage is nearer frame ${last - 1} than ${last}`);
+  }
+}
+
+async function linkCase() {
+  const clip = clips.still();
+  fs.writeFileSync(out("case.settings"), ["Transport.Player.EndType=stop",
+      "Transport.Player.LinkType=getUrl", "Transport.Player.Link=clicked.html?from=button",
+      "Transport.Player.LinkTarget=linkframe"].join("\n") + "\n");
+  run(quillon, [clip.file, out("movie.swf"), "-s", out("case.settings"), "-l", out("log.txt")]);
+  const info = movieInfo(out("movie.swf"));
+  const session = new Session(outDir);
+  await session.start();
+  try {
+    await session.load("movie.swf", { width: info.width, height: info.height });
+    await session.waitUntilSettled("movie.swf", (info.frameCount / info.frameRate) * 1000);
+    const before = await session.page.evaluate(() => window.quillon.linkUrl);
+    assert.equal(before, null, "the link fired without a click");
+    await session.page.locator("#player").click({ position: { x: info.width / 2, y: info.height / 2 } });
+    const url = await session.page.waitForFunction(() => window.quillon.linkUrl, null,
+                                                   { timeout: 15000, polling: 100 })
+        .then((h) => h.jsonValue(), () => null);
+    assert.ok(url && url.endsWith("/clicked.html?from=button"), `link frame shows ${url}`);
+    await session.checkConsole("movie.swf");
+    console.log(`link button opened ${url} in the link frame`);
+  } finally {
+    await session.close();
+  }
+}
+
+try {
+  if (caseName === "harness") await harnessCase();
+  else if (caseName === "link") await linkCase();
+  else if (cases[caseName]) await encoderCase(cases[caseName]);
+  else fail(`unknown case ${caseName}`);
+} catch (e) {
+  console.error(`FAILED ${caseName}: ${e.message}`);
+  process.exit(1);
+}
