@@ -39,7 +39,9 @@ std::string Clip(const std::string& name, const std::string& ffmpegArgs) {
   const std::string path = ClipDir() + name;
   if (!fs::exists(path)) {
     fs::create_directories(ClipDir());
-    const std::string tmp = ClipDir() + "tmp-" + name;
+    // Parallel test processes may make the same clip: each writes its own file, the rename
+    // is atomic.
+    const std::string tmp = ClipDir() + "tmp-" + std::to_string(::getpid()) + "-" + name;
     const std::string cmd = "ffmpeg -v error -y " + ffmpegArgs + " \"" + tmp + "\"";
     if (std::system(cmd.c_str()) != 0) return std::string();
     fs::rename(tmp, path);
