@@ -3,6 +3,7 @@
 if(QUILLON_E2E_TESTS AND TARGET quillon AND TARGET quillon_swf)
   add_executable(batch_e2e_tests ${CMAKE_CURRENT_LIST_DIR}/batch_test.cpp)
   target_link_libraries(batch_e2e_tests PRIVATE quillon_swf GTest::gtest GTest::gtest_main)
+  target_include_directories(batch_e2e_tests PRIVATE ${PROJECT_SOURCE_DIR}/tests)
   target_compile_definitions(batch_e2e_tests PRIVATE
     QUILLON_TEST_BINARY_DIR="${PROJECT_BINARY_DIR}"
     QUILLON_PROGRAM="$<TARGET_FILE:quillon>")

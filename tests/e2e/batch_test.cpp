@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/test_clips.h"
 #include "swf/swf_writer.h"
 
 extern char** environ;
@@ -25,28 +26,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-std::string ClipDir() { return std::string(QUILLON_TEST_BINARY_DIR) + "/test-clips/batch/"; }
+std::string ReadAll(const std::string& path) { return quillon::testing::ReadFileBytes(path); }
 
 // Makes a clip with the ffmpeg command once per build folder.
 std::string Clip(const std::string& name, const std::string& ffmpegArgs) {
-  const std::string path = ClipDir() + name;
-  if (!fs::exists(path)) {
-    fs::create_directories(ClipDir());
-    // Parallel test processes may make the same clip: each writes its own file, the rename
-    // is atomic.
-    const std::string tmp = ClipDir() + "tmp-" + std::to_string(::getpid()) + "-" + name;
-    const std::string cmd = "ffmpeg -v error -y " + ffmpegArgs + " \"" + tmp + "\"";
-    if (std::system(cmd.c_str()) != 0) return std::string();
-    fs::rename(tmp, path);
-  }
-  return path;
+  return quillon::testing::MakeClip(quillon::testing::ClipFolder("batch"), name, ffmpegArgs);
 }
 
 std::string MovieClip() {

@@ -13,6 +13,7 @@
 
 #include "encoder/batch_command.h"
 #include "settings/settings_file.h"
+#include "support/test_clips.h"
 #include "video/frame_store.h"
 
 namespace quillon {
@@ -20,21 +21,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string ClipDir() { return std::string(QUILLON_TEST_BINARY_DIR) + "/test-clips/encoder/"; }
+std::string ClipDir() { return testing::ClipFolder("encoder"); }
 
 // Makes a clip with the ffmpeg command once per build folder.
 std::string Clip(const std::string& name, const std::string& ffmpegArgs) {
-  const std::string path = ClipDir() + name;
-  if (!fs::exists(path)) {
-    fs::create_directories(ClipDir());
-    // Parallel test processes may make the same clip: each writes its own file, the rename
-    // is atomic.
-    const std::string tmp = ClipDir() + "tmp-" + std::to_string(::getpid()) + "-" + name;
-    const std::string cmd = "ffmpeg -v error -y " + ffmpegArgs + " \"" + tmp + "\"";
-    if (std::system(cmd.c_str()) != 0) return std::string();
-    fs::rename(tmp, path);
-  }
-  return path;
+  return testing::MakeClip(ClipDir(), name, ffmpegArgs);
 }
 
 std::string SoundOnlyClip() {
