@@ -33,7 +33,10 @@ uint32_t MatchEngine::BlockSize(uint32_t size, float v) {
     pixels = std::min(pixels, 4294967295.0);
     pixels = static_cast<double>(static_cast<uint32_t>(pixels) & ~7u);
   } else if (v < 0.0f) {
+    // Rounded down to whole 8 x 8 cells like the positive form: a block that straddles the use
+    // grids' cells could reuse pixels that were never defined as a bitmap.
     pixels = std::min(std::trunc(-static_cast<double>(v)), 4294967295.0);
+    pixels = static_cast<double>(static_cast<uint32_t>(pixels) & ~7u);
   }
   // Zero (and a NaN option) would give blocks that never advance across the frame.
   const uint32_t result = static_cast<uint32_t>(pixels);

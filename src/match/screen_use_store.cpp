@@ -18,8 +18,10 @@ bool IsNewBitmap(const BlockCell& cell) {
   return cell.kind == BlockKind::kBitmap && cell.subKind == BitmapSource::kNew;
 }
 
+// The same area read another way round is another picture, so the mirror flags count too.
 bool SameBitmapArea(const BlockCell& a, const BlockCell& b) {
-  return a.sourceFrame == b.sourceFrame && a.sourceX == b.sourceX && a.sourceY == b.sourceY;
+  return a.sourceFrame == b.sourceFrame && a.sourceX == b.sourceX && a.sourceY == b.sourceY &&
+         a.mirrorFlags == b.mirrorFlags;
 }
 
 }  // namespace
@@ -152,7 +154,6 @@ bool ScreenUseStore::Diff(uint32_t frame) {
     if (continuing && p.kind == q.shown.kind) {
       bool unchanged = true;
       if (p.kind == BlockKind::kBitmap) {
-        // Mirror flags are not compared: the same source area stays on the stage as it is.
         unchanged = SameBitmapArea(p, q.shown);
         if (unchanged) p.place = false;
       } else if (p.kind == BlockKind::kPlain) {
@@ -191,6 +192,12 @@ bool ScreenUseStore::Qualifies(const ScreenCell& anchor, uint32_t anchorCol, uin
   const ScreenCell& cell = screen_[std::size_t{row} * cols_ + col];
   if (cell.covered || !cell.changed || cell.shown.kind != anchor.shown.kind) return false;
   if (anchor.shown.kind == BlockKind::kPlain) return cell.shown.colour == anchor.shown.colour;
+  // A mirrored block is drawn by a fill of its own reading, placed from the block's own edge;
+  // along a mirrored axis blocks are never one contiguous piece, so they merge only across it.
+  const uint8_t flags = anchor.shown.mirrorFlags;
+  if (cell.shown.mirrorFlags != flags) return false;
+  if ((flags & MatchResult::kMirrorLeftRight) != 0 && col != anchorCol) return false;
+  if ((flags & MatchResult::kMirrorTopBottom) != 0 && row != anchorRow) return false;
   // One contiguous piece of one bitmap: the source moves exactly as the stage position does.
   return cell.characterId == anchor.characterId &&
          uint64_t{cell.shown.sourceX} ==

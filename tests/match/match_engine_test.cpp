@@ -69,7 +69,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(std::make_tuple(320u, 10.0f, 32u), std::make_tuple(240u, 10.0f, 24u),
                       std::make_tuple(320u, 6.0f, 48u),  // 53 rounded down to 48
                       std::make_tuple(240u, 6.0f, 40u), std::make_tuple(640u, 5.0f, 128u),
-                      std::make_tuple(320u, -20.0f, 20u),  // pixels are not rounded
+                      std::make_tuple(320u, -20.0f, 16u),  // pixels rounded down to 8s
+                      std::make_tuple(320u, -7.0f, 8u), std::make_tuple(320u, -24.0f, 24u),
                       std::make_tuple(2u, 0.5f, 8u),       // 4 rounds to 0
                       std::make_tuple(320u, 0.0f, 8u), std::make_tuple(320u, -0.5f, 8u),
                       std::make_tuple(100u, 200.0f, 8u)));

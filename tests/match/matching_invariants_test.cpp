@@ -6,6 +6,7 @@
 #include <memory>
 #include <random>
 #include <set>
+#include <tuple>
 #include <vector>
 
 #include "match/frame_use_store.h"
@@ -65,23 +66,28 @@ bool PaintFrame(const std::vector<std::vector<uint32_t>>& script, uint32_t f, Fr
   return true;
 }
 
-class MatchingInvariantsTest : public ::testing::TestWithParam<uint32_t> {};
+// Seed, and the block option: -20 pixels must give the same 16-pixel grid as -16, since blocks
+// that straddle the use grids' 8 x 8 cells would show pixels never defined as a bitmap.
+class MatchingInvariantsTest : public ::testing::TestWithParam<std::tuple<uint32_t, float>> {};
 
 TEST_P(MatchingInvariantsTest, StageBookkeepingHoldsOverManyFrames) {
-  const auto script = MakeScript(GetParam());
+  const auto [seed, blockOption] = GetParam();
+  const auto script = MakeScript(seed);
   synth::SyntheticMovie movie{kWidth, kHeight, kFrames, [&script](uint32_t f, FrameImage& image) {
                                 return PaintFrame(script, f, image);
                               }};
   auto frames = synth::MakeSyntheticStore(movie, kSearched + 1);
   ASSERT_NE(frames, nullptr);
   MatchOptions options;
-  options.blockWidth = -static_cast<float>(kBlock);
-  options.blockHeight = -static_cast<float>(kBlock);
+  options.blockWidth = blockOption;
+  options.blockHeight = blockOption;
   options.searchedFrames = kSearched;
   FrameUseStore uses;
   ScreenUseStore screen;
   MatchEngine engine;
   ASSERT_TRUE(engine.Setup(options, frames.get(), &uses, &screen));
+  ASSERT_EQ(engine.BlockWidth(), kBlock);
+  ASSERT_EQ(engine.BlockHeight(), kBlock);
   ASSERT_TRUE(uses.Setup(*frames));
   ASSERT_TRUE(screen.Setup(*frames, engine.BlockWidth(), engine.BlockHeight()));
   ASSERT_TRUE(engine.Start());
@@ -201,7 +207,9 @@ TEST_P(MatchingInvariantsTest, StageBookkeepingHoldsOverManyFrames) {
   EXPECT_GT(removals, 10u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Seeds, MatchingInvariantsTest, ::testing::Values(1u, 2u, 20261208u));
+INSTANTIATE_TEST_SUITE_P(Seeds, MatchingInvariantsTest,
+                         ::testing::Combine(::testing::Values(1u, 2u, 20261208u),
+                                            ::testing::Values(-16.0f, -20.0f)));
 
 }  // namespace
 }  // namespace quillon

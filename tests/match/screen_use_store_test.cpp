@@ -149,13 +149,52 @@ TEST_F(ScreenUseStoreTest, FrameLeavesTheScreenWhenItsLastCellIsReplaced) {
   EXPECT_EQ(store.Removals(), (std::vector<uint32_t>{0}));
 }
 
-TEST_F(ScreenUseStoreTest, MirroredReuseOfTheShownAreaCountsAsUnchanged) {
+TEST_F(ScreenUseStoreTest, MirroredReuseOfTheShownAreaIsANewPicture) {
   RecordAllNew(0);
   ASSERT_TRUE(store.Diff(0));
   RecordAllReuse(1, 0);
   ASSERT_TRUE(store.RecordBlock(1, 0, 0, Reuse(0, 0, 0, MatchResult::kMirrorLeftRight)));
   ASSERT_TRUE(store.Diff(1));
+  EXPECT_TRUE(store.GetScreenCell(0, 0)->changed);
+  EXPECT_TRUE(store.GetFrameCells(1)->cells[0].place);
+  EXPECT_FALSE(store.GetScreenCell(1, 0)->changed);
+  // Frame 0 still shows three cells, so it stays.
+  EXPECT_TRUE(store.Removals().empty());
+  // The same area read the same mirrored way again is unchanged.
+  RecordAllReuse(2, 0);
+  ASSERT_TRUE(store.RecordBlock(2, 0, 0, Reuse(0, 0, 0, MatchResult::kMirrorLeftRight)));
+  ASSERT_TRUE(store.Diff(2));
   EXPECT_FALSE(store.GetScreenCell(0, 0)->changed);
+}
+
+TEST_F(ScreenUseStoreTest, MirroredCellsMergeOnlyAcrossTheirMirroredAxis) {
+  RecordAllNew(0);
+  ASSERT_TRUE(store.Diff(0));
+  // Left-right mirrored everywhere: each column is one piece downwards, never across.
+  for (uint32_t y = 0; y < 64; y += 32) {
+    for (uint32_t x = 0; x < 64; x += 32)
+      ASSERT_TRUE(store.RecordBlock(1, x, y, Reuse(0, x, y, MatchResult::kMirrorLeftRight)));
+  }
+  ASSERT_TRUE(store.Diff(1));
+  GiveCharacterIds();
+  ASSERT_TRUE(store.NewRects());
+  ASSERT_EQ(store.Rects().size(), 2u);
+  EXPECT_EQ(store.Rects()[0].w, 32u);
+  EXPECT_EQ(store.Rects()[0].h, 64u);
+  // Top-bottom on the top row only: flags differ between the rows, and the top row's
+  // cells are one piece only across.
+  ASSERT_TRUE(store.RecordBlock(2, 0, 0, Reuse(0, 0, 0, MatchResult::kMirrorTopBottom)));
+  ASSERT_TRUE(store.RecordBlock(2, 32, 0, Reuse(0, 32, 0, MatchResult::kMirrorTopBottom)));
+  ASSERT_TRUE(store.RecordBlock(2, 0, 32, Reuse(0, 0, 32)));
+  ASSERT_TRUE(store.RecordBlock(2, 32, 32, Reuse(0, 32, 32)));
+  ASSERT_TRUE(store.Diff(2));
+  GiveCharacterIds();
+  ASSERT_TRUE(store.NewRects());
+  ASSERT_EQ(store.Rects().size(), 2u);
+  EXPECT_EQ(store.Rects()[0].w, 64u);
+  EXPECT_EQ(store.Rects()[0].h, 32u);
+  EXPECT_EQ(store.Rects()[1].y, 32u);
+  EXPECT_EQ(store.Rects()[1].w, 64u);
 }
 
 TEST_F(ScreenUseStoreTest, TransientNewBitmaps) {
