@@ -1,6 +1,7 @@
 // Frame emission: shapes, fills, removals, the budget and pacing, as seen in the part files.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <map>
 #include <set>
 
@@ -314,6 +315,70 @@ TEST(FrameEmissionTest, PartSplitWhenIdsRunOutStartsTheNextPartWithTheRefusedFra
   EXPECT_EQ(tags[0].code, kSoundStreamHead2);
   EXPECT_EQ(tags[1].code, kSoundStreamBlock);
   EXPECT_FALSE(t.Sound().HasCarriedBlock());
+}
+
+}  // namespace
+}  // namespace quillon::testing
+
+namespace quillon::testing {
+namespace {
+
+// Frames 1 to 3 show frame 0's blocks read mirrored in place, frame 4 as is again. Every frame's
+// shape must draw each stage pixel once, from the frame-0 pixel that the mirrored reading puts
+// there: the stage rebuilt through the fill matrices, pixel by pixel.
+TEST(FrameEmissionTest, MirroredReusesDrawTheMirroredPicture) {
+  TransportRig rig;
+  rig.settings.match.flags = MatchOptions::kImage | MatchOptions::kCoordTransform;
+  rig.settings.match.blockWidth = -16;
+  rig.settings.match.blockHeight = -16;
+  const ClipSpec clip{.frames = 5, .pattern = ClipPattern::kMirroredBlocks};
+  const RunResult r = RunClip(rig, clip, "mirrored");
+  ASSERT_TRUE(r.ok) << r.error;
+  const auto frames = SplitFrames(r.file);
+  ASSERT_GE(frames.size(), 5u);
+  const FrameUse* source = rig.uses->GetFrameUse(0);
+  ASSERT_NE(source, nullptr);
+  for (uint32_t f = 1; f < 5; ++f) {
+    SCOPED_TRACE(::testing::Message() << "frame " << f);
+    const ParsedTag* shapeTag = nullptr;
+    for (const ParsedTag* t : frames[f]) {
+      if (t->code == kDefineShape2) shapeTag = t;
+    }
+    ASSERT_NE(shapeTag, nullptr);
+    const ShapeInfo shape = ParseShape2(shapeTag->body);
+    ASSERT_TRUE(shape.ok);
+    std::vector<int> drawn(clip.width * clip.height, 0);
+    for (const ShapeInfo::Rect& rect : shape.rects) {
+      ASSERT_GE(rect.fill, 1u);
+      ASSERT_LE(rect.fill, shape.fills.size());
+      const ShapeFill& fill = shape.fills[rect.fill - 1];
+      ASSERT_EQ(fill.type, 0x41);
+      const UseRect* use = nullptr;
+      for (const UseRect& u : source->rects) {
+        if (u.characterId == fill.bitmapId) use = &u;
+      }
+      ASSERT_NE(use, nullptr) << "fill draws a bitmap that is not frame 0's";
+      for (int32_t py = rect.y; py < rect.y + rect.h; ++py) {
+        for (int32_t px = rect.x; px < rect.x + rect.w; ++px) {
+          ++drawn[py * clip.width + px];
+          // Stage pixel centre back through the fill matrix into the bitmap, then the frame.
+          const double u = (px + 0.5 - fill.matrix.translateX) * 65536.0 / fill.matrix.scaleX;
+          const double v = (py + 0.5 - fill.matrix.translateY) * 65536.0 / fill.matrix.scaleY;
+          const int32_t sx = static_cast<int32_t>(use->x + std::floor(u / use->scaleX));
+          const int32_t sy = static_cast<int32_t>(use->y + std::floor(v / use->scaleY));
+          const int32_t wantX = (f & 1) != 0 ? (px & ~15) + 15 - (px & 15) : px;
+          const int32_t wantY = (f & 2) != 0 ? (py & ~15) + 15 - (py & 15) : py;
+          ASSERT_EQ(sx, wantX) << "stage pixel " << px << "," << py;
+          ASSERT_EQ(sy, wantY) << "stage pixel " << px << "," << py;
+        }
+      }
+    }
+    for (uint32_t i = 0; i < drawn.size(); ++i) ASSERT_EQ(drawn[i], 1) << "pixel " << i;
+    // A fill is shared only by blocks that read the bitmap the same way from the same place:
+    // left-right mirrored blocks by column, top-bottom ones by row, both ways by none.
+    static constexpr size_t kFills[5] = {0, 4, 3, 12, 1};
+    EXPECT_EQ(shape.fills.size(), kFills[f]);
+  }
 }
 
 }  // namespace

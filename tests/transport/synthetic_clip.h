@@ -24,6 +24,8 @@ enum class ClipPattern {
   kFlat,          // one colour throughout (every block plain)
   kNoise,         // every pixel of every frame different (nothing reusable, big bitmaps)
   kStatic,        // one textured picture repeated (reuse after the first frame)
+  kMirroredBlocks,  // kStatic with every 16 x 16 block read mirrored in place: frame n % 4 =
+                    // 0 as is, 1 left-right, 2 top-bottom, 3 both
 };
 
 struct ClipSpec {
@@ -94,6 +96,11 @@ struct ShapeInfo {
   int32_t maxY = 0;
   uint32_t edges = 0;
   std::vector<uint32_t> fillsUsed;  // FillStyle1 of each style change that sets one
+  struct Rect {
+    uint32_t fill = 0;  // FillStyle1 in force, 1-based
+    int32_t x = 0, y = 0, w = 0, h = 0;
+  };
+  std::vector<Rect> rects;  // each run of four edges drawn from its start point
 };
 ShapeInfo ParseShape2(const std::vector<uint8_t>& body);
 

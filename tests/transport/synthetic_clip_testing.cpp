@@ -54,6 +54,14 @@ class SyntheticVideoReader : public VideoReader {
       uint8_t* row = image->Row(y);
       for (uint32_t x = 0; x < clip_.width; ++x) {
         uint8_t* p = row + 3 * x;
+        if (clip_.pattern == ClipPattern::kMirroredBlocks) {
+          const uint32_t sx = (n & 1) != 0 ? (x & ~15u) + 15 - (x & 15) : x;
+          const uint32_t sy = (n & 2) != 0 ? (y & ~15u) + 15 - (y & 15) : y;
+          p[0] = static_cast<uint8_t>((sx * 7 + sy * 13) & 0xFF);
+          p[1] = static_cast<uint8_t>(128 + ((sx ^ sy) & 0x1F));
+          p[2] = static_cast<uint8_t>(100 + (sy & 0x3F));
+          continue;
+        }
         switch (clip_.pattern) {
           case ClipPattern::kFlat:
             break;
@@ -76,6 +84,7 @@ class SyntheticVideoReader : public VideoReader {
             p[2] = static_cast<uint8_t>(h >> 16);
             break;
           }
+          case ClipPattern::kMirroredBlocks:
           case ClipPattern::kStatic:
             p[0] = static_cast<uint8_t>((x * 7 + y * 13) & 0xFF);
             p[1] = static_cast<uint8_t>(128 + ((x ^ y) & 0x1F));
@@ -300,6 +309,7 @@ ShapeInfo ParseShape2(const std::vector<uint8_t>& body) {
   size_t bits = p * 8;
   int32_t x = 0;
   int32_t y = 0;
+  uint32_t fill = 0;
   while (bits / 8 < body.size()) {
     if (ReadBits(body, bits, 1) == 0) {
       const uint32_t flags = ReadBits(body, bits, 5);
@@ -313,12 +323,17 @@ ShapeInfo ParseShape2(const std::vector<uint8_t>& body) {
         y = ReadSigned(body, bits, n);
       }
       if (flags & 0x02) (void)ReadBits(body, bits, fillBits);
-      if (flags & 0x04) s.fillsUsed.push_back(ReadBits(body, bits, fillBits));
+      if (flags & 0x04) {
+        s.fillsUsed.push_back(ReadBits(body, bits, fillBits));
+        fill = s.fillsUsed.back();
+      }
       if (flags & 0x08) (void)ReadBits(body, bits, lineBits);
       if (flags & 0x10) break;  // new styles: never written here
     } else {
       if (ReadBits(body, bits, 1) == 0) break;  // curved: never written here
       const uint32_t n = ReadBits(body, bits, 4) + 2;
+      if (s.edges % 4 == 0) s.rects.push_back(ShapeInfo::Rect{fill, x, y, 0, 0});
+      const int32_t x0 = x, y0 = y;
       if (ReadBits(body, bits, 1)) {
         x += ReadSigned(body, bits, n);
         y += ReadSigned(body, bits, n);
@@ -327,6 +342,8 @@ ShapeInfo ParseShape2(const std::vector<uint8_t>& body) {
       } else {
         x += ReadSigned(body, bits, n);
       }
+      if (s.edges % 4 == 0) s.rects.back().w = x - x0;
+      if (s.edges % 4 == 1) s.rects.back().h = y - y0;
       ++s.edges;
     }
     s.maxX = std::max(s.maxX, x);

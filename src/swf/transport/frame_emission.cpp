@@ -186,6 +186,24 @@ bool Transport::BuildFills(uint32_t frame) {
                         (static_cast<int32_t>(sr.y) - static_cast<int32_t>(cell.sourceY));
       fill.scaleX = rect->scaleX;
       fill.scaleY = rect->scaleY;
+      // A mirrored reading is a negative scale on its axis; the bitmap's origin then lies on
+      // the far edge of the drawn block (clipped to the frame as drawn, which is the width the
+      // block was matched with), so the source area [s, s + w) lands reversed on [x, x + w).
+      // Mirrored cells never merge along their mirrored axis, so the rectangle is one block.
+      if ((cell.mirrorFlags & MatchResult::kMirrorLeftRight) != 0) {
+        const int32_t w = std::min(static_cast<int32_t>(sr.w),
+                                   static_cast<int32_t>(width_) - static_cast<int32_t>(sr.x));
+        fill.translateX = static_cast<int32_t>(sr.x) + w +
+                          (static_cast<int32_t>(cell.sourceX) - static_cast<int32_t>(rect->x));
+        fill.scaleX = -fill.scaleX;
+      }
+      if ((cell.mirrorFlags & MatchResult::kMirrorTopBottom) != 0) {
+        const int32_t h = std::min(static_cast<int32_t>(sr.h),
+                                   static_cast<int32_t>(height_) - static_cast<int32_t>(sr.y));
+        fill.translateY = static_cast<int32_t>(sr.y) + h +
+                          (static_cast<int32_t>(cell.sourceY) - static_cast<int32_t>(rect->y));
+        fill.scaleY = -fill.scaleY;
+      }
     } else {
       const Colour& c = cell.colour;
       fill.kind = FillEntry::kSolid;
@@ -199,7 +217,8 @@ bool Transport::BuildFills(uint32_t frame) {
       if (f.kind != fill.kind) continue;
       const bool same = fill.kind == FillEntry::kBitmap
                             ? f.bitmapId == fill.bitmapId && f.translateX == fill.translateX &&
-                                  f.translateY == fill.translateY
+                                  f.translateY == fill.translateY && f.scaleX == fill.scaleX &&
+                                  f.scaleY == fill.scaleY
                             : f.r == fill.r && f.g == fill.g && f.b == fill.b;
       if (same) {
         index = i;
