@@ -183,6 +183,10 @@ class FrameImage {
   // zlib stream of w x h pixels 0xFF, R, G, B, rows without padding.
   [[nodiscard]] bool EncodeZlib32(ByteBuffer& out, int32_t x, int32_t y, int32_t w, int32_t h,
                                   int32_t level) const;
+  // The same stream, abandoned as soon as it grows past byteLimit bytes (overLimit set, out
+  // unusable): a caller that only keeps the smallest encoding need not finish a loser.
+  [[nodiscard]] bool EncodeZlib32(ByteBuffer& out, int32_t x, int32_t y, int32_t w, int32_t h,
+                                  int32_t level, uint32_t byteLimit, bool& overLimit) const;
   // zlib stream of a palette of the most frequent colours (n x R, G, B) followed by index rows
   // padded to 4 bytes. Fails with more than uniqueLimit distinct colours or a pixel farther
   // than distanceLimit from every palette colour. paletteSize: at most this many colours (up

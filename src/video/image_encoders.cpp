@@ -130,6 +130,42 @@ bool CompressInto(ByteBuffer& out, const std::vector<uint8_t>& src, int32_t leve
   return true;
 }
 
+// As CompressInto, but stops once more than limit bytes would be produced (overLimit set).
+// deflate's bytes do not depend on how the output space is handed to it, so a stream that fits
+// is identical to compress2's.
+bool CompressBoundedInto(ByteBuffer& out, const std::vector<uint8_t>& src, int32_t level,
+                         uint32_t limit, bool& overLimit) {
+  overLimit = false;
+  const auto srcLen = static_cast<uLong>(src.size());
+  const uLong room = std::max<uLong>(srcLen + srcLen / 100 + 12, compressBound(srcLen));
+  if (room > UINT32_MAX) return false;
+  const uLong cap = std::min<uLong>(room, uLong{limit} + 1);
+  out.Truncate(0);
+  uint8_t* dst = out.Reserve(static_cast<uint32_t>(cap));
+  if (dst == nullptr) return false;
+  z_stream stream{};
+  if (deflateInit(&stream, level) != Z_OK) return false;
+  stream.next_in = const_cast<Bytef*>(src.data());
+  stream.avail_in = static_cast<uInt>(srcLen);
+  stream.next_out = dst;
+  stream.avail_out = static_cast<uInt>(cap);
+  const int result = deflate(&stream, Z_FINISH);
+  const uLong produced = stream.total_out;
+  deflateEnd(&stream);
+  if (result == Z_STREAM_END && produced <= limit) {
+    out.Truncate(static_cast<uint32_t>(produced));
+    return true;
+  }
+  // Either the finished stream is longer than the limit or the space up to it ran out.
+  const bool spaceRanOut = (result == Z_OK || result == Z_BUF_ERROR) && cap < room;
+  if ((result == Z_STREAM_END && produced > limit) || spaceRanOut) {
+    out.Truncate(0);
+    overLimit = true;
+    return true;
+  }
+  return false;
+}
+
 inline void ToRgb(ColourTag tag, const uint8_t* in, uint8_t* out) {
   if (tag == ColourTag::kYCbCr) {
     YCbCrToRgb(in, out);
@@ -247,6 +283,27 @@ bool FrameImage::EncodeZlib32(ByteBuffer& out, int32_t x, int32_t y, int32_t w, 
       }
     }
     return CompressInto(out, argb, level);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
+bool FrameImage::EncodeZlib32(ByteBuffer& out, int32_t x, int32_t y, int32_t w, int32_t h,
+                              int32_t level, uint32_t byteLimit, bool& overLimit) const {
+  overLimit = false;
+  out.Truncate(0);
+  if (!ClipRect(x, y, w, h)) return false;
+  try {
+    std::vector<uint8_t> argb(std::size_t(w) * std::size_t(h) * 4);
+    uint8_t* o = argb.data();
+    for (int32_t r = 0; r < h; ++r) {
+      const uint8_t* in = Row(static_cast<uint32_t>(y + r)) + std::size_t(x) * 3;
+      for (int32_t c = 0; c < w; ++c, in += 3, o += 4) {
+        o[0] = 0xFF;
+        ToRgb(colourTag_, in, o + 1);
+      }
+    }
+    return CompressBoundedInto(out, argb, level, byteLimit, overLimit);
   } catch (const std::bad_alloc&) {
     return false;
   }

@@ -97,12 +97,31 @@ bool BitmapDefinitions::EncodeSource(const FrameImage& source, int32_t x, int32_
   const bool zlib32Needed =
       (switches & TransportOptions::kZlib32) != 0 || ChooseEncoder(switches, sizes) == 0;
   if (zlib32Needed) {
-    if (!source.EncodeZlib32(*zlib32Scratch_, x, y, w, h, options_.zlibQuality)) {
+    // A ZLIB32 stream longer than this would lose to what is already at hand, so it is not
+    // finished: the choice among the others comes out the same as if it had been.
+    uint64_t loser = UINT64_MAX;
+    if ((switches & TransportOptions::kZlib32) != 0) {
+      if ((switches & TransportOptions::kJpeg) != 0) {
+        if (sizes.jpeg) loser = sizes.jpegBytes;
+        if (sizes.jpeg && sizes.zlib8) loser = std::min<uint64_t>(loser, sizes.zlib8Bytes);
+      } else if (sizes.zlib8 && sizes.zlib8Bytes > 0) {
+        loser = sizes.zlib8Bytes - 1u;
+      }
+    }
+    bool overLimit = false;
+    const bool encoded =
+        loser < UINT32_MAX
+            ? source.EncodeZlib32(*zlib32Scratch_, x, y, w, h, options_.zlibQuality,
+                                  static_cast<uint32_t>(loser), overLimit)
+            : source.EncodeZlib32(*zlib32Scratch_, x, y, w, h, options_.zlibQuality);
+    if (!encoded) {
       lastError = "ZLIB32 encoding failed";
       return false;
     }
-    sizes.zlib32 = true;
-    sizes.zlib32Bytes = zlib32Scratch_->Size();
+    if (!overLimit) {
+      sizes.zlib32 = true;
+      sizes.zlib32Bytes = zlib32Scratch_->Size();
+    }
   }
   uint32_t choice = ChooseEncoder(switches, sizes);
   if (choice == 0) choice = kBitmapZlib32;
