@@ -206,6 +206,34 @@ TEST(EncodeZlib32Test, ArgbRowsWithoutPaddingConvertedToRgb) {
   EXPECT_FALSE(rgb.EncodeZlib32(out, 1, 0, 1, 1, 0));
 }
 
+// The bitmap stage drops a losing stream early; one that fits must be the very same stream.
+TEST(EncodeZlib32Test, ByteLimitKeepsTheStreamOrReportsOverflow) {
+  FrameImage image;
+  ASSERT_TRUE(image.Allocate(64, 64));
+  uint32_t seed = 11;
+  for (uint32_t y = 0; y < 64; ++y)
+    for (uint32_t x = 0; x < 64; ++x) {
+      seed = seed * 1103515245u + 12345u;
+      SetPixel(image, x, y, Colour{uint8_t(seed >> 24), uint8_t(seed >> 16), uint8_t(seed >> 8)});
+    }
+  ByteBuffer full;
+  ASSERT_TRUE(image.EncodeZlib32(full, 0, 0, 64, 64, 9));
+  const uint32_t size = full.Size();
+
+  ByteBuffer fits;
+  bool over = true;
+  ASSERT_TRUE(image.EncodeZlib32(fits, 0, 0, 64, 64, 9, size, over));
+  EXPECT_FALSE(over);
+  EXPECT_EQ(Bytes(fits), Bytes(full));
+
+  for (uint32_t limit : {size - 1, size / 2, 16u}) {
+    ByteBuffer loses;
+    over = false;
+    (void)image.EncodeZlib32(loses, 0, 0, 64, 64, 9, limit, over);
+    EXPECT_TRUE(over) << "limit " << limit << " of " << size;
+  }
+}
+
 TEST(EncodeZlib8Test, TwoColoursNeedUniqueLimitTwo) {
   FrameImage image(ColourTag::kRgb);
   ASSERT_TRUE(image.Allocate(5, 2, Colour{10, 20, 30}));
