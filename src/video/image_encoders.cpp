@@ -241,6 +241,22 @@ inline uint32_t PackedDistance(uint32_t a, uint32_t b) {
   return static_cast<uint32_t>(d0 * d0 + d1 * d1 + d2 * d2);
 }
 
+// The lossless bitmap's pixels: 0xFF, R, G, B for each pixel of an already clipped rectangle,
+// rows without padding.
+std::vector<uint8_t> ArgbPixels(const FrameImage& image, int32_t x, int32_t y, int32_t w,
+                                int32_t h) {
+  std::vector<uint8_t> argb(std::size_t(w) * std::size_t(h) * 4);
+  uint8_t* o = argb.data();
+  for (int32_t r = 0; r < h; ++r) {
+    const uint8_t* in = image.Row(static_cast<uint32_t>(y + r)) + std::size_t(x) * 3;
+    for (int32_t c = 0; c < w; ++c, in += 3, o += 4) {
+      o[0] = 0xFF;
+      ToRgb(image.Tag(), in, o + 1);
+    }
+  }
+  return argb;
+}
+
 }  // namespace
 
 bool FrameImage::EncodeJpeg(ByteBuffer* tables, ByteBuffer* image, int32_t x, int32_t y,
@@ -273,15 +289,7 @@ bool FrameImage::EncodeZlib32(ByteBuffer& out, int32_t x, int32_t y, int32_t w, 
   out.Truncate(0);
   if (!ClipRect(x, y, w, h)) return false;
   try {
-    std::vector<uint8_t> argb(std::size_t(w) * std::size_t(h) * 4);
-    uint8_t* o = argb.data();
-    for (int32_t r = 0; r < h; ++r) {
-      const uint8_t* in = Row(static_cast<uint32_t>(y + r)) + std::size_t(x) * 3;
-      for (int32_t c = 0; c < w; ++c, in += 3, o += 4) {
-        o[0] = 0xFF;
-        ToRgb(colourTag_, in, o + 1);
-      }
-    }
+    const std::vector<uint8_t> argb = ArgbPixels(*this, x, y, w, h);
     return CompressInto(out, argb, level);
   } catch (const std::bad_alloc&) {
     return false;
@@ -294,15 +302,7 @@ bool FrameImage::EncodeZlib32(ByteBuffer& out, int32_t x, int32_t y, int32_t w, 
   out.Truncate(0);
   if (!ClipRect(x, y, w, h)) return false;
   try {
-    std::vector<uint8_t> argb(std::size_t(w) * std::size_t(h) * 4);
-    uint8_t* o = argb.data();
-    for (int32_t r = 0; r < h; ++r) {
-      const uint8_t* in = Row(static_cast<uint32_t>(y + r)) + std::size_t(x) * 3;
-      for (int32_t c = 0; c < w; ++c, in += 3, o += 4) {
-        o[0] = 0xFF;
-        ToRgb(colourTag_, in, o + 1);
-      }
-    }
+    const std::vector<uint8_t> argb = ArgbPixels(*this, x, y, w, h);
     return CompressBoundedInto(out, argb, level, byteLimit, overLimit);
   } catch (const std::bad_alloc&) {
     return false;
