@@ -297,7 +297,8 @@ TEST_F(BatchTest, PartSizeLimitSplitsIntoChainedParts) {
     EXPECT_FALSE(Contains(actions, "encoded"));
     const size_t numberAt = actions.find("thisPartNum");
     ASSERT_NE(numberAt, std::string::npos);
-    const std::string number = std::string(1, '\0') + std::to_string(i + 1) + '\0';
+    std::string number(1, '\0');
+    number.append(std::to_string(i + 1)).push_back('\0');
     EXPECT_TRUE(Contains(actions.substr(numberAt, 24), number));
     if (i + 1 < names.size()) {
       EXPECT_TRUE(Contains(actions, names[i + 1] + '\0'));
@@ -476,8 +477,9 @@ TEST_F(BatchTest, ProgressLineOnlyOnATerminal) {
   EXPECT_FALSE(Contains(Logged(), "quillon:"));
 
   // Without a terminal nothing of it appears.
-  const std::string plain = "'" + std::string(QUILLON_PROGRAM) + "' '" + movie + "' '" + dir +
-                            "plain.swf' -l '" + log + "' 2> '" + dir + "err.txt'";
+  std::string plain = "'";
+  plain.append(QUILLON_PROGRAM).append("' '").append(movie).append("' '").append(dir);
+  plain.append("plain.swf' -l '").append(log).append("' 2> '").append(dir).append("err.txt'");
   ASSERT_EQ(std::system(plain.c_str()), 0);
   EXPECT_FALSE(Contains(ReadAll(dir + "err.txt"), "\r"));
 }
