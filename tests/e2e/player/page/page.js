@@ -31,6 +31,12 @@ window.addEventListener('DOMContentLoaded', () => {
   player.style.width = `${Number(query.get('width'))}px`;
   player.style.height = `${Number(query.get('height'))}px`;
   player.style.display = 'block';
+  // On a software renderer (this headless browser) the player opens a "turn on hardware
+  // acceleration" dialog at the first mouseover, and the dialog then takes every click meant
+  // for the movie's buttons.
+  const quiet = document.createElement('style');
+  quiet.textContent = '#hardware-acceleration-modal { display: none !important; }';
+  player.shadowRoot.appendChild(quiet);
   document.getElementById('stage').appendChild(player);
   player.addEventListener('loadedmetadata', () => {
     window.quillon.metadata = player.metadata ? { ...player.metadata } : {};
