@@ -151,5 +151,94 @@ TEST_F(BitmapFrameTest, FramesWithoutNewBitmapsNeedNoPictureAndMissingEntriesFai
   EXPECT_FALSE(bitmaps.lastError.empty());
 }
 
+// Thirty-two separate 8 x 8 rectangles (a checkerboard of cells) encoded on several threads.
+class BitmapFrameThreadsTest : public ::testing::Test {
+ protected:
+  static constexpr uint32_t kWide = 128;
+  void SetUp() override {
+    ASSERT_TRUE(uses.Setup(1, kWide, kHeight));
+    for (uint32_t y = 0; y < kHeight; y += 8) {
+      for (uint32_t x = (y / 8) % 2 * 8; x < kWide; x += 16) ASSERT_TRUE(uses.AddUse(0, x, y, 8, 8));
+    }
+    ASSERT_TRUE(uses.PrepareFrame(0));
+    ASSERT_EQ(uses.GetFrameUse(0)->rects.size(), 32u);
+    image = std::make_unique<FrameImage>(ColourTag::kYCbCr);
+    ASSERT_TRUE(image->Allocate(kWide, kHeight));
+    uint32_t seed = 7;
+    for (uint32_t y = 0; y < kHeight; ++y) {
+      for (uint32_t x = 0; x < kWide * 3; ++x) {
+        seed = seed * 1103515245u + 12345u;
+        // Smooth in places, noisy in others, so the encoders' sizes differ block by block.
+        image->Row(y)[x] = static_cast<uint8_t>(x % 96 < 48 ? x + y : seed >> 24);
+      }
+    }
+  }
+
+  struct Outcome {
+    bool ok = false;
+    uint32_t used = 0;
+    std::vector<uint32_t> encodings;
+    std::vector<std::vector<uint8_t>> payloads;
+    std::string error;
+    bool operator==(const Outcome&) const = default;
+  };
+  Outcome Encode(uint32_t threads, uint32_t budget, uint32_t block = 8) {
+    BitmapDefinitions bitmaps;
+    TransportOptions options;
+    options.flags = TransportOptions::kJpeg | TransportOptions::kZlib32 | TransportOptions::kZlib8;
+    bitmaps.SetThreads(threads);
+    Outcome o;
+    if (!bitmaps.Initialise(options, nullptr, &uses, nullptr, kWide, kHeight, block, block)) {
+      return o;
+    }
+    o.ok = bitmaps.EncodeFrameBitmaps(0, image.get(), budget, o.used);
+    o.error = bitmaps.lastError;
+    for (const FrameBitmap& b : bitmaps.Bitmaps()) {
+      o.encodings.push_back(b.encoding);
+      o.payloads.emplace_back(b.payload->Data(), b.payload->Data() + b.payload->Size());
+    }
+    bitmaps.ReleaseFrameBitmaps(0);
+    return o;
+  }
+
+  FrameUseStore uses;
+  std::unique_ptr<FrameImage> image;
+};
+
+TEST_F(BitmapFrameThreadsTest, BudgetStopsAtTheSameRecordWhateverTheThreadCount) {
+  const Outcome all = Encode(1, UINT32_MAX);
+  ASSERT_TRUE(all.ok) << all.error;
+  ASSERT_EQ(all.payloads.size(), 32u);
+  // Budgets that end inside, exactly at and just past the bytes of a few record prefixes.
+  std::vector<uint32_t> budgets = {0, 1, UINT32_MAX};
+  uint32_t prefix = 0;
+  for (std::size_t i = 0; i < all.payloads.size(); ++i) {
+    prefix += static_cast<uint32_t>(all.payloads[i].size());
+    if (i % 7 == 3) budgets.insert(budgets.end(), {prefix - 1, prefix, prefix + 1});
+  }
+  for (uint32_t budget : budgets) {
+    const Outcome one = Encode(1, budget);
+    ASSERT_TRUE(one.ok);
+    EXPECT_GE(one.used, std::min<uint32_t>(budget, all.used));
+    for (uint32_t threads : {2u, 3u, 8u}) {
+      EXPECT_EQ(Encode(threads, budget), one) << threads << " threads, budget " << budget;
+    }
+  }
+}
+
+TEST_F(BitmapFrameThreadsTest, FirstFailureInRecordOrderDecides) {
+  // 64 x 32 blocks leave two payload buffers for thirty-two rectangles.
+  for (uint32_t threads : {1u, 4u}) {
+    const Outcome short_ = Encode(threads, UINT32_MAX, 64);
+    EXPECT_FALSE(short_.ok);
+    EXPECT_EQ(short_.error, "Out of payload buffers");
+    EXPECT_EQ(short_.payloads.size(), 2u);
+    // A budget used up by the first record never reaches the missing buffers.
+    const Outcome stopped = Encode(threads, 1, 64);
+    EXPECT_TRUE(stopped.ok) << stopped.error;
+    EXPECT_EQ(stopped.payloads.size(), 1u);
+  }
+}
+
 }  // namespace
 }  // namespace quillon

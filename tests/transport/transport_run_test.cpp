@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "swf/action_builder.h"
+#include "swf/transport/bitmap_definitions.h"
 #include "swf/transport/sound_stream.h"
 #include "transport/synthetic_clip.h"
 
@@ -63,19 +64,41 @@ TEST(TransportRunTest, SinglePartHasOneFramePerVideoFrameAndCleanDisplayList) {
   EXPECT_EQ(rig.transport->BytesWritten(), f.fileLength);
 }
 
-TEST(TransportRunTest, OutputIsDeterministic) {
-  std::vector<uint8_t> first;
-  for (int i = 0; i < 2; ++i) {
-    TransportRig rig;
-    rig.settings.transport.flags |= TransportOptions::kZlib8;
-    ASSERT_TRUE(rig.Prepare(ClipSpec{.pattern = ClipPattern::kStatic})) << rig.error;
-    const std::string dir = FreshFolder("deterministic" + std::to_string(i));
-    ASSERT_TRUE(rig.Run(dir)) << rig.error;
-    const std::vector<uint8_t> bytes = ReadFileBytes(dir + "encoded.swf");
-    if (i == 0) {
-      first = bytes;
-    } else {
-      EXPECT_EQ(bytes, first);
+// Bitmaps of a frame are encoded on several threads; the file must not show how many.
+TEST(TransportRunTest, OutputIsTheSameForEveryThreadCount) {
+  struct Case {
+    const char* name;
+    ClipSpec clip;
+    uint32_t extraFlags;
+    uint32_t bitrateLimit;  // a tight one refuses frames part-way through their bitmaps
+  };
+  const Case cases[] = {
+      {"static", ClipSpec{.pattern = ClipPattern::kStatic}, TransportOptions::kZlib8, 0},
+      {"noise", ClipSpec{.frames = 16, .pattern = ClipPattern::kNoise}, 0, 0},
+      {"refused", ClipSpec{.frames = 16, .pattern = ClipPattern::kNoise, .sound = true},
+       TransportOptions::kZlib8, 8 * 6000},
+  };
+  for (const Case& c : cases) {
+    std::vector<uint8_t> first;
+    for (uint32_t threads : {1u, 1u, 2u, 3u, 8u}) {
+      SCOPED_TRACE(std::string(c.name) + " on " + std::to_string(threads) + " threads");
+      TransportRig rig;
+      rig.settings.transport.flags |= c.extraFlags;
+      rig.settings.transport.bitrateLimit = c.bitrateLimit;
+      ASSERT_TRUE(rig.Prepare(c.clip)) << rig.error;
+      rig.transport->Bitmaps().SetThreads(threads);
+      const std::string dir = FreshFolder(std::string("threads-") + c.name);
+      ASSERT_TRUE(rig.Run(dir)) << rig.error;
+      const std::vector<uint8_t> bytes = ReadFileBytes(dir + "encoded.swf");
+      ASSERT_FALSE(bytes.empty());
+      if (first.empty()) {
+        first = bytes;
+        if (c.bitrateLimit != 0) {
+          EXPECT_LT(rig.transport->EmittedFrames(), c.clip.frames);
+        }
+      } else {
+        EXPECT_EQ(bytes, first);
+      }
     }
   }
 }

@@ -6,6 +6,7 @@
 #include "settings/encoder_settings.h"
 #include "settings/trace.h"
 #include "swf/tag_code.h"
+#include "swf/transport/worker_pool.h"
 
 namespace quillon {
 
@@ -20,13 +21,21 @@ std::unique_ptr<ByteBuffer> NewPayloadBuffer() {
 
 }  // namespace
 
+BitmapDefinitions::Workspace::Workspace()
+    : jpeg(NewPayloadBuffer()), zlib8(NewPayloadBuffer()), zlib32(NewPayloadBuffer()) {}
+
 BitmapDefinitions::BitmapDefinitions()
-    : jpegScratch_(NewPayloadBuffer()),
-      zlib8Scratch_(NewPayloadBuffer()),
-      zlib32Scratch_(NewPayloadBuffer()),
-      jpegTables_(kPayloadBufferSize, kPayloadBufferSize, 1.0f) {}
+    : threads_(WorkerPool::DefaultThreads()),
+      jpegTables_(kPayloadBufferSize, kPayloadBufferSize, 1.0f) {
+  workspaces_.push_back(std::make_unique<Workspace>());
+}
 
 BitmapDefinitions::~BitmapDefinitions() = default;
+
+void BitmapDefinitions::SetThreads(uint32_t threads) {
+  threads_ = std::max<uint32_t>(threads, 1);
+  pool_.reset();
+}
 
 bool BitmapDefinitions::Initialise(const TransportOptions& options, FrameStore* frames,
                                    FrameUseStore* uses, ScreenUseStore* screen, uint32_t width,
@@ -82,8 +91,23 @@ HalvingRule BitmapDefinitions::TransientRule() const {
 
 bool BitmapDefinitions::EncodeBitmap(const FrameImage& image, int32_t x, int32_t y, int32_t w,
                                      int32_t h, bool transient, FrameBitmap& bitmap) {
+  if (nextPayload_ >= payloads_.size()) {
+    lastError = "Out of payload buffers";
+    return false;
+  }
+  Workspace& work = *workspaces_.front();
+  if (!EncodeInto(image, x, y, w, h, transient, payloads_[nextPayload_++], work, bitmap)) {
+    lastError = work.error;
+    return false;
+  }
+  return true;
+}
+
+bool BitmapDefinitions::EncodeInto(const FrameImage& image, int32_t x, int32_t y, int32_t w,
+                                   int32_t h, bool transient, std::unique_ptr<ByteBuffer>& slot,
+                                   Workspace& work, FrameBitmap& bitmap) const {
   if (!image.ClipRect(x, y, w, h)) {
-    lastError = "Bitmap rectangle outside the frame";
+    work.error = "Bitmap rectangle outside the frame";
     return false;
   }
   bitmap.shrunk.reset();
@@ -112,14 +136,15 @@ bool BitmapDefinitions::EncodeBitmap(const FrameImage& image, int32_t x, int32_t
   if (sw == 1 || sh == 1) {
     const uint32_t ew = sw == 1 ? 2 : static_cast<uint32_t>(sw);
     const uint32_t eh = sh == 1 ? 2 : static_cast<uint32_t>(sh);
-    enlarged_.SetTag(source->Tag());
-    if (!enlarged_.Allocate(ew, eh)) {
-      lastError = "Out of memory";
+    FrameImage& enlarged = work.enlarged;
+    enlarged.SetTag(source->Tag());
+    if (!enlarged.Allocate(ew, eh)) {
+      work.error = "Out of memory";
       return false;
     }
     for (uint32_t r = 0; r < eh; ++r) {
       const uint8_t* from = source->Row(static_cast<uint32_t>(sy) + (sh == 1 ? 0 : r)) + sx * 3;
-      uint8_t* to = enlarged_.Row(r);
+      uint8_t* to = enlarged.Row(r);
       for (uint32_t c = 0; c < ew; ++c) {
         const uint8_t* p = from + (sw == 1 ? 0 : c * 3);
         to[c * 3] = p[0];
@@ -127,7 +152,7 @@ bool BitmapDefinitions::EncodeBitmap(const FrameImage& image, int32_t x, int32_t
         to[c * 3 + 2] = p[2];
       }
     }
-    source = &enlarged_;
+    source = &enlarged;
     sx = 0;
     sy = 0;
     sw = static_cast<int32_t>(ew);
@@ -136,14 +161,9 @@ bool BitmapDefinitions::EncodeBitmap(const FrameImage& image, int32_t x, int32_t
   bitmap.width = static_cast<uint32_t>(sw);
   bitmap.height = static_cast<uint32_t>(sh);
 
-  if (nextPayload_ >= payloads_.size()) {
-    lastError = "Out of payload buffers";
-    return false;
-  }
-  std::unique_ptr<ByteBuffer>& slot = payloads_[nextPayload_++];
   if (!slot) slot = NewPayloadBuffer();
   slot->Clear();
-  if (!EncodeSource(*source, sx, sy, sw, sh, slot, bitmap.encoding)) return false;
+  if (!EncodeSource(*source, sx, sy, sw, sh, work, slot, bitmap.encoding)) return false;
   bitmap.payload = slot.get();
   return true;
 }

@@ -9,6 +9,7 @@
 
 #include "swf/byte_buffer.h"
 #include "swf/swf_writer.h"
+#include "match/frame_use_store.h"
 #include "swf/transport/bitmap_options.h"
 #include "video/frame_image.h"
 
@@ -17,6 +18,7 @@ namespace quillon {
 class FrameStore;
 class FrameUseStore;
 class ScreenUseStore;
+class WorkerPool;
 
 // Encoding codes as the records keep them; an 8-bit palette bitmap adds 256 x palette size.
 constexpr uint32_t kBitmapJpeg = 1;
@@ -85,6 +87,9 @@ class BitmapDefinitions {
   [[nodiscard]] bool Initialise(const TransportOptions& options, FrameStore* frames,
                                 FrameUseStore* uses, ScreenUseStore* screen, uint32_t width,
                                 uint32_t height, uint32_t blockWidth, uint32_t blockHeight);
+  // Threads that encode a frame's rectangles side by side (default: the machine's, up to 8).
+  // The bytes written do not depend on it.
+  void SetThreads(uint32_t threads);
 
   // Every part file carries its own JPEGTables tag.
   void StartPart() { tablesWritten_ = false; }
@@ -140,9 +145,23 @@ class BitmapDefinitions {
   HalvingRule TransientRule() const;
   // Runs the encoders the switches allow over the source and leaves the chosen bytes in
   // payload; sets encoding. False when a required encoder fails.
+  // What one encoding thread writes besides its payload slot.
+  struct Workspace;
+  // EncodeBitmap's work into a given payload slot; a failure's text goes to work.error.
+  // Reads only the options and the image, so threads may run it side by side.
+  [[nodiscard]] bool EncodeInto(const FrameImage& image, int32_t x, int32_t y, int32_t w,
+                                int32_t h, bool transient, std::unique_ptr<ByteBuffer>& slot,
+                                Workspace& work, FrameBitmap& bitmap) const;
   [[nodiscard]] bool EncodeSource(const FrameImage& source, int32_t x, int32_t y, int32_t w,
-                                  int32_t h, std::unique_ptr<ByteBuffer>& payload,
-                                  uint32_t& encoding);
+                                  int32_t h, Workspace& work, std::unique_ptr<ByteBuffer>& payload,
+                                  uint32_t& encoding) const;
+  // Encodes records [0, count) of the rectangles, as many at once as there are threads, and
+  // keeps the outcome a one-by-one run would have: records in order until the bytes reach
+  // the budget. Returns how many records that is; false at the first failing one in order.
+  [[nodiscard]] bool EncodeRecords(const FrameImage& image, const std::vector<UseRect>& rects,
+                                   const std::vector<uint8_t>& transient, uint32_t budget,
+                                   std::vector<FrameBitmap>& results, std::size_t& accepted,
+                                   uint64_t& used);
   [[nodiscard]] bool WriteJpegTables(SwfWriter& writer);
 
   BitmapOptions options_;
@@ -154,12 +173,11 @@ class BitmapDefinitions {
 
   std::vector<std::unique_ptr<ByteBuffer>> payloads_;
   uint32_t nextPayload_ = 0;
-  // Candidate encodings beside the payload; the chosen one is swapped into the payload slot.
-  std::unique_ptr<ByteBuffer> jpegScratch_;
-  std::unique_ptr<ByteBuffer> zlib8Scratch_;
-  std::unique_ptr<ByteBuffer> zlib32Scratch_;
-  // The 2-wide (or 2-high) copy of a 1-pixel source.
-  FrameImage enlarged_;
+  // One per thread; the first serves EncodeBitmap. The pool starts on the first frame, in
+  // the thread that encodes, so its threads share that thread's scheduling priority.
+  std::vector<std::unique_ptr<Workspace>> workspaces_;
+  std::unique_ptr<WorkerPool> pool_;
+  uint32_t threads_;
   // Any image will do for the tables-only stream; the stream depends only on the quality,
   // so it is made once and repeated in every part.
   std::unique_ptr<FrameImage> tablesImage_;
@@ -168,6 +186,17 @@ class BitmapDefinitions {
   std::vector<FrameBitmap> bitmaps_;
   uint64_t encodedPixels_ = 0;
   bool tablesWritten_ = false;
+};
+
+struct BitmapDefinitions::Workspace {
+  Workspace();
+  // Candidate encodings beside the payload; the chosen one is swapped into the payload slot.
+  std::unique_ptr<ByteBuffer> jpeg;
+  std::unique_ptr<ByteBuffer> zlib8;
+  std::unique_ptr<ByteBuffer> zlib32;
+  // The 2-wide (or 2-high) copy of a 1-pixel source.
+  FrameImage enlarged;
+  std::string error;
 };
 
 }  // namespace quillon

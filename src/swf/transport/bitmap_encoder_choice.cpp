@@ -69,27 +69,28 @@ uint32_t BitmapDefinitions::ChooseEncoder(uint32_t switches, const EncoderSizes&
 }
 
 bool BitmapDefinitions::EncodeSource(const FrameImage& source, int32_t x, int32_t y, int32_t w,
-                                     int32_t h, std::unique_ptr<ByteBuffer>& payload,
-                                     uint32_t& encoding) {
+                                     int32_t h, Workspace& work,
+                                     std::unique_ptr<ByteBuffer>& payload,
+                                     uint32_t& encoding) const {
   const uint32_t switches = options_.flags;
   EncoderSizes sizes;
   uint32_t paletteSize = 0;
   if ((switches & TransportOptions::kJpeg) != 0) {
-    if (!source.EncodeJpeg(nullptr, jpegScratch_.get(), x, y, w, h, options_.jpegQuality)) {
-      lastError = "JPEG encoding failed";
+    if (!source.EncodeJpeg(nullptr, work.jpeg.get(), x, y, w, h, options_.jpegQuality)) {
+      work.error = "JPEG encoding failed";
       return false;
     }
     sizes.jpeg = true;
-    sizes.jpegBytes = jpegScratch_->Size();
+    sizes.jpegBytes = work.jpeg->Size();
   }
   if ((switches & TransportOptions::kZlib8) != 0) {
     paletteSize = std::min<uint32_t>(options_.zlib8Palette, 256);
     // Too many colours, or a pixel too far from the palette: the other encoders decide.
-    if (source.EncodeZlib8(*zlib8Scratch_, x, y, w, h, options_.zlibQuality,
+    if (source.EncodeZlib8(*work.zlib8, x, y, w, h, options_.zlibQuality,
                            options_.paletteThreshold, paletteSize, options_.zlib8UniqueLimit) &&
         paletteSize > 0) {
       sizes.zlib8 = true;
-      sizes.zlib8Bytes = zlib8Scratch_->Size();
+      sizes.zlib8Bytes = work.zlib8->Size();
     }
   }
   // With every switch off, or only an 8-bit palette that could not hold the block, the
@@ -111,16 +112,16 @@ bool BitmapDefinitions::EncodeSource(const FrameImage& source, int32_t x, int32_
     bool overLimit = false;
     const bool encoded =
         loser < UINT32_MAX
-            ? source.EncodeZlib32(*zlib32Scratch_, x, y, w, h, options_.zlibQuality,
+            ? source.EncodeZlib32(*work.zlib32, x, y, w, h, options_.zlibQuality,
                                   static_cast<uint32_t>(loser), overLimit)
-            : source.EncodeZlib32(*zlib32Scratch_, x, y, w, h, options_.zlibQuality);
+            : source.EncodeZlib32(*work.zlib32, x, y, w, h, options_.zlibQuality);
     if (!encoded) {
-      lastError = "ZLIB32 encoding failed";
+      work.error = "ZLIB32 encoding failed";
       return false;
     }
     if (!overLimit) {
       sizes.zlib32 = true;
-      sizes.zlib32Bytes = zlib32Scratch_->Size();
+      sizes.zlib32Bytes = work.zlib32->Size();
     }
   }
   uint32_t choice = ChooseEncoder(switches, sizes);
@@ -130,15 +131,15 @@ bool BitmapDefinitions::EncodeSource(const FrameImage& source, int32_t x, int32_
   // payload buffer serves as scratch space from now on.
   switch (choice) {
     case kBitmapJpeg:
-      std::swap(payload, jpegScratch_);
+      std::swap(payload, work.jpeg);
       encoding = kBitmapJpeg;
       break;
     case kBitmapZlib8:
-      std::swap(payload, zlib8Scratch_);
+      std::swap(payload, work.zlib8);
       encoding = kBitmapZlib8 + 256 * paletteSize;
       break;
     default:
-      std::swap(payload, zlib32Scratch_);
+      std::swap(payload, work.zlib32);
       encoding = kBitmapZlib32;
       break;
   }

@@ -1,9 +1,13 @@
 // The per-frame loops of the bitmap stage over the matching stages' records.
 #include <algorithm>
+#include <atomic>
+#include <mutex>
+#include <string>
 
 #include "match/frame_use_store.h"
 #include "match/screen_use_store.h"
 #include "swf/transport/bitmap_definitions.h"
+#include "swf/transport/worker_pool.h"
 #include "video/frame_store.h"
 
 namespace quillon {
@@ -50,26 +54,98 @@ bool BitmapDefinitions::EncodeFrameBitmaps(uint32_t frame, const FrameImage* ima
     lastError = "Frame not available";
     return false;
   }
-  uint64_t used = 0;
-  for (UseRect& r : use->rects) {
-    const bool transient = screen_ != nullptr && screen_->AllTransient(frame, r.x, r.y, r.w, r.h);
-    FrameBitmap b;
-    if (!EncodeBitmap(*image, static_cast<int32_t>(r.x), static_cast<int32_t>(r.y),
-                      static_cast<int32_t>(r.w), static_cast<int32_t>(r.h), transient, b)) {
-      return false;
+  // Which records are drawn only for a frame or so: asked before any thread starts, since the
+  // screen store is not to be read from several threads.
+  std::vector<uint8_t> transient(use->rects.size(), 0);
+  if (screen_ != nullptr) {
+    for (std::size_t i = 0; i < transient.size(); ++i) {
+      const UseRect& r = use->rects[i];
+      transient[i] = screen_->AllTransient(frame, r.x, r.y, r.w, r.h) ? 1 : 0;
     }
+  }
+  std::vector<FrameBitmap> results(use->rects.size());
+  std::size_t accepted = 0;
+  uint64_t used = 0;
+  const bool encoded =
+      EncodeRecords(*image, use->rects, transient, budget, results, accepted, used);
+  for (std::size_t i = 0; i < accepted; ++i) {
+    UseRect& r = use->rects[i];
+    FrameBitmap& b = results[i];
     r.shrunkImage = std::move(b.shrunk);
     r.encoding = b.encoding;
     r.payload = b.payload;
     r.scaleX = b.scaleX;
     r.scaleY = b.scaleY;
-    used += b.payload->Size();
     bitmaps_.push_back(std::move(b));
-    // Once the budget is used up the frame will be refused: the rest need no encoding.
-    if (used >= budget) break;
   }
+  nextPayload_ = static_cast<uint32_t>(accepted);
+  if (!encoded) return false;
   usedBytes = static_cast<uint32_t>(std::min<uint64_t>(used, UINT32_MAX));
   return true;
+}
+
+bool BitmapDefinitions::EncodeRecords(const FrameImage& image, const std::vector<UseRect>& rects,
+                                      const std::vector<uint8_t>& transient, uint32_t budget,
+                                      std::vector<FrameBitmap>& results, std::size_t& accepted,
+                                      uint64_t& used) {
+  const std::size_t count = rects.size();
+  if (count > 1 && !pool_) pool_ = std::make_unique<WorkerPool>(threads_);
+  const uint32_t threads = count > 1 ? pool_->Threads() : 1;
+  while (workspaces_.size() < threads) workspaces_.push_back(std::make_unique<Workspace>());
+
+  // Records are handed out in order; finished ones are taken in order, so the budget stops at
+  // the same record as it would one at a time. Records handed out before the stop was known
+  // are encoded for nothing and left out.
+  enum : uint8_t { kPending, kEncoded, kFailed };
+  std::vector<uint8_t> state(count, kPending);
+  std::vector<std::string> errors(count);
+  std::atomic<std::size_t> next{0};
+  std::atomic<bool> stop{false};
+  std::mutex order;
+  bool failed = false;
+  std::string failure;
+  accepted = 0;
+  used = 0;
+
+  auto job = [&](uint32_t worker) {
+    Workspace& work = *workspaces_[worker];
+    while (!stop.load(std::memory_order_relaxed)) {
+      const std::size_t i = next.fetch_add(1);
+      if (i >= count) return;
+      bool ok = false;
+      if (i < payloads_.size()) {
+        const UseRect& r = rects[i];
+        ok = EncodeInto(image, static_cast<int32_t>(r.x), static_cast<int32_t>(r.y),
+                        static_cast<int32_t>(r.w), static_cast<int32_t>(r.h), transient[i] != 0,
+                        payloads_[i], work, results[i]);
+        if (!ok) errors[i] = work.error;
+      } else {
+        errors[i] = "Out of payload buffers";
+      }
+      std::lock_guard<std::mutex> lock(order);
+      state[i] = ok ? kEncoded : kFailed;
+      while (!stop.load(std::memory_order_relaxed) && accepted < count &&
+             state[accepted] != kPending) {
+        if (state[accepted] == kFailed) {
+          failed = true;
+          failure = errors[accepted];
+          stop.store(true);
+          break;
+        }
+        used += results[accepted].payload->Size();
+        ++accepted;
+        // Once the budget is used up the frame will be refused: the rest need no encoding.
+        if (used >= budget) stop.store(true);
+      }
+    }
+  };
+  if (threads == 1) {
+    job(0);
+  } else {
+    pool_->Run(job);
+  }
+  if (failed) lastError = failure;
+  return !failed;
 }
 
 bool BitmapDefinitions::DefineFrameBitmaps(uint32_t frame, SwfWriter& writer) {
