@@ -142,7 +142,12 @@ bool MatchEngine::MatchBlock(uint32_t n, uint32_t x, uint32_t y, uint32_t w, uin
   }
   MatchResult reuse;
   float imageScore = kNoScore;
-  if (options_.flags & MatchOptions::kImage) imageScore = SearchEarlier(*image, n, x, y, reuse);
+  if (options_.flags & MatchOptions::kImage) {
+    // A reuse is taken only below both the plain colour's score and the threshold; a search
+    // told so can give up on an earlier frame as soon as it passes them.
+    const float ceiling = std::min(plainScore, options_.matchThreshold);
+    imageScore = SearchEarlier(*image, n, x, y, reuse, ceiling);
+  }
 
   // Ties go to the plain colour: it costs no bitmap at all.
   const bool plainWins = plainScore <= imageScore;
@@ -162,7 +167,7 @@ bool MatchEngine::MatchBlock(uint32_t n, uint32_t x, uint32_t y, uint32_t w, uin
 }
 
 float MatchEngine::SearchEarlier(const FrameImage& current, uint32_t n, uint32_t x, uint32_t y,
-                                 MatchResult& candidate) {
+                                 MatchResult& candidate, float ceiling) {
   candidate = MatchResult{};
   if (n == 0) return kNoScore;
   const uint32_t depth = std::min(searchDepth_, n);
@@ -170,7 +175,8 @@ float MatchEngine::SearchEarlier(const FrameImage& current, uint32_t n, uint32_t
   const uint32_t cellC = x / FrameUseStore::kCellSize;
   const uint32_t cellR = y / FrameUseStore::kCellSize;
 
-  float best = kNoScore;
+  float best = ceiling;
+  bool found = false;
   uint32_t bestFrame = 0;
   uint32_t bestFlags = 0;
   for (uint32_t m = n - 1; m + depth >= n; --m) {
@@ -180,14 +186,15 @@ float MatchEngine::SearchEarlier(const FrameImage& current, uint32_t n, uint32_t
     // Only an area that frame m defined as a bitmap can be shown again.
     if (use->grid.IsSet(cellC, cellR)) {
       uint32_t flags = 0;
-      const float score = mirrored
-                              ? current.RegionDifferenceMirrored(*earlier, static_cast<int32_t>(x),
-                                                                 static_cast<int32_t>(y), flags)
-                              : current.RegionDifference(*earlier, static_cast<int32_t>(x),
-                                                         static_cast<int32_t>(y));
+      const float score =
+          mirrored ? current.RegionDifferenceMirrored(*earlier, static_cast<int32_t>(x),
+                                                      static_cast<int32_t>(y), flags, best)
+                   : current.RegionDifference(*earlier, static_cast<int32_t>(x),
+                                              static_cast<int32_t>(y), best);
       // Strictly better only: on a tie the nearer frame keeps the block.
       if (score < best) {
         best = score;
+        found = true;
         bestFrame = m;
         bestFlags = flags;
         if (best <= kExactScore) break;
@@ -195,14 +202,13 @@ float MatchEngine::SearchEarlier(const FrameImage& current, uint32_t n, uint32_t
     }
     if (m == 0) break;
   }
-  if (best < kNoScore) {
-    candidate.kind = BlockKind::kBitmap;
-    candidate.subKind = BitmapSource::kReuse;
-    candidate.x = x;
-    candidate.y = y;
-    candidate.sourceFrame = bestFrame;
-    candidate.mirrorFlags = mirrored ? bestFlags : 0;
-  }
+  if (!found) return kNoScore;
+  candidate.kind = BlockKind::kBitmap;
+  candidate.subKind = BitmapSource::kReuse;
+  candidate.x = x;
+  candidate.y = y;
+  candidate.sourceFrame = bestFrame;
+  candidate.mirrorFlags = mirrored ? bestFlags : 0;
   return best;
 }
 

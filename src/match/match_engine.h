@@ -107,10 +107,10 @@ class MatchEngine {
   std::string lastError;
 
  private:
-  // Best reuse of the region of `current` at (x, y) among the earlier frames; false when a
-  // frame cannot be read (score kNoScore then).
+  // Best reuse of the region of `current` at (x, y) among the earlier frames whose score is
+  // below ceiling; kNoScore with no candidate when there is none or a frame cannot be read.
   float SearchEarlier(const FrameImage& current, uint32_t n, uint32_t x, uint32_t y,
-                      MatchResult& candidate);
+                      MatchResult& candidate, float ceiling);
   bool Fail(const char* message);
 
   FrameStore* frames_ = nullptr;

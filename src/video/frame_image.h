@@ -154,13 +154,17 @@ class FrameImage {
   // farther than bound.
   float RegionDistanceToColour(const Colour& colour, float bound) const;
   // Mean squared distance between the region and other's (ox, oy, w, h) with the region's
-  // size; kNoMatch when that rectangle does not lie wholly inside other.
-  float RegionDifference(const FrameImage& other, int32_t ox, int32_t oy) const;
+  // size; kNoMatch when that rectangle does not lie wholly inside other. A search that only
+  // wants results below ceiling lets it stop early: once the mean cannot come out below
+  // ceiling any more, a value of at least ceiling is returned instead of the whole mean.
+  float RegionDifference(const FrameImage& other, int32_t ox, int32_t oy,
+                         float ceiling = kNoMatch) const;
   // As RegionDifference, also reading other's rectangle flipped; tried in the order none,
   // vertical, horizontal, both; a later reading wins only when strictly smaller, 0 ends the
-  // search. flags receives kFlipHorizontal / kFlipVertical of the winner (0 on kNoMatch).
+  // search. flags receives kFlipHorizontal / kFlipVertical of the winner (0 on kNoMatch, and
+  // when no reading came out below ceiling).
   float RegionDifferenceMirrored(const FrameImage& other, int32_t ox, int32_t oy,
-                                 uint32_t& flags) const;
+                                 uint32_t& flags, float ceiling = kNoMatch) const;
 
   // ---- Halving (the Transport's block size reduction) -------------------------------------
 

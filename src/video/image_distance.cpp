@@ -4,6 +4,7 @@
 #include "video/frame_image.h"
 
 #include <algorithm>
+#include <cmath>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -50,13 +51,19 @@ inline uint64_t SumSquares(const uint8_t* a, const uint8_t* b, uint32_t n) {
   return total;
 }
 
+// Rows summed between two looks at whether the sum has already reached its limit.
+constexpr uint32_t kRowsPerLook = 8;
+
 // Sum over `rows` rows of rowBytes bytes each; the vector lanes carry on from row to row and
-// are emptied before they could overflow, so a small block pays for one horizontal sum only.
+// are emptied before they could overflow, so a small block pays for few horizontal sums.
+// Every kRowsPerLook rows the sum so far is compared with limit; from limit on it is
+// returned as it stands, short of the whole.
 inline uint64_t SumSquaresRows(const uint8_t* a, std::size_t strideA, const uint8_t* b,
-                               std::size_t strideB, uint32_t rowBytes, uint32_t rows) {
+                               std::size_t strideB, uint32_t rowBytes, uint32_t rows,
+                               uint64_t limit) {
   if (rowBytes > kChunkBytes) {
     uint64_t total = 0;
-    for (uint32_t y = 0; y < rows; ++y, a += strideA, b += strideB) {
+    for (uint32_t y = 0; y < rows && total < limit; ++y, a += strideA, b += strideB) {
       total += SumSquares(a, b, rowBytes);
     }
     return total;
@@ -74,9 +81,10 @@ inline uint64_t SumSquaresRows(const uint8_t* a, std::size_t strideA, const uint
     acc = zero;
   };
   for (uint32_t y = 0; y < rows; ++y, a += strideA, b += strideB) {
-    if (pending + vectorBytes > kChunkBytes) {
+    if (pending + vectorBytes > kChunkBytes || (y % kRowsPerLook == 0 && y > 0)) {
       flush();
       pending = 0;
+      if (total >= limit) return total;
     }
     pending += vectorBytes;
     for (uint32_t i = 0; i < vectorBytes; i += 16) {
@@ -94,7 +102,7 @@ inline uint64_t SumSquaresRows(const uint8_t* a, std::size_t strideA, const uint
   }
   flush();
 #else
-  for (uint32_t y = 0; y < rows; ++y, a += strideA, b += strideB) {
+  for (uint32_t y = 0; y < rows && total < limit; ++y, a += strideA, b += strideB) {
     total += SumSquares(a, b, rowBytes);
   }
 #endif
@@ -193,7 +201,27 @@ float FrameImage::RegionDistanceToColour(const Colour& colour, float bound) cons
   return static_cast<float>(total) / static_cast<float>(count);
 }
 
-float FrameImage::RegionDifference(const FrameImage& other, int32_t ox, int32_t oy) const {
+namespace {
+
+// The smallest sum whose mean over area pixels is not below ceiling, as the float mean is
+// computed: from there on a difference cannot come out below ceiling.
+uint64_t SumLimit(float ceiling, uint32_t area) {
+  const auto mean = [area](uint64_t sum) {
+    return static_cast<float>(sum) / static_cast<float>(area);
+  };
+  const double guess = std::ceil(static_cast<double>(ceiling) * area);
+  if (!(guess < 9.0e18)) return UINT64_MAX;  // beyond every sum of bytes, or not a number
+  uint64_t s = guess > 0 ? static_cast<uint64_t>(guess) : 0;
+  // The float mean is monotonic in the sum but rounds; step onto the exact boundary.
+  while (s > 0 && mean(s - 1) >= ceiling) --s;
+  while (mean(s) < ceiling) ++s;
+  return s;
+}
+
+}  // namespace
+
+float FrameImage::RegionDifference(const FrameImage& other, int32_t ox, int32_t oy,
+                                   float ceiling) const {
   const uint32_t w = region_.w, h = region_.h;
   if (w == 0 || h == 0) return kNoMatch;
   int32_t cx = ox, cy = oy, cw = static_cast<int32_t>(w), ch = static_cast<int32_t>(h);
@@ -203,12 +231,13 @@ float FrameImage::RegionDifference(const FrameImage& other, int32_t ox, int32_t 
   }
   const uint8_t* a = RegionPixels();
   const uint8_t* b = other.Row(static_cast<uint32_t>(oy)) + std::size_t(ox) * 3;
-  const uint64_t total = SumSquaresRows(a, stride_, b, other.stride_, w * 3, h);
+  const uint64_t total =
+      SumSquaresRows(a, stride_, b, other.stride_, w * 3, h, SumLimit(ceiling, w * h));
   return static_cast<float>(total) / static_cast<float>(w * h);
 }
 
 float FrameImage::RegionDifferenceMirrored(const FrameImage& other, int32_t ox, int32_t oy,
-                                           uint32_t& flags) const {
+                                           uint32_t& flags, float ceiling) const {
   flags = 0;
   const uint32_t w = region_.w, h = region_.h;
   if (w == 0 || h == 0) return kNoMatch;
@@ -224,7 +253,9 @@ float FrameImage::RegionDifferenceMirrored(const FrameImage& other, int32_t ox, 
   // Readings in the order they are tried; a later one must be strictly smaller to win.
   static constexpr uint32_t kReadings[4] = {0, kFlipVertical, kFlipHorizontal,
                                             kFlipHorizontal | kFlipVertical};
-  uint64_t best = UINT64_MAX;
+  // A reading that reaches the limit cannot come out below ceiling: it counts as not found.
+  const uint64_t limit = SumLimit(ceiling, w * h);
+  uint64_t best = limit;
   for (const uint32_t reading : kReadings) {
     const bool vertical = (reading & kFlipVertical) != 0;
     const bool horizontal = (reading & kFlipHorizontal) != 0;

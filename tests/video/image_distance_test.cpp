@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 
 #include "video/frame_image.h"
 
@@ -211,6 +212,55 @@ TEST(RegionDifferenceMirroredTest, MatchesBruteForceOnRandomBlocks) {
     ASSERT_FLOAT_EQ(got, float(best) / float(block.Width() * block.Height())) << trial;
     ASSERT_EQ(flags, bestFlags) << trial;
   }
+}
+
+// A search passes its best score so far as the ceiling: below it the answer must be the exact
+// mean, at or above it only "not below", on both measures and at the very boundary.
+TEST(RegionDifferenceTest, CeilingGivesTheExactMeanBelowItAndNeverLessAtOrAbove) {
+  uint32_t seed = 11;
+  for (uint32_t round = 0; round < 60; ++round) {
+    const uint32_t w = 1 + round % 23, h = 1 + (round * 7) % 41;
+    FrameImage a, b;
+    Pattern(a, w, h, seed++);
+    Pattern(b, w, h, seed++);
+    // Make some pairs nearly equal so means fall on every side of the ceilings.
+    if (round % 3 == 0) {
+      ASSERT_TRUE(b.CopyRect(0, 0, w, std::max(1u, h / 2), a, 0, 0));
+    }
+    const float full = a.RegionDifference(b, 0, 0);
+    uint32_t fullFlags = 0;
+    const float fullMirrored = a.RegionDifferenceMirrored(b, 0, 0, fullFlags);
+    for (const float ceiling : {0.0f, full * 0.5f, std::nextafter(full, 0.0f), full,
+                                std::nextafter(full, 1e30f), full * 2.0f}) {
+      SCOPED_TRACE(testing::Message() << w << "x" << h << " ceiling " << ceiling);
+      const float bounded = a.RegionDifference(b, 0, 0, ceiling);
+      if (full < ceiling) {
+        EXPECT_EQ(bounded, full);
+      } else {
+        EXPECT_GE(bounded, ceiling);
+      }
+      uint32_t flags = 0;
+      const float bm = a.RegionDifferenceMirrored(b, 0, 0, flags, ceiling);
+      if (fullMirrored < ceiling) {
+        EXPECT_EQ(bm, fullMirrored);
+        EXPECT_EQ(flags, fullFlags);
+      } else {
+        EXPECT_GE(bm, ceiling);
+      }
+    }
+  }
+  // Most of the difference in the first rows: a look after them sees a sum just short of the
+  // limit, and the rows after carry it over.
+  FrameImage a, b;
+  ASSERT_TRUE(a.Allocate(16, 16, Colour{100, 100, 100}));
+  ASSERT_TRUE(b.Allocate(16, 16, Colour{101, 101, 101}));
+  ASSERT_TRUE(b.FillRect(0, 0, 16, 8, Colour{110, 110, 110}));
+  const float full = a.RegionDifference(b, 0, 0);  // (8 x 48 x 100 + 8 x 48 x 1) / 256
+  const float ceiling = (8.0f * 48 * 100 + 200) / 256;
+  ASSERT_GT(full, ceiling);
+  EXPECT_GE(a.RegionDifference(b, 0, 0, ceiling), ceiling);
+  uint32_t flags = 0;
+  EXPECT_GE(a.RegionDifferenceMirrored(b, 0, 0, flags, ceiling), ceiling);
 }
 
 }  // namespace
