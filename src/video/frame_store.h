@@ -59,6 +59,8 @@ class FrameStore {
   // reader, never the cache. Null for empty video or a frame that does not decode.
   std::unique_ptr<RgbPicture> RenderPreview(uint32_t ms, const FrameOptions* options = nullptr) const;
 
+  // Frames the cache holds at once (Frame.CacheSize once configured).
+  uint32_t CacheSize() const { return cacheSize_; }
   uint32_t OutputWidth() const { return outputWidth_; }
   uint32_t OutputHeight() const { return outputHeight_; }
   double OutputFps() const { return outputFps_; }

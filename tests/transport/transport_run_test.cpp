@@ -71,12 +71,14 @@ TEST(TransportRunTest, OutputIsTheSameForEveryThreadCount) {
     ClipSpec clip;
     uint32_t extraFlags;
     uint32_t bitrateLimit;  // a tight one refuses frames part-way through their bitmaps
+    uint32_t cacheSize = 0;  // 0: the default; 1 leaves no room to decode ahead
   };
   const Case cases[] = {
       {"static", ClipSpec{.pattern = ClipPattern::kStatic}, TransportOptions::kZlib8, 0},
       {"noise", ClipSpec{.frames = 16, .pattern = ClipPattern::kNoise}, 0, 0},
       {"refused", ClipSpec{.frames = 16, .pattern = ClipPattern::kNoise, .sound = true},
        TransportOptions::kZlib8, 8 * 6000},
+      {"one cached frame", ClipSpec{.frames = 16}, 0, 0, 1},
   };
   for (const Case& c : cases) {
     std::vector<uint8_t> first;
@@ -85,6 +87,7 @@ TEST(TransportRunTest, OutputIsTheSameForEveryThreadCount) {
       TransportRig rig;
       rig.settings.transport.flags |= c.extraFlags;
       rig.settings.transport.bitrateLimit = c.bitrateLimit;
+      if (c.cacheSize != 0) rig.settings.frame.cacheSize = c.cacheSize;
       ASSERT_TRUE(rig.Prepare(c.clip)) << rig.error;
       rig.transport->Bitmaps().SetThreads(threads);
       const std::string dir = FreshFolder(std::string("threads-") + c.name);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -101,9 +102,12 @@ class BitmapDefinitions {
   // frame or FrameUse entry, out of payload buffers, a failing JPEG or ZLIB32 encoder.
   [[nodiscard]] bool EncodeFrameBitmaps(uint32_t frame, uint32_t budget, uint32_t& usedBytes);
   // The same with the frame's picture given (the one above loads it from the video source);
-  // image may be null when the frame has no new bitmaps.
+  // image may be null when the frame has no new bitmaps. alongside, when set, is run once by
+  // the calling thread while the other threads encode, before it joins them; the one above
+  // decodes the next frame with it.
   [[nodiscard]] bool EncodeFrameBitmaps(uint32_t frame, const FrameImage* image, uint32_t budget,
-                                        uint32_t& usedBytes);
+                                        uint32_t& usedBytes,
+                                        const std::function<void()>& alongside = {});
   // Writes one defining tag per record of the frame (the character ids are the records'),
   // JPEGTables first when this is the part's first JPEG bitmap. False when not every record
   // was encoded.
@@ -160,6 +164,7 @@ class BitmapDefinitions {
   // the budget. Returns how many records that is; false at the first failing one in order.
   [[nodiscard]] bool EncodeRecords(const FrameImage& image, const std::vector<UseRect>& rects,
                                    const std::vector<uint8_t>& transient, uint32_t budget,
+                                   const std::function<void()>& alongside,
                                    std::vector<FrameBitmap>& results, std::size_t& accepted,
                                    uint64_t& used);
   [[nodiscard]] bool WriteJpegTables(SwfWriter& writer);
