@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <limits>
 #include <memory>
 #include <string_view>
 
@@ -263,6 +264,13 @@ double ReadReal(std::string_view value) {
   return std::isfinite(result) ? result : 0.0;
 }
 
+// ReadReal for a float field: a finite double beyond the float range would arrive as an
+// infinity, which ReadReal keeps out for the same reason.
+float ReadFloat(std::string_view value) {
+  const double result = ReadReal(value);
+  return std::fabs(result) <= std::numeric_limits<float>::max() ? static_cast<float>(result) : 0.0f;
+}
+
 template <typename Field>
 void StoreInteger(Field& field, std::string_view value) {
   field = static_cast<Field>(ReadInteger(value));
@@ -315,8 +323,10 @@ void StoreColour(std::uint32_t& colour, std::string_view value) {
   colour = result > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<std::uint32_t>(result);
 }
 
+// Trimmed again after the cut: blanks at the end of a cut value would be trimmed away when a
+// saved file is read back, so the value would not survive a save.
 void StoreText(std::string& field, std::size_t limit, std::string_view value) {
-  field.assign(value.substr(0, limit));
+  field.assign(Trim(value.substr(0, limit)));
 }
 
 void ReadFrameKey(FrameOptions& f, std::string_view name, std::string_view value) {
@@ -329,12 +339,12 @@ void ReadFrameKey(FrameOptions& f, std::string_view name, std::string_view value
   else if (Equals(name, "smoothcycles")) StoreInteger(f.smoothCycles, value);
   else if (Equals(name, "cachesize")) StoreInteger(f.cacheSize, value);
   else if (Equals(name, "fps")) f.fps = ReadReal(value);
-  else if (Equals(name, "smooth")) f.smooth = static_cast<float>(ReadReal(value));
-  else if (Equals(name, "resize")) f.resize = static_cast<float>(ReadReal(value));
-  else if (Equals(name, "uniformspanlimit")) f.uniformSpanLimit = static_cast<float>(ReadReal(value));
-  else if (Equals(name, "uniformblocklimit")) f.uniformBlockLimit = static_cast<float>(ReadReal(value));
-  else if (Equals(name, "darken")) f.darken = static_cast<float>(ReadReal(value));
-  else if (Equals(name, "darklimit")) f.darkLimit = static_cast<float>(ReadReal(value));
+  else if (Equals(name, "smooth")) f.smooth = ReadFloat(value);
+  else if (Equals(name, "resize")) f.resize = ReadFloat(value);
+  else if (Equals(name, "uniformspanlimit")) f.uniformSpanLimit = ReadFloat(value);
+  else if (Equals(name, "uniformblocklimit")) f.uniformBlockLimit = ReadFloat(value);
+  else if (Equals(name, "darken")) f.darken = ReadFloat(value);
+  else if (Equals(name, "darklimit")) f.darkLimit = ReadFloat(value);
   else if (Equals(name, "signature")) StoreSignature(f.signature.data(), 8, value);
   else if (Equals(name, "uniformspan"))
     StoreDirections(f.flags, FrameOptions::kUniformSpanHorizontal, FrameOptions::kUniformSpanVertical, value);
@@ -349,8 +359,8 @@ void ReadAudioKey(AudioOptions& a, std::string_view name, std::string_view value
   else if (Equals(name, "rate")) StoreInteger(a.rate, value);
   else if (Equals(name, "mp3kbps")) StoreInteger(a.mp3kbps, value);
   else if (Equals(name, "adpcmbits")) StoreInteger(a.adpcmBits, value);
-  else if (Equals(name, "volume")) a.volume = static_cast<float>(ReadReal(value));
-  else if (Equals(name, "offset")) a.offset = static_cast<float>(ReadReal(value));
+  else if (Equals(name, "volume")) a.volume = ReadFloat(value);
+  else if (Equals(name, "offset")) a.offset = ReadFloat(value);
   else if (Equals(name, "compression"))
     StoreFlag(a.flags, AudioOptions::kCompressionMp3, Contains(value, "mp3"));
 }
@@ -363,11 +373,11 @@ void ReadMatchKey(MatchOptions& m, std::string_view name, std::string_view value
   else if (Equals(name, "searchedframes")) StoreInteger(m.searchedFrames, value);
   else if (Equals(name, "nearbygrain")) StoreInteger(m.nearbyGrain, value);
   else if (Equals(name, "nearbydisplacement")) StoreInteger(m.nearbyDisplacement, value);
-  else if (Equals(name, "uselimit")) m.useLimit = static_cast<float>(ReadReal(value));
-  else if (Equals(name, "blockwidth")) m.blockWidth = static_cast<float>(ReadReal(value));
-  else if (Equals(name, "blockheight")) m.blockHeight = static_cast<float>(ReadReal(value));
-  else if (Equals(name, "limit")) m.limit = static_cast<float>(ReadReal(value));
-  else if (Equals(name, "plainbound")) m.plainBound = static_cast<float>(ReadReal(value));
+  else if (Equals(name, "uselimit")) m.useLimit = ReadFloat(value);
+  else if (Equals(name, "blockwidth")) m.blockWidth = ReadFloat(value);
+  else if (Equals(name, "blockheight")) m.blockHeight = ReadFloat(value);
+  else if (Equals(name, "limit")) m.limit = ReadFloat(value);
+  else if (Equals(name, "plainbound")) m.plainBound = ReadFloat(value);
   else if (Equals(name, "signature")) StoreSignature(&m.signature, 4, value);
   else if (Equals(name, "nearbymethod"))
     StoreFlag(m.flags, MatchOptions::kNearbyMethodLog, Equals(value, "log"));
@@ -428,13 +438,13 @@ void ReadTransportKey(TransportOptions& t, std::string_view name, std::string_vi
   else if (Equals(name, "zlib8uniquelimit")) StoreInteger(t.zlib8UniqueLimit, value);
   else if (Equals(name, "resizemethod")) StoreInteger(t.resizeMethod, value);
   else if (Equals(name, "transientresizemethod")) StoreInteger(t.transientResizeMethod, value);
-  else if (Equals(name, "player.blocklimbo")) t.playerBlockLimbo = static_cast<float>(ReadReal(value));
-  else if (Equals(name, "backwidth")) t.backWidth = static_cast<float>(ReadReal(value));
-  else if (Equals(name, "backheight")) t.backHeight = static_cast<float>(ReadReal(value));
-  else if (Equals(name, "zlib8palettedifflimit")) t.zlib8PaletteDiffLimit = static_cast<float>(ReadReal(value));
-  else if (Equals(name, "resizelimit")) t.resizeLimit = static_cast<float>(ReadReal(value));
-  else if (Equals(name, "transientresizelimit")) t.transientResizeLimit = static_cast<float>(ReadReal(value));
-  else if (Equals(name, "player.fps")) t.playerFps = static_cast<float>(ReadReal(value));
+  else if (Equals(name, "player.blocklimbo")) t.playerBlockLimbo = ReadFloat(value);
+  else if (Equals(name, "backwidth")) t.backWidth = ReadFloat(value);
+  else if (Equals(name, "backheight")) t.backHeight = ReadFloat(value);
+  else if (Equals(name, "zlib8palettedifflimit")) t.zlib8PaletteDiffLimit = ReadFloat(value);
+  else if (Equals(name, "resizelimit")) t.resizeLimit = ReadFloat(value);
+  else if (Equals(name, "transientresizelimit")) t.transientResizeLimit = ReadFloat(value);
+  else if (Equals(name, "player.fps")) t.playerFps = ReadFloat(value);
   else if (Equals(name, "backcolor")) StoreColour(t.backColor, value);
   else if (Equals(name, "signature")) StoreSignature(t.signature.data(), 8, value);
   else if (Equals(name, "resize")) StoreDirections(t.flags, T::kResizeHorizontal, T::kResizeVertical, value);
@@ -471,6 +481,10 @@ bool ReadDescriptionLine(std::string_view line, TransportOptions& t) {
 
 void ReadLine(std::string_view line, FrameOptions* frame, AudioOptions* audio, MatchOptions* match,
               TransportOptions* transport) {
+  // A line ends at an embedded NUL, as the C string it was once read into did. Kept, the rest
+  // would sit in a text value that the writer's printf cuts at the NUL, so a save would not
+  // load back to the same settings.
+  line = line.substr(0, line.find('\0'));
   if (!line.empty() && line.front() == '#') return;
   if (transport != nullptr && ReadDescriptionLine(line, *transport)) return;
   std::size_t split = line.find('=');

@@ -236,6 +236,34 @@ TEST(SettingsFileTest, LongLinksRoundTripAndTextsAreCut) {
   EXPECT_EQ(cut.transport.playerLoader.size(), kLoaderMaxLength);
 }
 
+// Inputs where a save of what was read did not read back the same: a NUL inside a text (the
+// writer's printf stopped there), a cut that ended on blanks, a number beyond the float range.
+TEST(SettingsFileTest, ReadValuesSurviveASave) {
+  const std::string nul("Description: kept\0lost\nTransport.Player.Link=a \0b\nFrame.FPS=7\0x\n", 64);
+  const EncoderSettings s = Parse(nul);
+  EXPECT_EQ(s.transport.description, "kept");
+  EXPECT_EQ(s.transport.playerLink, "a");
+  EXPECT_EQ(s.frame.fps, 7.0);
+
+  const EncoderSettings cut = Parse("Transport.Player.LinkTarget=" + std::string(kLinkTargetMaxLength - 2, 't') +
+                                    "   u\n");
+  EXPECT_EQ(cut.transport.playerLinkTarget, std::string(kLinkTargetMaxLength - 2, 't'));
+
+  const EncoderSettings huge = Parse("Frame.Smooth=1e300\nMatch.Limit=-1e39\nAudio.Volume=3e38\n");
+  EXPECT_EQ(huge.frame.smooth, 0.0f);
+  EXPECT_EQ(huge.match.limit, 0.0f);
+  EXPECT_EQ(huge.audio.volume, 3e38f);
+
+  for (const EncoderSettings* read : {&s, &cut, &huge}) {
+    const std::string saved = FormatSettingsText(&read->frame, &read->audio, &read->match, &read->transport);
+    EncoderSettings back = Parse(saved);
+    EXPECT_EQ(FormatSettingsText(&back.frame, &back.audio, &back.match, &back.transport), saved);
+    EXPECT_EQ(back.transport.description, read->transport.description);
+    EXPECT_EQ(back.transport.playerLink, read->transport.playerLink);
+    EXPECT_EQ(back.transport.playerLinkTarget, read->transport.playerLinkTarget);
+  }
+}
+
 TEST(SettingsFileTest, EmptyEnumerationsWriteNothingAndReadBack) {
   TransportOptions t;
   t.playerQuality = PlayerQuality::kNone;
