@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <limits>
 #include <strings.h>
 
 #include "encoder/batch_log.h"
@@ -46,6 +47,13 @@ std::string Trim(const std::string& text) {
 double ReadNumber(const std::string& text) {
   const double value = std::strtod(text.c_str(), nullptr);
   return std::isfinite(value) ? value : 0.0;
+}
+
+// ReadNumber for a float override: a finite number beyond the float range would arrive as an
+// infinity, which ReadNumber keeps out.
+float ReadFloat(const std::string& text) {
+  const double value = ReadNumber(text);
+  return std::fabs(value) <= std::numeric_limits<float>::max() ? static_cast<float>(value) : 0.0f;
 }
 
 // Truncation toward zero, saturated into the unsigned 32-bit range (a negative number reads
@@ -129,9 +137,11 @@ std::string RebuildCommandText(int argc, const char* const* argv) {
   std::string text;
   for (int i = 1; i < argc; ++i) {
     std::string argument = argv[i] != nullptr ? argv[i] : "";
-    if (!argument.empty() && argument[0] == '/' &&
-        FindOption(Trim(argument.substr(1))) != BatchOption::kNone) {
-      argument[0] = '-';
+    // The same test as ArgumentToken's, on the trimmed argument, so that the text reads back as
+    // the tokens: " /s" is the option, "/ s" is a path.
+    const std::string token = Trim(argument);
+    if (!token.empty() && token[0] == '/' && FindOption(token.substr(1)) != BatchOption::kNone) {
+      argument[argument.find('/')] = '-';
     }
     if (i > 1) text.push_back(' ');
     text.push_back('"');
@@ -195,8 +205,8 @@ bool ParseBatchTokens(const std::vector<std::string>& tokens, const std::string&
       switch (waiting) {
         case BatchOption::kSettings: request.settingsPath = token; break;
         case BatchOption::kLog: request.logPath = token; break;
-        case BatchOption::kQuality: request.matchLimit = static_cast<float>(ReadNumber(token)); break;
-        case BatchOption::kResize: request.frameResize = static_cast<float>(ReadNumber(token)); break;
+        case BatchOption::kQuality: request.matchLimit = ReadFloat(token); break;
+        case BatchOption::kResize: request.frameResize = ReadFloat(token); break;
         case BatchOption::kFps: request.frameFps = ReadNumber(token); break;
         case BatchOption::kJpeg: request.jpegQuality = TruncU8(ReadNumber(token)); break;
         case BatchOption::kBitrate: request.bitrateLimit = TruncU32(ReadNumber(token) * 1000.0); break;

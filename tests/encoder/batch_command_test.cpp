@@ -54,6 +54,15 @@ TEST(BatchTokenizerTest, RebuiltTextReadsBackAsTheArguments) {
   EXPECT_EQ(RebuildCommandText(1, argv), "");
 }
 
+// The "/" of an option is recognised after the blanks the tokens lose, and only there: a
+// blank between "/" and the name makes a path of it in both forms.
+TEST(BatchTokenizerTest, RebuiltTextReadsBackAsPaddedArguments) {
+  const char* argv[] = {"quillon", " /s", "a.settings", "/\x1cs", "/ q", "\t/fps\t", "9"};
+  const std::vector<std::string> tokens = BatchArgumentTokens(7, argv);
+  EXPECT_EQ(tokens, (std::vector<std::string>{"-s", "a.settings", "/\x1cs", "/ q", "-fps", "9"}));
+  EXPECT_EQ(TokenizeBatchCommand(RebuildCommandText(7, argv)), tokens);
+}
+
 TEST_F(BatchParseTest, WholeMovieWithDefaultSettings) {
   ASSERT_TRUE(Parse({"a.avi", "b.swf"}));
   EXPECT_EQ(Logged(), "Encoding: a.avi into b.swf, 0->end ms, with Default Settings\n");
@@ -139,6 +148,15 @@ TEST_F(BatchParseTest, OptionsTakeTheNextTokenWhateverItIs) {
   EXPECT_EQ(request.frameResize, 0.0f);
   EXPECT_EQ(request.jpegQuality, 0);
   EXPECT_FALSE(request.matchLimit.has_value());
+}
+
+TEST_F(BatchParseTest, OverridesBeyondTheFloatRangeReadAsZero) {
+  ASSERT_TRUE(Parse({"a.avi", "b.swf", "-q", "1e39", "-fs", "-1e300", "-fps", "1e300"}));
+  EXPECT_EQ(request.matchLimit, 0.0f);
+  EXPECT_EQ(request.frameResize, 0.0f);
+  EXPECT_EQ(request.frameFps, 1e300);  // a double field holds it
+  ASSERT_TRUE(Parse({"a.avi", "b.swf", "-q", "3e38"}));
+  EXPECT_EQ(request.matchLimit, 3e38f);
 }
 
 TEST_F(BatchParseTest, AbsolutePathsAreNotOptions) {

@@ -66,6 +66,16 @@ if(QUILLON_CLANGXX)
     HEADERS ${fuzz_src}/settings/settings_file.h ${fuzz_src}/settings/encoder_settings.h
     SEEDS settings_fuzz_seeds SEED_DIR ${PROJECT_SOURCE_DIR}/presets
     DICT ${fuzz_dir}/settings.dict TIME 12 MAX_LEN 8192)
+
+  # The batch command line, with the log kept in memory (option values name arbitrary files).
+  add_executable(batch_fuzz_seeds ${fuzz_dir}/batch_seeds.cpp)
+  quillon_add_fuzzer(batch
+    SOURCES ${fuzz_dir}/batch_fuzzer.cpp ${fuzz_dir}/batch_log_recorder.cpp
+            ${fuzz_src}/encoder/batch_command.cpp ${fuzz_src}/settings/paths.cpp
+    HEADERS ${fuzz_dir}/batch_log_recorder.h ${fuzz_src}/encoder/batch_command.h
+            ${fuzz_src}/encoder/batch_log.h ${fuzz_src}/settings/encoder_settings.h
+            ${fuzz_src}/settings/paths.h
+    SEEDS batch_fuzz_seeds DICT ${fuzz_dir}/batch.dict TIME 12 MAX_LEN 1024)
 else()
   message(STATUS "clang++ not found: the fuzz targets are not built")
 endif()

@@ -1,0 +1,41 @@
+// Writes the seed corpus of the batch fuzzer: argument lists (NUL between arguments) that reach
+// every option, both switch characters, the start and end forms and the failing outcomes.
+#include <cstdio>
+#include <string>
+
+namespace {
+
+bool Write(const std::string& path, const std::string& bytes) {
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  if (f == nullptr) return false;
+  const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+  return std::fclose(f) == 0 && ok;
+}
+
+std::string Arguments(std::initializer_list<const char*> list) {
+  std::string out;
+  for (const char* a : list) {
+    if (!out.empty()) out.push_back('\0');
+    out += a;
+  }
+  return out;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: %s corpus-folder\n", argv[0]);
+    return 2;
+  }
+  const std::string dir = std::string(argv[1]) + "/";
+  const bool ok =
+      Write(dir + "options", Arguments({"-s", "my.settings", "a.avi", "/Q", "90", "b.swf", "-fs", "-320",
+                                        "-rate", "-50", "/jpeg", "80", "-br", "56", "-ps", "40", "-l", ""})) &&
+      Write(dir + "range", Arguments({" /tmp/clip.avi ", "out \"1\".swf", "12.5", "+30"})) &&
+      Write(dir + "words", Arguments({"a.avi", "b.swf", "begin", "all", "extra"})) &&
+      Write(dir + "backwards", Arguments({"a.avi", "b.swf", "20", "10"})) &&
+      Write(dir + "help", Arguments({"-l", "-h", "--version"})) &&
+      Write(dir + "text", "\"my movie.avi\" C:\\out.swf start end -q 50 \"unclosed");
+  return ok ? 0 : 1;
+}
