@@ -76,6 +76,23 @@ if(QUILLON_CLANGXX)
             ${fuzz_src}/encoder/batch_log.h ${fuzz_src}/settings/encoder_settings.h
             ${fuzz_src}/settings/paths.h
     SEEDS batch_fuzz_seeds DICT ${fuzz_dir}/batch.dict TIME 12 MAX_LEN 1024)
+
+  # The sound stream's MP3 reading. The AudioStore would bring FFmpeg and the encoder library,
+  # so audio_store_feed.cpp stands in for the operations the stream calls, with the fuzz input
+  # as the encoder's output.
+  add_executable(sound_stream_fuzz_seeds ${fuzz_dir}/sound_stream_seeds.cpp)
+  quillon_add_fuzzer(sound_stream
+    SOURCES ${fuzz_dir}/sound_stream_fuzzer.cpp ${fuzz_dir}/audio_store_feed.cpp
+            ${fuzz_src}/swf/transport/sound_stream.cpp ${fuzz_src}/swf/swf_writer.cpp
+            ${fuzz_src}/swf/byte_buffer.cpp ${fuzz_src}/swf/bit_accumulator.cpp
+            ${fuzz_src}/settings/trace.cpp ${fuzz_src}/audio/audio_reader.cpp
+    HEADERS ${fuzz_dir}/audio_store_feed.h ${fuzz_src}/swf/transport/sound_stream.h
+            ${fuzz_src}/audio/audio_store.h ${fuzz_src}/audio/audio_reader.h
+            ${fuzz_src}/audio/adpcm_encoder.h ${fuzz_src}/audio/mp3_encoder_library.h
+            ${fuzz_src}/swf/swf_writer.h ${fuzz_src}/swf/byte_buffer.h ${fuzz_src}/swf/bit_accumulator.h
+            ${fuzz_src}/swf/swf_records.h ${fuzz_src}/swf/tag_code.h ${fuzz_src}/settings/trace.h
+            ${fuzz_src}/settings/encoder_settings.h
+    SEEDS sound_stream_fuzz_seeds TIME 12 MAX_LEN 8192)
 else()
   message(STATUS "clang++ not found: the fuzz targets are not built")
 endif()
