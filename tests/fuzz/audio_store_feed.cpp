@@ -28,7 +28,8 @@ void SetMp3Feed(const Mp3Feed& feed) {
   gCalls = 0;
 }
 
-AudioStore::AudioStore(std::unique_ptr<Mp3EncoderLibrary> mp3Library) : mp3_(std::move(mp3Library)) {}
+AudioStore::AudioStore(std::unique_ptr<Mp3EncoderLibrary> mp3Library)
+    : mp3_(std::move(mp3Library)) {}
 AudioStore::~AudioStore() = default;
 
 bool AudioStore::Setup(AudioOptions& options) {
@@ -63,9 +64,15 @@ int32_t AudioStore::FinishMP3(ByteBuffer* out) {
   return static_cast<int32_t>(out->Cursor());
 }
 
-bool AudioStore::StartADPCM() { return false; }
-int32_t AudioStore::EncodeFrameADPCM(uint32_t, ByteBuffer&, uint32_t&) { return -1; }
+bool AudioStore::StartADPCM() {
+  return false;
+}
+int32_t AudioStore::EncodeFrameADPCM(uint32_t, ByteBuffer&, uint32_t&) {
+  return -1;
+}
 void AudioStore::StopADPCM() {}
-uint32_t AudioStore::OutputChannels() const { return 1; }
+uint32_t AudioStore::OutputChannels() const {
+  return 1;
+}
 
 }  // namespace quillon

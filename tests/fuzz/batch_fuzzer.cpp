@@ -21,7 +21,9 @@ void Check(bool condition) {
   if (!condition) __builtin_trap();
 }
 
-bool IsFailure(LogEventKind kind) { return kind != LogEventKind::kRunStart; }
+bool IsFailure(LogEventKind kind) {
+  return kind != LogEventKind::kRunStart;
+}
 
 void CheckParse(bool ok, const quillon::BatchRequest& r) {
   const std::vector<quillon::LogEvent>& log = quillon::RecordedLog();
@@ -73,7 +75,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   std::size_t begin = 0;
   for (;;) {
     const std::size_t end = bytes.find('\0', begin);
-    arguments.push_back(bytes.substr(begin, end == std::string::npos ? std::string::npos : end - begin));
+    arguments.push_back(
+        bytes.substr(begin, end == std::string::npos ? std::string::npos : end - begin));
     if (end == std::string::npos) break;
     begin = end + 1;
   }
@@ -90,7 +93,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   const std::vector<std::string> tokens = quillon::BatchArgumentTokens(argc, argv.data());
   (void)quillon::ClassifyBatchTokens(tokens);
   ParseTokens(tokens);
-  if (!quoted) Check(quillon::TokenizeBatchCommand(quillon::RebuildCommandText(argc, argv.data())) == tokens);
+  if (!quoted)
+    Check(quillon::TokenizeBatchCommand(quillon::RebuildCommandText(argc, argv.data())) == tokens);
 
   quillon::RecordedLog().clear();
   quillon::BatchRequest r;

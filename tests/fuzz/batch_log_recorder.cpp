@@ -11,9 +11,13 @@ namespace {
 std::vector<LogEvent> gEvents;
 }  // namespace
 
-std::vector<LogEvent>& RecordedLog() { return gEvents; }
+std::vector<LogEvent>& RecordedLog() {
+  return gEvents;
+}
 
-std::string DefaultBatchLogPath() { return "batch.log"; }
+std::string DefaultBatchLogPath() {
+  return "batch.log";
+}
 void BatchLog(const std::string&, const char*, ...) {}
 void BatchLogFailure(const std::string&, const char*, ...) {}
 
@@ -23,8 +27,8 @@ void LogSourceMissing(const std::string& logPath) {
 void LogDestinationMissing(const std::string& logPath) {
   gEvents.push_back({LogEventKind::kDestinationMissing, logPath});
 }
-void LogRunStart(const std::string& logPath, const std::string&, const std::string&, std::uint32_t startMs,
-                 bool toEnd, std::uint64_t endMs, const std::string&) {
+void LogRunStart(const std::string& logPath, const std::string&, const std::string&,
+                 std::uint32_t startMs, bool toEnd, std::uint64_t endMs, const std::string&) {
   gEvents.push_back({LogEventKind::kRunStart, logPath, startMs, toEnd, endMs});
 }
 void LogEndBeforeStart(const std::string& logPath) {

@@ -30,8 +30,9 @@ int main(int argc, char** argv) {
   }
   const std::string dir = std::string(argv[1]) + "/";
   const bool ok =
-      Write(dir + "options", Arguments({"-s", "my.settings", "a.avi", "/Q", "90", "b.swf", "-fs", "-320",
-                                        "-rate", "-50", "/jpeg", "80", "-br", "56", "-ps", "40", "-l", ""})) &&
+      Write(dir + "options",
+            Arguments({"-s", "my.settings", "a.avi", "/Q", "90", "b.swf", "-fs", "-320", "-rate",
+                       "-50", "/jpeg", "80", "-br", "56", "-ps", "40", "-l", ""})) &&
       Write(dir + "range", Arguments({" /tmp/clip.avi ", "out \"1\".swf", "12.5", "+30"})) &&
       Write(dir + "words", Arguments({"a.avi", "b.swf", "begin", "all", "extra"})) &&
       Write(dir + "backwards", Arguments({"a.avi", "b.swf", "20", "10"})) &&

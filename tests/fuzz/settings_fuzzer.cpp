@@ -41,7 +41,9 @@ class Dump {
     out_ += std::to_string(v.size()) + ':' + v + ';';
     return *this;
   }
-  Dump& Signature(const quillon::LimitSignature& s) { return Real(s.low).Real(s.high).Real(s.knee).Real(s.mid); }
+  Dump& Signature(const quillon::LimitSignature& s) {
+    return Real(s.low).Real(s.high).Real(s.knee).Real(s.mid);
+  }
   const std::string& Out() const { return out_; }
 
  private:

@@ -26,7 +26,8 @@ int main(int argc, char** argv) {
   quillon::FrameOptions& f = varied.frame;
   f.fps = 12.5;
   f.resize = -320.0f;
-  f.flags |= quillon::FrameOptions::kUniformSpanHorizontal | quillon::FrameOptions::kUniformSpanVertical;
+  f.flags |=
+      quillon::FrameOptions::kUniformSpanHorizontal | quillon::FrameOptions::kUniformSpanVertical;
   f.smoothCycles = 4000000000u;
   f.signature[1] = {1e10, -2.5, 0.001, 99.999999};
   varied.audio.flags = quillon::AudioOptions::kForceMono | quillon::AudioOptions::kMp3Abr;
@@ -37,7 +38,8 @@ int main(int argc, char** argv) {
   TransportOptions& t = varied.transport;
   t.description = "Description: with = and : inside";
   t.backColor = 0xFFFFFFFFu;
-  t.flags = TransportOptions::kZlib8 | TransportOptions::kResizeVertical | TransportOptions::kTransientResizeHorizontal;
+  t.flags = TransportOptions::kZlib8 | TransportOptions::kResizeVertical |
+            TransportOptions::kTransientResizeHorizontal;
   t.playerQuality = quillon::PlayerQuality::kNone;
   quillon::SetPlayerLinkType(t, quillon::PlayerLinkType::kGetUrl);
   quillon::SetPlayerEndType(t, quillon::PlayerEndType::kLoopBegin);

@@ -65,7 +65,8 @@ void CheckOutput(const uint8_t* out, std::size_t size, const uint8_t* mp3, std::
       quillon::Mp3FrameHeader h;
       Check(quillon::ParseMp3FrameHeader(body + p, h) == quillon::Mp3HeaderKind::kFrame);
       Check(h.frameBytes <= length - p);
-      const uint8_t* found = std::search(mp3 + cursor, mp3 + mp3Size, body + p, body + p + h.frameBytes);
+      const uint8_t* found =
+          std::search(mp3 + cursor, mp3 + mp3Size, body + p, body + p + h.frameBytes);
       Check(found != mp3 + mp3Size);
       cursor = static_cast<std::size_t>(found - mp3) + h.frameBytes;
       samples += h.samplesPerFrame;
@@ -85,7 +86,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   feed.failAtCall = in.ConsumeIntegralInRange<int>(-1, 30);
   feed.startFails = in.ConsumeIntegralInRange<int>(0, 63) == 0;
   // Per SWF frame: bit 0 pushes the frame's block out of a full part into the next one.
-  const std::vector<uint8_t> actions = in.ConsumeBytes<uint8_t>(in.ConsumeIntegralInRange<std::size_t>(0, 32));
+  const std::vector<uint8_t> actions =
+      in.ConsumeBytes<uint8_t>(in.ConsumeIntegralInRange<std::size_t>(0, 32));
   const std::vector<uint8_t> mp3 = in.ConsumeRemainingBytes<uint8_t>();
   feed.data = mp3.data();
   feed.size = mp3.size();
@@ -104,7 +106,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     return 0;
   }
   sound.StartPart();
-  for (std::size_t frame = 0; frame < 4000 && (sound.IsActive() || sound.HasCarriedBlock()); ++frame) {
+  for (std::size_t frame = 0; frame < 4000 && (sound.IsActive() || sound.HasCarriedBlock());
+       ++frame) {
     const uint32_t from = writer.Output()->Cursor();
     uint32_t bytes = 0;
     if (!sound.WriteSoundBlock(writer, bytes)) break;  // fails the run, which stops the sound

@@ -19,7 +19,9 @@ struct Controls {
   Bytes actions;             // up to 32; bit 0 carries the frame's block
 };
 
-void Add(Bytes& out, const Bytes& more) { out.insert(out.end(), more.begin(), more.end()); }
+void Add(Bytes& out, const Bytes& more) {
+  out.insert(out.end(), more.begin(), more.end());
+}
 
 // A frame of the given header with a body of one repeated byte.
 Bytes Frame(uint8_t b1, uint8_t b2, uint8_t b3, uint32_t bytes, uint8_t fill) {
@@ -31,14 +33,22 @@ Bytes Frame(uint8_t b1, uint8_t b2, uint8_t b3, uint32_t bytes, uint8_t fill) {
   return f;
 }
 
-Bytes Mpeg1() { return Frame(0xFB, 0x90, 0x00, 417, 0x11); }  // 44100 Hz, 128 kbit/s
-Bytes Mpeg2() { return Frame(0xF3, 0x40, 0x40, 104, 0x22); }  // 22050 Hz, 32 kbit/s
-Bytes Mpeg25() { return Frame(0xE3, 0x12, 0x00, 53, 0x33); }  // 11025 Hz, 8 kbit/s, padded
+Bytes Mpeg1() {
+  return Frame(0xFB, 0x90, 0x00, 417, 0x11);  // 44100 Hz, 128 kbit/s
+}
+Bytes Mpeg2() {
+  return Frame(0xF3, 0x40, 0x40, 104, 0x22);  // 22050 Hz, 32 kbit/s
+}
+Bytes Mpeg25() {
+  return Frame(0xE3, 0x12, 0x00, 53, 0x33);  // 11025 Hz, 8 kbit/s, padded
+}
 
 Bytes Id3(uint32_t size) {
-  Bytes t = {'I', 'D', '3', 3, 0, 0, static_cast<uint8_t>(size >> 21 & 0x7F),
-             static_cast<uint8_t>(size >> 14 & 0x7F), static_cast<uint8_t>(size >> 7 & 0x7F),
-             static_cast<uint8_t>(size & 0x7F)};
+  // clang-format off
+  Bytes t = {'I', 'D', '3', 3, 0, 0,  // version 3, no flags
+             static_cast<uint8_t>(size >> 21 & 0x7F), static_cast<uint8_t>(size >> 14 & 0x7F),
+             static_cast<uint8_t>(size >> 7 & 0x7F), static_cast<uint8_t>(size & 0x7F)};
+  // clang-format on
   t.resize(10 + size, 'i');
   return t;
 }
@@ -49,8 +59,8 @@ Bytes Seed(const Bytes& mp3, const Controls& c) {
   const unsigned fps = c.fpsTenths - 1;
   const unsigned chunk = c.chunk - 1;
   // Read in this order from the end: fps (2 bytes), chunk (2), failure, start failure, count.
-  const Bytes consumed = {static_cast<uint8_t>(fps >> 8),   static_cast<uint8_t>(fps),
-                          static_cast<uint8_t>(chunk >> 8), static_cast<uint8_t>(chunk),
+  const Bytes consumed = {static_cast<uint8_t>(fps >> 8),         static_cast<uint8_t>(fps),
+                          static_cast<uint8_t>(chunk >> 8),       static_cast<uint8_t>(chunk),
                           static_cast<uint8_t>(c.failAtCall + 1), 1,
                           static_cast<uint8_t>(c.actions.size())};
   out.insert(out.end(), consumed.rbegin(), consumed.rend());
@@ -104,8 +114,10 @@ int main(int argc, char** argv) {
   failing.failAtCall = 2;
   failing.chunk = 300;
 
-  const bool ok = Write(dir + "tagged", Seed(tagged, Controls{})) && Write(dir + "mixed", Seed(mixed, carrying)) &&
-                  Write(dir + "cut", Seed(cut, fast)) && Write(dir + "broken", Seed(broken, Controls{})) &&
-                  Write(dir + "failing", Seed(mixed, failing)) && Write(dir + "empty", Seed({}, Controls{}));
+  const bool ok =
+      Write(dir + "tagged", Seed(tagged, Controls{})) &&
+      Write(dir + "mixed", Seed(mixed, carrying)) && Write(dir + "cut", Seed(cut, fast)) &&
+      Write(dir + "broken", Seed(broken, Controls{})) &&
+      Write(dir + "failing", Seed(mixed, failing)) && Write(dir + "empty", Seed({}, Controls{}));
   return ok ? 0 : 1;
 }
