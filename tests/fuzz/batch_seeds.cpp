@@ -3,13 +3,12 @@
 #include <cstdio>
 #include <string>
 
+#include "seed_files.h"
+
 namespace {
 
 bool Write(const std::string& path, const std::string& bytes) {
-  std::FILE* f = std::fopen(path.c_str(), "wb");
-  if (f == nullptr) return false;
-  const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-  return std::fclose(f) == 0 && ok;
+  return quillon::fuzzing::WriteSeed(path, bytes);
 }
 
 std::string Arguments(std::initializer_list<const char*> list) {
@@ -24,11 +23,8 @@ std::string Arguments(std::initializer_list<const char*> list) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: %s corpus-folder\n", argv[0]);
-    return 2;
-  }
-  const std::string dir = std::string(argv[1]) + "/";
+  const std::string dir = quillon::fuzzing::CorpusFolder(argc, argv);
+  if (dir.empty()) return 2;
   const bool ok =
       Write(dir + "options",
             Arguments({"-s", "my.settings", "a.avi", "/Q", "90", "b.swf", "-fs", "-320", "-rate",

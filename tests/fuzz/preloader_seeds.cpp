@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "seed_files.h"
 #include "swf/swf_writer.h"
 
 namespace {
@@ -53,20 +54,14 @@ Bytes Compress(const Bytes& fws) {
 }
 
 bool Write(const std::string& path, const Bytes& bytes) {
-  std::FILE* f = std::fopen(path.c_str(), "wb");
-  if (f == nullptr) return false;
-  const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-  return std::fclose(f) == 0 && ok;
+  return quillon::fuzzing::WriteSeed(path, bytes);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: %s corpus-folder\n", argv[0]);
-    return 2;
-  }
-  const std::string dir = std::string(argv[1]) + "/";
+  const std::string dir = quillon::fuzzing::CorpusFolder(argc, argv);
+  if (dir.empty()) return 2;
   // clang-format off
   const Bytes placeAll = {0x7E, 7, 0, 3, 0,             // flags, depth, character
                           0b1'00010'01, 0x00,           // matrix

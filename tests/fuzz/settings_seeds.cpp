@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string>
 
+#include "seed_files.h"
 #include "settings/encoder_settings.h"
 #include "settings/settings_file.h"
 
@@ -16,11 +17,8 @@ bool Write(const std::string& path, const quillon::EncoderSettings& s) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: %s corpus-folder\n", argv[0]);
-    return 2;
-  }
-  const std::string dir = std::string(argv[1]) + "/";
+  const std::string dir = quillon::fuzzing::CorpusFolder(argc, argv);
+  if (dir.empty()) return 2;
   using quillon::TransportOptions;
   quillon::EncoderSettings varied;
   quillon::FrameOptions& f = varied.frame;

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "seed_files.h"
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;
@@ -68,20 +70,14 @@ Bytes Seed(const Bytes& mp3, const Controls& c) {
 }
 
 bool Write(const std::string& path, const Bytes& bytes) {
-  std::FILE* f = std::fopen(path.c_str(), "wb");
-  if (f == nullptr) return false;
-  const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-  return std::fclose(f) == 0 && ok;
+  return quillon::fuzzing::WriteSeed(path, bytes);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: %s corpus-folder\n", argv[0]);
-    return 2;
-  }
-  const std::string dir = std::string(argv[1]) + "/";
+  const std::string dir = quillon::fuzzing::CorpusFolder(argc, argv);
+  if (dir.empty()) return 2;
 
   Bytes tagged = Id3(20);
   for (int i = 0; i < 12; ++i) Add(tagged, Mpeg1());
