@@ -16,6 +16,28 @@ namespace {
 // 32-bit partial sums stay exact for this many bytes (49152 x 255 x 255 < 2^32).
 constexpr uint32_t kChunkBytes = 49152;
 
+#if defined(__SSE2__)
+// Adds the squared differences of n bytes (a multiple of 16) into the four 32-bit lanes of acc:
+// bytes widened to 16 bits, each multiply-add gives d0^2 + d1^2 per lane.
+inline void AddSquares16(__m128i& acc, const uint8_t* a, const uint8_t* b, uint32_t n) {
+  const __m128i zero = _mm_setzero_si128();
+  for (uint32_t i = 0; i < n; i += 16) {
+    const __m128i va = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i));
+    const __m128i vb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
+    const __m128i dlo = _mm_sub_epi16(_mm_unpacklo_epi8(va, zero), _mm_unpacklo_epi8(vb, zero));
+    const __m128i dhi = _mm_sub_epi16(_mm_unpackhi_epi8(va, zero), _mm_unpackhi_epi8(vb, zero));
+    acc = _mm_add_epi32(acc, _mm_madd_epi16(dlo, dlo));
+    acc = _mm_add_epi32(acc, _mm_madd_epi16(dhi, dhi));
+  }
+}
+
+inline uint32_t LaneSum(__m128i acc) {
+  acc = _mm_add_epi32(acc, _mm_srli_si128(acc, 8));
+  acc = _mm_add_epi32(acc, _mm_srli_si128(acc, 4));
+  return static_cast<uint32_t>(_mm_cvtsi128_si32(acc));
+}
+#endif
+
 // Sum of squared byte differences of two runs of n bytes.
 inline uint64_t SumSquares(const uint8_t* a, const uint8_t* b, uint32_t n) {
   uint64_t total = 0;
@@ -24,20 +46,10 @@ inline uint64_t SumSquares(const uint8_t* a, const uint8_t* b, uint32_t n) {
     uint32_t i = 0;
     uint32_t sum = 0;
 #if defined(__SSE2__)
-    // Bytes widened to 16 bits; each multiply-add gives d0^2 + d1^2 per 32-bit lane.
-    const __m128i zero = _mm_setzero_si128();
-    __m128i acc = zero;
-    for (; i + 16 <= m; i += 16) {
-      const __m128i va = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i));
-      const __m128i vb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
-      const __m128i dlo = _mm_sub_epi16(_mm_unpacklo_epi8(va, zero), _mm_unpacklo_epi8(vb, zero));
-      const __m128i dhi = _mm_sub_epi16(_mm_unpackhi_epi8(va, zero), _mm_unpackhi_epi8(vb, zero));
-      acc = _mm_add_epi32(acc, _mm_madd_epi16(dlo, dlo));
-      acc = _mm_add_epi32(acc, _mm_madd_epi16(dhi, dhi));
-    }
-    acc = _mm_add_epi32(acc, _mm_srli_si128(acc, 8));
-    acc = _mm_add_epi32(acc, _mm_srli_si128(acc, 4));
-    sum = static_cast<uint32_t>(_mm_cvtsi128_si32(acc));
+    __m128i acc = _mm_setzero_si128();
+    i = m & ~uint32_t{15};
+    AddSquares16(acc, a, b, i);
+    sum = LaneSum(acc);
 #endif
     for (; i < m; ++i) {
       const int32_t d = int32_t{a[i]} - int32_t{b[i]};
@@ -75,9 +87,7 @@ inline uint64_t SumSquaresRows(const uint8_t* a, std::size_t strideA, const uint
   __m128i acc = zero;
   uint32_t pending = 0;
   auto flush = [&acc, &total, zero]() {
-    __m128i t = _mm_add_epi32(acc, _mm_srli_si128(acc, 8));
-    t = _mm_add_epi32(t, _mm_srli_si128(t, 4));
-    total += static_cast<uint32_t>(_mm_cvtsi128_si32(t));
+    total += LaneSum(acc);
     acc = zero;
   };
   for (uint32_t y = 0; y < rows; ++y, a += strideA, b += strideB) {
@@ -87,14 +97,7 @@ inline uint64_t SumSquaresRows(const uint8_t* a, std::size_t strideA, const uint
       if (total >= limit) return total;
     }
     pending += vectorBytes;
-    for (uint32_t i = 0; i < vectorBytes; i += 16) {
-      const __m128i va = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i));
-      const __m128i vb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
-      const __m128i dlo = _mm_sub_epi16(_mm_unpacklo_epi8(va, zero), _mm_unpacklo_epi8(vb, zero));
-      const __m128i dhi = _mm_sub_epi16(_mm_unpackhi_epi8(va, zero), _mm_unpackhi_epi8(vb, zero));
-      acc = _mm_add_epi32(acc, _mm_madd_epi16(dlo, dlo));
-      acc = _mm_add_epi32(acc, _mm_madd_epi16(dhi, dhi));
-    }
+    AddSquares16(acc, a, b, vectorBytes);
     for (uint32_t i = vectorBytes; i < rowBytes; ++i) {
       const int32_t d = int32_t{a[i]} - int32_t{b[i]};
       total += static_cast<uint32_t>(d * d);
@@ -225,8 +228,8 @@ float FrameImage::RegionDifference(const FrameImage& other, int32_t ox, int32_t 
   const uint32_t w = region_.w, h = region_.h;
   if (w == 0 || h == 0) return kNoMatch;
   int32_t cx = ox, cy = oy, cw = static_cast<int32_t>(w), ch = static_cast<int32_t>(h);
-  if (!other.ClipRect(cx, cy, cw, ch) || cx != ox || cy != oy ||
-      static_cast<uint32_t>(cw) != w || static_cast<uint32_t>(ch) != h) {
+  if (!other.ClipRect(cx, cy, cw, ch) || cx != ox || cy != oy || static_cast<uint32_t>(cw) != w ||
+      static_cast<uint32_t>(ch) != h) {
     return kNoMatch;
   }
   const uint8_t* a = RegionPixels();
@@ -242,8 +245,8 @@ float FrameImage::RegionDifferenceMirrored(const FrameImage& other, int32_t ox, 
   const uint32_t w = region_.w, h = region_.h;
   if (w == 0 || h == 0) return kNoMatch;
   int32_t cx = ox, cy = oy, cw = static_cast<int32_t>(w), ch = static_cast<int32_t>(h);
-  if (!other.ClipRect(cx, cy, cw, ch) || cx != ox || cy != oy ||
-      static_cast<uint32_t>(cw) != w || static_cast<uint32_t>(ch) != h) {
+  if (!other.ClipRect(cx, cy, cw, ch) || cx != ox || cy != oy || static_cast<uint32_t>(cw) != w ||
+      static_cast<uint32_t>(ch) != h) {
     return kNoMatch;
   }
   const uint8_t* region = RegionPixels();

@@ -5,11 +5,9 @@
 
 #include "seed_files.h"
 
-namespace {
+using quillon::fuzzing::WriteSeed;
 
-bool Write(const std::string& path, const std::string& bytes) {
-  return quillon::fuzzing::WriteSeed(path, bytes);
-}
+namespace {
 
 std::string Arguments(std::initializer_list<const char*> list) {
   std::string out;
@@ -26,13 +24,13 @@ int main(int argc, char** argv) {
   const std::string dir = quillon::fuzzing::CorpusFolder(argc, argv);
   if (dir.empty()) return 2;
   const bool ok =
-      Write(dir + "options",
-            Arguments({"-s", "my.settings", "a.avi", "/Q", "90", "b.swf", "-fs", "-320", "-rate",
-                       "-50", "/jpeg", "80", "-br", "56", "-ps", "40", "-l", ""})) &&
-      Write(dir + "range", Arguments({" /tmp/clip.avi ", "out \"1\".swf", "12.5", "+30"})) &&
-      Write(dir + "words", Arguments({"a.avi", "b.swf", "begin", "all", "extra"})) &&
-      Write(dir + "backwards", Arguments({"a.avi", "b.swf", "20", "10"})) &&
-      Write(dir + "help", Arguments({"-l", "-h", "--version"})) &&
-      Write(dir + "text", "\"my movie.avi\" C:\\out.swf start end -q 50 \"unclosed");
+      WriteSeed(dir + "options",
+                Arguments({"-s", "my.settings", "a.avi", "/Q", "90", "b.swf", "-fs", "-320",
+                           "-rate", "-50", "/jpeg", "80", "-br", "56", "-ps", "40", "-l", ""})) &&
+      WriteSeed(dir + "range", Arguments({" /tmp/clip.avi ", "out \"1\".swf", "12.5", "+30"})) &&
+      WriteSeed(dir + "words", Arguments({"a.avi", "b.swf", "begin", "all", "extra"})) &&
+      WriteSeed(dir + "backwards", Arguments({"a.avi", "b.swf", "20", "10"})) &&
+      WriteSeed(dir + "help", Arguments({"-l", "-h", "--version"})) &&
+      WriteSeed(dir + "text", "\"my movie.avi\" C:\\out.swf start end -q 50 \"unclosed");
   return ok ? 0 : 1;
 }

@@ -10,6 +10,8 @@
 #include "seed_files.h"
 #include "swf/swf_writer.h"
 
+using quillon::fuzzing::WriteSeed;
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;
@@ -53,10 +55,6 @@ Bytes Compress(const Bytes& fws) {
   return out;
 }
 
-bool Write(const std::string& path, const Bytes& bytes) {
-  return quillon::fuzzing::WriteSeed(path, bytes);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -85,8 +83,9 @@ int main(int argc, char** argv) {
                             .Tag(43, Bytes(70, 'x'))
                             .Tag(1, {})
                             .Build();
-  const bool ok = Write(dir + "display.swf", display) && Write(dir + "headers.swf", headers) &&
-                  Write(dir + "compressed.swf", Compress(display)) &&
-                  Write(dir + "empty.swf", Movie(5).Build());
+  const bool ok = WriteSeed(dir + "display.swf", display) &&
+                  WriteSeed(dir + "headers.swf", headers) &&
+                  WriteSeed(dir + "compressed.swf", Compress(display)) &&
+                  WriteSeed(dir + "empty.swf", Movie(5).Build());
   return ok ? 0 : 1;
 }

@@ -10,6 +10,8 @@
 
 #include "seed_files.h"
 
+using quillon::fuzzing::WriteSeed;
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;
@@ -69,10 +71,6 @@ Bytes Seed(const Bytes& mp3, const Controls& c) {
   return out;
 }
 
-bool Write(const std::string& path, const Bytes& bytes) {
-  return quillon::fuzzing::WriteSeed(path, bytes);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -110,10 +108,11 @@ int main(int argc, char** argv) {
   failing.failAtCall = 2;
   failing.chunk = 300;
 
-  const bool ok =
-      Write(dir + "tagged", Seed(tagged, Controls{})) &&
-      Write(dir + "mixed", Seed(mixed, carrying)) && Write(dir + "cut", Seed(cut, fast)) &&
-      Write(dir + "broken", Seed(broken, Controls{})) &&
-      Write(dir + "failing", Seed(mixed, failing)) && Write(dir + "empty", Seed({}, Controls{}));
+  const bool ok = WriteSeed(dir + "tagged", Seed(tagged, Controls{})) &&
+                  WriteSeed(dir + "mixed", Seed(mixed, carrying)) &&
+                  WriteSeed(dir + "cut", Seed(cut, fast)) &&
+                  WriteSeed(dir + "broken", Seed(broken, Controls{})) &&
+                  WriteSeed(dir + "failing", Seed(mixed, failing)) &&
+                  WriteSeed(dir + "empty", Seed({}, Controls{}));
   return ok ? 0 : 1;
 }
