@@ -1,15 +1,16 @@
 #include "encoder/encoder_controller.h"
 
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <new>
-#include <sys/resource.h>
-#include <sys/syscall.h>
-#include <unistd.h>
 
 #include "audio/audio_store.h"
+#include "encoder/atomic_file.h"
 #include "encoder/movie_saver.h"
 #include "encoder/temp_folder.h"
 #include "match/frame_use_store.h"
@@ -55,7 +56,9 @@ bool IsEndStatus(TransportStatus s) {
          s == TransportStatus::kCancelled;
 }
 
-void SleepPoll() { std::this_thread::sleep_for(std::chrono::milliseconds(kPollIntervalMs)); }
+void SleepPoll() {
+  std::this_thread::sleep_for(std::chrono::milliseconds(kPollIntervalMs));
+}
 
 double Compression(uint64_t sent, uint64_t all) {
   if (all == 0) return 0.0;
@@ -439,30 +442,61 @@ void EncoderController::AdoptTemporaryParts(const std::string& folder, uint32_t 
   previewPath_ = partCount > 0 ? folder + "encoded.swf" : std::string();
 }
 
+bool EncoderController::CheckDestination(const std::string& destination) {
+  ClearMessages();
+  return SparesTheMovie(SplitDestination(destination), 0);
+}
+
+bool EncoderController::SparesTheMovie(const DestinationName& name, uint32_t partCount) {
+  if (moviePath_.empty()) return true;
+  const std::string clash = FindPartThatIs(moviePath_, name, partCount);
+  if (clash.empty()) return true;
+  SetMessage(kTitleSaveMovie, "The destination " + clash +
+                                  " is the movie being converted; saving would overwrite it. "
+                                  "Choose another name.");
+  return false;
+}
+
 bool EncoderController::SaveMovie(const std::string* destination) {
   ClearMessages();
   if (tempFolder_.empty() || partCount_ == 0) return false;
   const std::string target = destination != nullptr ? *destination : lastDestination_;
   const DestinationName name = SplitDestination(target);
-  bool ok = true;
+  if (!SparesTheMovie(name, partCount_)) return false;
+
+  // Every part is written in full beside its destination before any destination changes, so
+  // a failure up to the renames leaves each existing file as it was.
+  std::vector<AtomicFile> files(partCount_);
   std::string detail;
-  uint32_t failedPart = 0;
+  bool ok = true;
   for (uint32_t n = 1; n <= partCount_ && ok; ++n) {
-    if (InterruptSignal() != 0) {
+    if (InterruptSignal() != 0) return false;
+    AtomicFile& file = files[n - 1];
+    if (!file.Create(FinalPartName(name, n))) {
+      detail = file.lastError;
       ok = false;
       break;
     }
-    failedPart = n;
     const std::string from = SwfWriter::PartFileName(tempFolder_, n);
-    const std::string to = FinalPartName(name, n);
-    ok = partCount_ == 1 ? CopyPartFile(from, to, detail)
-                         : RewritePartFile(from, to, name.name, n, n == partCount_, detail);
+    ok = partCount_ == 1
+             ? CopyPartFile(from, file.Stream(), detail)
+             : RewritePartFile(from, file.Stream(), name.name, n, n == partCount_, detail);
+    if (ok && !file.Finish()) {
+      detail = file.lastError;
+      ok = false;
+    }
+  }
+  for (uint32_t n = 0; n < partCount_ && ok; ++n) {
+    if (files[n].Publish()) continue;
+    detail = files[n].lastError;
+    ok = false;
+    // The parts already in place that no file stood for before are this save's own.
+    for (uint32_t k = 0; k < n; ++k) {
+      if (files[k].IsNew()) std::remove(files[k].Target().c_str());
+    }
   }
   if (!ok) {
-    // Only the files this save created or began go: a same-named file of an older save that
-    // was never reached is the user's, not a leftover.
-    for (uint32_t n = 1; n <= failedPart; ++n) std::remove(FinalPartName(name, n).c_str());
-    SetMessage(kTitleSaveMovie, kSaveMovieText);
+    SetMessage(kTitleSaveMovie, detail.empty() ? kSaveMovieText : kSaveMovieText + ("\n" + detail));
     return false;
   }
   return true;

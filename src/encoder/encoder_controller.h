@@ -16,6 +16,7 @@ namespace quillon {
 
 class AudioStore;
 struct BatchRequest;
+struct DestinationName;
 class FrameStore;
 class FrameUseStore;
 class MatchEngine;
@@ -68,7 +69,12 @@ class EncoderController {
   // (and nothing changes) when idle.
   bool StopRun();
   // Copies the temporary parts to their final names; destination null = the last destination.
+  // Each part is written beside its final name and renamed over it once complete; a failure
+  // leaves every file that was there as it was. Refused when a part would be the open movie.
   [[nodiscard]] bool SaveMovie(const std::string* destination = nullptr);
+  // False, with the saving message set, when a part file of this destination (whatever its
+  // number) is the open movie itself; to be asked before encoding.
+  [[nodiscard]] bool CheckDestination(const std::string& destination);
   void SetLastDestination(const std::string& path) { lastDestination_ = path; }
   // The error title (null when there is no error); the text goes to *text when given.
   const char* GetMessage(std::string* text = nullptr) const;
@@ -111,7 +117,7 @@ class EncoderController {
   uint32_t SelectionFrameCount() const { return selectionFrames_; }
   uint32_t PlayerFrameCount() const { return playerFrames_; }
 
-  double Progress() const { return progress_; }            // whole percent
+  double Progress() const { return progress_; }  // whole percent
   uint32_t ElapsedMs() const { return elapsedMs_; }
   uint32_t EstimatedTotalMs() const { return estimatedMs_; }  // 0 until known
   double AverageBitRate() const { return averageBitRate_; }   // bit/s
@@ -135,6 +141,7 @@ class EncoderController {
   void DeleteTemporaryParts();
   void ReleaseMovie();
   void GatherFinishedFigures();
+  [[nodiscard]] bool SparesTheMovie(const DestinationName& name, uint32_t partCount);
   [[nodiscard]] bool RunParsedBatch(const BatchRequest& request);
   // Ends an interrupted batch run: stops the thread, removes the temporary folder, logs.
   void AbandonInterruptedRun(const std::string& logPath);

@@ -1,7 +1,11 @@
 #include "encoder/movie_saver.h"
 
+#include <sys/stat.h>
+#include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
+#include <system_error>
 #include <vector>
 
 #include "swf/action_builder.h"
@@ -54,7 +58,9 @@ class BitReader {
   size_t bit_;
 };
 
-uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint16_t Get16(const uint8_t* p) {
+  return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
 uint32_t Get32(const uint8_t* p) {
   return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
          (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
@@ -73,8 +79,6 @@ bool CopyRest(std::FILE* in, std::FILE* out) {
     if (n < chunk.size()) return std::ferror(in) == 0;
   }
 }
-
-bool CloseChecked(File& file) { return std::fclose(file.release()) == 0; }
 
 }  // namespace
 
@@ -100,26 +104,67 @@ std::string FinalPartName(const DestinationName& d, uint32_t part) {
   return d.folder + d.name + std::to_string(part) + "." + d.extension;
 }
 
-bool CopyPartFile(const std::string& from, const std::string& to, std::string& error) {
+uint32_t PartNumberOf(const DestinationName& d, const std::string& fileName) {
+  // The stem is what the file name of every part starts with: the name, after whatever folder
+  // the destination's own spelling put in front of it.
+  const std::string full = d.folder + d.name;
+  const size_t slash = full.rfind('/');
+  const std::string stem = slash == std::string::npos ? full : full.substr(slash + 1);
+  const std::string suffix = "." + d.extension;
+  if (fileName.size() < stem.size() + suffix.size()) return 0;
+  if (fileName.compare(0, stem.size(), stem) != 0) return 0;
+  if (fileName.compare(fileName.size() - suffix.size(), suffix.size(), suffix) != 0) return 0;
+  const std::string digits =
+      fileName.substr(stem.size(), fileName.size() - stem.size() - suffix.size());
+  if (digits.empty()) return 1;
+  if (digits.size() > 9 || digits[0] == '0') return 0;
+  uint32_t n = 0;
+  for (const char c : digits) {
+    if (c < '0' || c > '9') return 0;
+    n = n * 10 + static_cast<uint32_t>(c - '0');
+  }
+  return n >= 2 ? n : 0;
+}
+
+std::string FindPartThatIs(const std::string& path, const DestinationName& d, uint32_t partCount) {
+  struct stat source {};
+  if (::stat(path.c_str(), &source) != 0) return std::string();
+  auto same = [&](const std::string& candidate) {
+    struct stat st {};
+    return ::stat(candidate.c_str(), &st) == 0 && st.st_dev == source.st_dev &&
+           st.st_ino == source.st_ino;
+  };
+  for (uint32_t n = 1; n <= std::max<uint32_t>(partCount, 1); ++n) {
+    if (same(FinalPartName(d, n))) return FinalPartName(d, n);
+  }
+  if (partCount != 0) return std::string();
+  const std::string first = FinalPartName(d, 1);
+  const size_t slash = first.rfind('/');
+  const std::string folder =
+      slash == std::string::npos ? std::string() : first.substr(0, slash + 1);
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it(folder.empty() ? "." : folder, ec), end;
+       !ec && it != end; it.increment(ec)) {
+    const uint32_t n = PartNumberOf(d, it->path().filename().string());
+    if (n >= 2 && same(FinalPartName(d, n))) return FinalPartName(d, n);
+  }
+  return std::string();
+}
+
+bool CopyPartFile(const std::string& from, std::FILE* out, std::string& error) {
   File in(std::fopen(from.c_str(), "rb"));
   if (!in) {
     error = "cannot read " + from;
     return false;
   }
-  File out(std::fopen(to.c_str(), "wb"));
-  if (!out) {
-    error = "cannot create " + to;
-    return false;
-  }
-  const bool copied = CopyRest(in.get(), out.get());
-  if (!CloseChecked(out) || !copied) {
-    error = "cannot write " + to;
+  if (!CopyRest(in.get(), out)) {
+    error = "cannot copy " + from;
     return false;
   }
   return true;
 }
 
-bool RewritePartFile(const std::string& from, const std::string& to, const std::string& baseName,
+bool RewritePartFile(const std::string& from, std::FILE* out, const std::string& baseName,
                      uint32_t part, bool last, std::string& error) {
   File in(std::fopen(from.c_str(), "rb"));
   if (!in) {
@@ -218,15 +263,8 @@ bool RewritePartFile(const std::string& from, const std::string& to, const std::
     error = "cannot read " + from;
     return false;
   }
-  File out(std::fopen(to.c_str(), "wb"));
-  if (!out) {
-    error = "cannot create " + to;
-    return false;
-  }
-  const bool written = WriteAll(out.get(), writer.Output()->Data(), writer.Cursor()) &&
-                       CopyRest(in.get(), out.get());
-  if (!CloseChecked(out) || !written) {
-    error = "cannot write " + to;
+  if (!WriteAll(out, writer.Output()->Data(), writer.Cursor()) || !CopyRest(in.get(), out)) {
+    error = "cannot copy " + from;
     return false;
   }
   return true;

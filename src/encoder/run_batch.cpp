@@ -67,7 +67,7 @@ bool EncoderController::RunParsedBatch(const BatchRequest& request) {
     AbandonInterruptedRun(log);
     return false;
   }
-  if (!OpenMovie(request.sourcePath)) {
+  if (!OpenMovie(request.sourcePath) || !CheckDestination(request.destinationPath)) {
     logMessage();
     return false;
   }

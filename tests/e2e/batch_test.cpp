@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -26,7 +27,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadAll(const std::string& path) { return quillon::testing::ReadFileBytes(path); }
+std::string ReadAll(const std::string& path) {
+  return quillon::testing::ReadFileBytes(path);
+}
 
 // Makes a clip with the ffmpeg command once per build folder.
 std::string Clip(const std::string& name, const std::string& ffmpegArgs) {
@@ -151,6 +154,7 @@ class BatchTest : public ::testing::Test {
     }
     env.push_back("TMPDIR=" + dir + "tmp");
     args.insert(args.begin(), QUILLON_PROGRAM);
+    args.insert(args.begin(), runAs.begin(), runAs.end());
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -198,9 +202,36 @@ class BatchTest : public ::testing::Test {
     return path;
   }
 
+  // Makes the following runs those of an ordinary user: through setpriv when the tests run as
+  // root (who may write anywhere), directly otherwise. False when neither can be had. The test
+  // folder, its TMPDIR and the log become writable for that user.
+  bool RunAsOrdinaryUser() {
+    fs::permissions(dir, fs::perms::all);
+    fs::permissions(dir + "tmp", fs::perms::all);
+    if (geteuid() != 0) return true;
+    if (std::system("setpriv --reuid=nobody --regid=nogroup --clear-groups true 2>/dev/null") !=
+        0) {
+      return false;
+    }
+    runAs = {"/usr/bin/setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"};
+    return true;
+  }
+
   std::string dir;
   std::string log;
+  std::vector<std::string> runAs;  // command put before the program, if any
 };
+
+// The names in a folder, sorted, leaving out the test's own files.
+std::vector<std::string> Outputs(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    const std::string name = entry.path().filename().string();
+    if (name != "tmp" && name != "batch.log" && name != "stdout.txt") names.push_back(name);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
 
 TEST_F(BatchTest, MovieWithSoundAsMp3AndAsAdpcm) {
   const std::string movie = MovieClip();
@@ -274,8 +305,9 @@ TEST_F(BatchTest, SelectionWithStartAndDuration) {
 
   // An end before the start: nothing is opened or written.
   EXPECT_NE(Run({movie, dir + "none.swf", "2", "1"}), 0);
-  EXPECT_TRUE(Contains(Logged(), "2000->1000 ms, with Default Settings\n"
-                                 "Error: End time is lower than start time\n"));
+  EXPECT_TRUE(Contains(Logged(),
+                       "2000->1000 ms, with Default Settings\n"
+                       "Error: End time is lower than start time\n"));
   EXPECT_FALSE(fs::exists(dir + "none.swf"));
 }
 
@@ -394,12 +426,15 @@ TEST_F(BatchTest, FailuresAreLoggedAndLeaveNothingBehind) {
   fs::create_directories(dir + "locked");
   chmod((dir + "locked").c_str(), 0555);
   const Case cases[] = {
-      {"missing source", {dir + "absent.mp4", dir + "a.swf"},
+      {"missing source",
+       {dir + "absent.mp4", dir + "a.swf"},
        "Error Opening Movie: Unable to Open File - It doesn't look like a Movie\n"},
       {"not a movie", {junk, dir + "a.swf"}, "Error Opening Movie: Unable to Open Movie: "},
-      {"missing settings", {movie, dir + "a.swf", "-s", dir + "absent.settings"},
+      {"missing settings",
+       {movie, dir + "a.swf", "-s", dir + "absent.settings"},
        "Error Opening Settings: Could not open the Settings file.\n"},
-      {"unwritable folder", {movie, dir + "locked/a.swf"},
+      {"unwritable folder",
+       {movie, dir + "locked/a.swf"},
        "Error Saving Flash Movie: Unable to save the encoded Flash movie. Please check that "
        "you have the necessary permissions and that the disk is not full.\n"},
       {"no destination", {movie}, "Error: Destination Flash filename not supplied\n"},
@@ -426,6 +461,55 @@ TEST_F(BatchTest, DestinationThatCannotBeCreatedFails) {
   EXPECT_EQ(Run({movie, dir + "file/a.swf"}), 1);
   EXPECT_TRUE(Contains(Logged(), "Error Saving Flash Movie: "));
   EXPECT_TRUE(TmpEmpty());
+}
+
+TEST_F(BatchTest, AFailedSaveKeepsWhatStoodAtTheDestination) {
+  const std::string movie = MovieClip();
+  ASSERT_FALSE(movie.empty());
+  // A folder at the destination's name stays, even an empty one and even for root.
+  fs::create_directories(dir + "f.swf");
+  EXPECT_EQ(Run({movie, dir + "f.swf"}), 1);
+  EXPECT_TRUE(Contains(Logged(), "Error Saving Flash Movie: "));
+  EXPECT_TRUE(fs::is_directory(dir + "f.swf"));
+  EXPECT_EQ(Outputs(dir), std::vector<std::string>{"f.swf"});
+
+  // A write-protected file in a writable folder is neither replaced nor removed.
+  if (!RunAsOrdinaryUser()) GTEST_SKIP() << "no ordinary user to run as";
+  std::ofstream(dir + "p.swf") << "the user's";
+  chmod((dir + "p.swf").c_str(), 0444);
+  fs::remove(log);
+  EXPECT_EQ(Run({movie, dir + "p.swf"}), 1);
+  EXPECT_TRUE(Contains(Logged(), "Error Saving Flash Movie: ")) << Logged();
+  EXPECT_EQ(ReadAll(dir + "p.swf"), "the user's");
+  EXPECT_EQ(Outputs(dir), (std::vector<std::string>{"f.swf", "p.swf"}));
+  EXPECT_TRUE(TmpEmpty());
+  // Saving next to it still works for that user.
+  EXPECT_EQ(Run({movie, dir + "q"}), 0) << Logged();
+  EXPECT_TRUE(Contains(Logged(), "Encoded OK: "));
+  EXPECT_EQ(Outputs(dir), (std::vector<std::string>{"f.swf", "p.swf", "q.swf"}));
+}
+
+TEST_F(BatchTest, TheSourceIsNeverADestination) {
+  const std::string clip = MovieClip();
+  ASSERT_FALSE(clip.empty());
+  const std::string movie = dir + "a.mp4";
+  fs::copy_file(clip, movie);
+  const std::string original = ReadAll(movie);
+  fs::create_hard_link(movie, dir + "linked.swf");
+  fs::create_hard_link(movie, dir + "parts3.swf");
+  const std::vector<std::string> destinations = {movie, dir + "./a.mp4", dir + "linked",
+                                                 dir + "parts.swf"};
+  for (const std::string& destination : destinations) {
+    SCOPED_TRACE(destination);
+    fs::remove(log);
+    EXPECT_EQ(Run({movie, destination}), 1);
+    EXPECT_TRUE(Contains(Logged(), "Error Saving Flash Movie: The destination ")) << Logged();
+    EXPECT_TRUE(Contains(Logged(), " is the movie being converted"));
+    EXPECT_FALSE(Contains(Logged(), "Encoded OK"));
+    EXPECT_EQ(ReadAll(movie), original);
+    EXPECT_EQ(Outputs(dir), (std::vector<std::string>{"a.mp4", "linked.swf", "parts3.swf"}));
+    EXPECT_TRUE(TmpEmpty());
+  }
 }
 
 TEST_F(BatchTest, InterruptStopsTheRunAndCleansUp) {
@@ -465,8 +549,8 @@ TEST_F(BatchTest, ProgressLineOnlyOnATerminal) {
   const std::string movie = MovieClip();
   // script(1) gives the program a terminal; its output there is what a user would see.
   const std::string cmd = "TMPDIR='" + dir + "tmp' script -qec \"'" + QUILLON_PROGRAM + "' '" +
-                          movie + "' '" + dir + "tty.swf' -l '" + log + "'\" /dev/null > '" +
-                          dir + "tty.txt' 2>&1";
+                          movie + "' '" + dir + "tty.swf' -l '" + log + "'\" /dev/null > '" + dir +
+                          "tty.txt' 2>&1";
   if (std::system("command -v script >/dev/null") != 0) GTEST_SKIP() << "no script(1)";
   ASSERT_EQ(std::system(cmd.c_str()), 0);
   const std::string screen = ReadAll(dir + "tty.txt");
@@ -494,8 +578,8 @@ TEST_F(BatchTest, LogOnStandardOutputCarriesOnlyTheLogLines) {
   std::vector<std::string> all;
   while (std::getline(lines, line)) all.push_back(line);
   ASSERT_GE(all.size(), 3u);
-  EXPECT_EQ(all.front(), "Encoding: " + movie + " into " + dir +
-                             "out.swf, 0->end ms, with Default Settings");
+  EXPECT_EQ(all.front(),
+            "Encoding: " + movie + " into " + dir + "out.swf, 0->end ms, with Default Settings");
   EXPECT_EQ(all.back(), "Encoded OK: " + movie + " into " + dir + "out.swf");
   double last = -1.0;
   for (size_t i = 1; i + 1 < all.size(); ++i) {

@@ -3,9 +3,18 @@
 
 #include <gtest/gtest.h>
 
+#include <grp.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <memory>
 #include <sstream>
+#include <vector>
 
 #include "encoder/movie_saver.h"
 #include "encoder/temp_folder.h"
@@ -16,6 +25,16 @@ namespace quillon {
 namespace {
 
 namespace fs = std::filesystem;
+
+// The names in a folder, sorted: what a save left there, temporary files included.
+std::vector<std::string> FolderListing(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
 
 std::string ReadAll(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -176,24 +195,150 @@ TEST_F(ControllerSaveTest, SeveralPartsGetActionBlocksWithTheFinalNames) {
   }
 }
 
-TEST_F(ControllerSaveTest, APartWithoutActionBlockFailsAndRemovesWhatWasWritten) {
+TEST_F(ControllerSaveTest, AFailedSaveLeavesEveryFileAsItWas) {
   WritePart(parts, 1, 3, 2);
   WritePart(parts, 2, 3, 2, /*withActionBlock=*/false);
   WritePart(parts, 3, 3, 2);
-  // A file of an older save that this save never reaches belongs to the user.
-  { std::ofstream(out + "clip3.swf") << "older"; }
+  // Files of an older save, one of them reached before the damaged part.
+  { std::ofstream(out + "clip.swf") << "older"; }
+  { std::ofstream(out + "clip3.swf") << "older 3"; }
   controller.AdoptTemporaryParts(parts, 3);
   const std::string dest = out + "clip.swf";
   EXPECT_FALSE(controller.SaveMovie(&dest));
   std::string text;
   ASSERT_NE(controller.GetMessage(&text), nullptr);
   EXPECT_STREQ(controller.GetMessage(), "Error Saving Flash Movie");
-  EXPECT_EQ(text,
-            "Unable to save the encoded Flash movie. Please check that you have the necessary "
-            "permissions and that the disk is not full.");
-  EXPECT_FALSE(fs::exists(out + "clip.swf"));
-  EXPECT_FALSE(fs::exists(out + "clip2.swf"));
-  EXPECT_EQ(ReadAll(out + "clip3.swf"), "older");
+  EXPECT_EQ(text.rfind("Unable to save the encoded Flash movie. Please check that you have the "
+                       "necessary permissions and that the disk is not full.",
+                       0),
+            0u);
+  EXPECT_EQ(FolderListing(out), (std::vector<std::string>{"clip.swf", "clip3.swf"}));
+  EXPECT_EQ(ReadAll(out + "clip.swf"), "older");
+  EXPECT_EQ(ReadAll(out + "clip3.swf"), "older 3");
+
+  // A folder standing at a part's name stays, however empty.
+  WritePart(parts, 2, 3, 2);
+  fs::remove(out + "clip3.swf");
+  fs::create_directory(out + "clip3.swf");
+  EXPECT_FALSE(controller.SaveMovie(&dest));
+  EXPECT_TRUE(fs::is_directory(out + "clip3.swf"));
+  EXPECT_EQ(ReadAll(out + "clip.swf"), "older");
+  EXPECT_EQ(FolderListing(out), (std::vector<std::string>{"clip.swf", "clip3.swf"}));
+}
+
+TEST_F(ControllerSaveTest, ASuccessfulSaveReplacesOlderFilesAndKeepsTheirMode) {
+  WritePart(parts, 1, 2, 2);
+  WritePart(parts, 2, 2, 3);
+  { std::ofstream(out + "clip.swf") << "older"; }
+  fs::permissions(out + "clip.swf", fs::perms::owner_read | fs::perms::owner_write);
+  controller.AdoptTemporaryParts(parts, 2);
+  const std::string dest = out + "clip.swf";
+  ASSERT_TRUE(controller.SaveMovie(&dest)) << controller.GetMessage();
+  EXPECT_EQ(FolderListing(out), (std::vector<std::string>{"clip.swf", "clip2.swf"}));
+  EXPECT_EQ(ReadAll(out + "clip.swf").substr(0, 3), "FWS");
+  EXPECT_EQ(fs::status(out + "clip.swf").permissions(),
+            fs::perms::owner_read | fs::perms::owner_write);
+}
+
+// Runs `save` as an ordinary user: directly when not root, else in a child process that gives
+// up root. Returns 0 or 1 for the save's outcome, -1 when no ordinary user can be had.
+int AsOrdinaryUser(const std::function<bool()>& save) {
+  if (::geteuid() != 0) return save() ? 1 : 0;
+  const pid_t pid = ::fork();
+  if (pid < 0) return -1;
+  if (pid == 0) {
+    constexpr uid_t kNobody = 65534;
+    if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0) {
+      ::_exit(3);
+    }
+    ::_exit(save() ? 1 : 0);
+  }
+  int status = 0;
+  if (::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status) <= 1 ? WEXITSTATUS(status) : -1;
+}
+
+TEST_F(ControllerSaveTest, AWriteProtectedFileIsNeitherReplacedNorRemoved) {
+  WritePart(parts, 1, 1, 2);
+  // Parts readable and the destination folder writable for whoever runs the save.
+  fs::permissions(parts, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                             fs::perms::others_read | fs::perms::others_exec);
+  fs::permissions(out, fs::perms::all);
+  { std::ofstream(out + "p.swf") << "keep me"; }
+  fs::permissions(out + "p.swf",
+                  fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  controller.AdoptTemporaryParts(parts, 1);
+  const std::string dest = out + "p.swf";
+  const int saved = AsOrdinaryUser([&] { return controller.SaveMovie(&dest); });
+  if (saved < 0) GTEST_SKIP() << "no ordinary user to run as";
+  EXPECT_EQ(saved, 0);
+  EXPECT_EQ(ReadAll(out + "p.swf"), "keep me");
+  EXPECT_EQ(FolderListing(out), std::vector<std::string>{"p.swf"});
+}
+
+// A short silent PCM sound: the smallest file the controller opens as a movie.
+void WriteWav(const std::string& path) {
+  constexpr uint32_t kRate = 8000;
+  constexpr uint32_t kBytes = kRate * 2;  // one second of 16-bit mono
+  std::string b = "RIFF";
+  auto put = [&](uint32_t v, int n) {
+    for (int i = 0; i < n; ++i) b.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+  };
+  put(36 + kBytes, 4);
+  b += "WAVEfmt ";
+  put(16, 4);
+  put(1, 2);  // PCM
+  put(1, 2);  // mono
+  put(kRate, 4);
+  put(kRate * 2, 4);
+  put(2, 2);
+  put(16, 2);
+  b += "data";
+  put(kBytes, 4);
+  b.append(kBytes, '\0');
+  std::ofstream(path, std::ios::binary) << b;
+}
+
+TEST_F(ControllerSaveTest, APartThatIsTheMovieItselfIsRefused) {
+  const std::string movie = out + "movie.wav";
+  WriteWav(movie);
+  const std::string original = ReadAll(movie);
+  ASSERT_TRUE(controller.OpenMovie(movie)) << controller.GetMessage();
+  for (uint32_t n = 1; n <= 3; ++n) WritePart(parts, n, 3, 2);
+  controller.AdoptTemporaryParts(parts, 3);
+
+  // The same file under another spelling, and under another name through a hard link.
+  const std::string spelled = out + "./movie.wav";
+  EXPECT_FALSE(controller.CheckDestination(spelled));
+  EXPECT_FALSE(controller.SaveMovie(&spelled));
+  std::string text;
+  EXPECT_STREQ(controller.GetMessage(&text), "Error Saving Flash Movie");
+  EXPECT_NE(text.find("is the movie being converted"), std::string::npos) << text;
+  fs::create_hard_link(movie, out + "clip3.swf");
+  const std::string dest = out + "clip";
+  EXPECT_FALSE(controller.CheckDestination(dest));  // before encoding: any part number
+  EXPECT_FALSE(controller.SaveMovie(&dest));
+  EXPECT_EQ(ReadAll(movie), original);
+  EXPECT_EQ(FolderListing(out), (std::vector<std::string>{"clip3.swf", "movie.wav"}));
+
+  // Names that are no part of "clip" do not stand in the way.
+  fs::rename(out + "clip3.swf", out + "clip03.swf");
+  EXPECT_TRUE(controller.CheckDestination(dest));
+  fs::rename(out + "clip03.swf", out + "clipx.swf");
+  EXPECT_TRUE(controller.CheckDestination(dest));
+  EXPECT_TRUE(controller.SaveMovie(&dest)) << controller.GetMessage();
+  EXPECT_EQ(ReadAll(movie), original);
+}
+
+TEST(DestinationNameTest, PartNumbersOfFileNames) {
+  const DestinationName d = SplitDestination("/out/clip1.swf");
+  EXPECT_EQ(PartNumberOf(d, "clip1.swf"), 1u);
+  EXPECT_EQ(PartNumberOf(d, "clip12.swf"), 2u);
+  EXPECT_EQ(PartNumberOf(d, "clip1100.swf"), 100u);
+  for (const char* none : {"clip11.swf", "clip101.swf", "clip1.SWF", "clip1x.swf", "clip.swf",
+                           "clip1", "clip1.swf.bak", "clip199999999999.swf"}) {
+    EXPECT_EQ(PartNumberOf(d, none), 0u) << none;
+  }
 }
 
 TEST_F(ControllerSaveTest, DamagedPartsAreRefused) {
@@ -207,14 +352,16 @@ TEST_F(ControllerSaveTest, DamagedPartsAreRefused) {
     return parts + name;
   };
   // Too short, compressed, and an action block announcing more bytes than the file holds.
-  EXPECT_FALSE(RewritePartFile(writeAs("short", bytes.substr(0, 31)), out + "a.swf", "a", 1,
-                               false, error));
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> sink(std::tmpfile(), &std::fclose);
+  ASSERT_NE(sink, nullptr);
+  EXPECT_FALSE(
+      RewritePartFile(writeAs("short", bytes.substr(0, 31)), sink.get(), "a", 1, false, error));
   std::string compressed = bytes;
   compressed[0] = 'C';
-  EXPECT_FALSE(RewritePartFile(writeAs("cws", compressed), out + "a.swf", "a", 1, false, error));
+  EXPECT_FALSE(RewritePartFile(writeAs("cws", compressed), sink.get(), "a", 1, false, error));
   std::string cut = bytes.substr(0, FirstTagOffset(bytes) + 8);
-  EXPECT_FALSE(RewritePartFile(writeAs("cut", cut), out + "a.swf", "a", 1, false, error));
-  EXPECT_TRUE(RewritePartFile(good, out + "a.swf", "a", 1, false, error)) << error;
+  EXPECT_FALSE(RewritePartFile(writeAs("cut", cut), sink.get(), "a", 1, false, error));
+  EXPECT_TRUE(RewritePartFile(good, sink.get(), "a", 1, false, error)) << error;
   fs::remove(parts + "short");
   fs::remove(parts + "cws");
   fs::remove(parts + "cut");
