@@ -444,11 +444,12 @@ void Timeline::paintEvent(QPaintEvent*) {
     p.drawText(QRect(left, 2, textWidth, mid - 10), Qt::AlignCenter, label);
   }
 
-  // The movie's first and last moments.
+  // The movie's first and last moments, under the labels so that these stay readable.
   p.setPen(kMovieEdge);
   const int zeroX = XOf(0);
-  if (zeroX >= 0 && zeroX < w) p.drawLine(zeroX, 0, zeroX, h - 1);
-  if (movieEndX >= 0 && movieEndX < w) p.drawLine(movieEndX, 0, movieEndX, h - 1);
+  const int edgeTop = mid - 9;
+  if (zeroX >= 0 && zeroX < w) p.drawLine(zeroX, edgeTop, zeroX, h - 1);
+  if (movieEndX >= 0 && movieEndX < w) p.drawLine(movieEndX, edgeTop, movieEndX, h - 1);
 
   // Frame lines: grey at top, middle and bottom, black just under the top and the middle.
   p.setPen(kGrey);
