@@ -3,12 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <QSignalSpy>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <memory>
 #include <thread>
 
 #include "frame_test_support.h"
+#include "video/frame_image.h"
 #include "video/frame_store.h"
+#include "video/video_reader.h"
 
 namespace quillon {
 namespace {
@@ -27,6 +32,114 @@ bool SamePixels(const QImage& image, const RgbPicture& picture) {
     }
   }
   return true;
+}
+
+// A reader whose decodes wait at a gate the test opens, so that a render can be held in flight.
+struct Gate {
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool open = false;
+  int waiting = 0;
+  std::vector<uint32_t> times;  // every decoded time, in order
+  std::atomic<bool> decodeEnded{false};
+
+  void Open() {
+    std::lock_guard lock(mutex);
+    open = true;
+    changed.notify_all();
+  }
+  bool WaitUntilWaiting() {
+    std::unique_lock lock(mutex);
+    return changed.wait_for(lock, std::chrono::seconds(10), [this] { return waiting > 0; });
+  }
+};
+
+class GatedReader : public VideoReader {
+ public:
+  explicit GatedReader(Gate& gate) : gate_(gate) {}
+  int32_t TimeToSample(uint32_t ms) const override { return static_cast<int32_t>(ms / 40); }
+  uint32_t SampleToTime(int32_t sample) const override {
+    return static_cast<uint32_t>(sample) * 40;
+  }
+  bool Open(const std::string&) override {
+    fps = 25.0;
+    durationMs = 10000;
+    msPerSample = 40;
+    frameCount = 250;
+    width = 32;
+    height = 24;
+    return true;
+  }
+  void Close() override {}
+  std::unique_ptr<FrameImage> FrameAtSample(int32_t sample) override {
+    return FrameAtTime(SampleToTime(sample));
+  }
+  std::unique_ptr<FrameImage> FrameAtTime(uint32_t ms) override {
+    {
+      std::unique_lock lock(gate_.mutex);
+      gate_.times.push_back(ms);
+      ++gate_.waiting;
+      gate_.changed.notify_all();
+      gate_.changed.wait_for(lock, std::chrono::seconds(10), [this] { return gate_.open; });
+      --gate_.waiting;
+    }
+    auto image = std::make_unique<FrameImage>();
+    if (!image->Allocate(32, 24, Colour{100, 128, 128})) return nullptr;
+    gate_.decodeEnded = true;
+    return image;
+  }
+  bool IsReadableAt(uint32_t ms) override { return ms < durationMs; }
+
+ private:
+  Gate& gate_;
+};
+
+std::unique_ptr<FrameStore> GatedStore(Gate& gate) {
+  auto store = std::make_unique<FrameStore>([&gate](ReaderKind) -> std::unique_ptr<VideoReader> {
+    return std::make_unique<GatedReader>(gate);
+  });
+  return store->Open("gated") ? std::move(store) : nullptr;
+}
+
+TEST(FrameThreadTest, RequestsDuringARenderCollapseIntoTheLastOne) {
+  Gate gate;
+  auto store = GatedStore(gate);
+  ASSERT_NE(store, nullptr);
+  FrameThread thread;
+  thread.Attach(store.get());
+  QSignalSpy ready(&thread, &FrameThread::FrameReady);
+  thread.Request(0, false);
+  ASSERT_TRUE(gate.WaitUntilWaiting());
+  for (uint32_t i = 1; i < 100; ++i) thread.Request(i * 40, false);
+  gate.Open();
+  ASSERT_TRUE(WaitForPicture(ready, 99 * 40));
+  EXPECT_EQ(thread.RenderCount(), 2u);
+  std::lock_guard lock(gate.mutex);
+  EXPECT_EQ(gate.times, (std::vector<uint32_t>{0, 99 * 40}));
+}
+
+TEST(FrameThreadTest, DetachReturnsOnlyAfterTheRenderInFlight) {
+  Gate gate;
+  auto store = GatedStore(gate);
+  ASSERT_NE(store, nullptr);
+  FrameThread thread;
+  thread.Attach(store.get());
+  thread.Request(1000, true);
+  ASSERT_TRUE(gate.WaitUntilWaiting());
+  std::atomic<bool> detaching{false};
+  bool renderEndedFirst = false;
+  std::thread detacher([&] {
+    detaching = true;
+    thread.Attach(nullptr);
+    renderEndedFirst = gate.decodeEnded;
+  });
+  while (!detaching) std::this_thread::yield();
+  // Gives a detach that does not wait the time to come back before the render ends.
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  gate.Open();
+  detacher.join();
+  EXPECT_TRUE(renderEndedFirst);
+  store.reset();
 }
 
 TEST(FrameThreadTest, ABurstOfRequestsRendersTheLastOneAndFewOthers) {
