@@ -1,10 +1,11 @@
 # The desktop application's tests: one executable with its own main (a QApplication on the
 # offscreen platform, preferences redirected to a temporary folder).
 if(TARGET quillon_app)
+  find_package(Qt6 REQUIRED COMPONENTS Test)
   file(GLOB app_test_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/app/*_test.cpp)
   add_executable(app_tests ${app_test_sources} ${CMAKE_CURRENT_SOURCE_DIR}/app/app_test_main.cpp)
   set_target_properties(app_tests PROPERTIES AUTOMOC ON)
-  target_link_libraries(app_tests PRIVATE quillon_app GTest::gtest GTest::gmock)
+  target_link_libraries(app_tests PRIVATE quillon_app Qt6::Test GTest::gtest GTest::gmock)
   target_include_directories(app_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests)
   target_compile_definitions(app_tests PRIVATE
     QUILLON_TEST_BINARY_DIR="${PROJECT_BINARY_DIR}"
