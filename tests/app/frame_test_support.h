@@ -3,10 +3,12 @@
 
 #include <QSignalSpy>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "app/frame_thread.h"
 #include "support/test_clips.h"
+#include "video/frame_store.h"
 
 namespace quillon::testing {
 
@@ -15,6 +17,13 @@ inline std::string PatternClip() {
   return MakeClip(ClipFolder("app"), "pattern.mp4",
                   "-f lavfi -i testsrc2=size=160x120:rate=25:duration=6 -c:v libx264 "
                   "-preset ultrafast -pix_fmt yuv420p -g 25");
+}
+
+// A store opened on PatternClip(); null when the clip cannot be made or opened.
+inline std::unique_ptr<FrameStore> OpenPatternStore() {
+  const std::string clip = PatternClip();
+  auto store = std::make_unique<FrameStore>();
+  return !clip.empty() && store->Open(clip) ? std::move(store) : nullptr;
 }
 
 // Waits (10 s at most) until the spy on FrameThread::FrameReady has seen the picture for ms.

@@ -18,7 +18,7 @@
 namespace quillon {
 namespace {
 
-using testing::PatternClip;
+using testing::OpenPatternStore;
 using testing::WaitForPicture;
 
 bool SamePixels(const QImage& image, const RgbPicture& picture) {
@@ -101,15 +101,24 @@ std::unique_ptr<FrameStore> GatedStore(Gate& gate) {
   return store->Open("gated") ? std::move(store) : nullptr;
 }
 
-TEST(FrameThreadTest, RequestsDuringARenderCollapseIntoTheLastOne) {
+// A worker attached to a gated store, held inside the render of its first request.
+class GatedFrameThreadTest : public ::testing::Test {
+ protected:
+  void HoldRenderAt(uint32_t ms) {
+    store = GatedStore(gate);
+    ASSERT_NE(store, nullptr);
+    thread.Attach(store.get());
+    thread.Request(ms, true);
+    ASSERT_TRUE(gate.WaitUntilWaiting());
+  }
   Gate gate;
-  auto store = GatedStore(gate);
-  ASSERT_NE(store, nullptr);
+  std::unique_ptr<FrameStore> store;
   FrameThread thread;
-  thread.Attach(store.get());
-  QSignalSpy ready(&thread, &FrameThread::FrameReady);
-  thread.Request(0, false);
-  ASSERT_TRUE(gate.WaitUntilWaiting());
+  QSignalSpy ready{&thread, &FrameThread::FrameReady};
+};
+
+TEST_F(GatedFrameThreadTest, RequestsDuringARenderCollapseIntoTheLastOne) {
+  HoldRenderAt(0);
   for (uint32_t i = 1; i < 100; ++i) thread.Request(i * 40, false);
   gate.Open();
   ASSERT_TRUE(WaitForPicture(ready, 99 * 40));
@@ -118,14 +127,8 @@ TEST(FrameThreadTest, RequestsDuringARenderCollapseIntoTheLastOne) {
   EXPECT_EQ(gate.times, (std::vector<uint32_t>{0, 99 * 40}));
 }
 
-TEST(FrameThreadTest, DetachReturnsOnlyAfterTheRenderInFlight) {
-  Gate gate;
-  auto store = GatedStore(gate);
-  ASSERT_NE(store, nullptr);
-  FrameThread thread;
-  thread.Attach(store.get());
-  thread.Request(1000, true);
-  ASSERT_TRUE(gate.WaitUntilWaiting());
+TEST_F(GatedFrameThreadTest, DetachReturnsOnlyAfterTheRenderInFlight) {
+  HoldRenderAt(1000);
   std::atomic<bool> detaching{false};
   bool renderEndedFirst = false;
   std::thread detacher([&] {
@@ -143,10 +146,9 @@ TEST(FrameThreadTest, DetachReturnsOnlyAfterTheRenderInFlight) {
 }
 
 TEST(FrameThreadTest, ABurstOfRequestsRendersTheLastOneAndFewOthers) {
-  const std::string clip = PatternClip();
-  ASSERT_FALSE(clip.empty());
-  FrameStore store;
-  ASSERT_TRUE(store.Open(clip));
+  auto opened = OpenPatternStore();
+  ASSERT_NE(opened, nullptr);
+  FrameStore& store = *opened;
   FrameOptions options;
   options.resize = 50.0f;
   options.smooth = 40.0f;
@@ -177,13 +179,11 @@ TEST(FrameThreadTest, ABurstOfRequestsRendersTheLastOneAndFewOthers) {
 }
 
 TEST(FrameThreadTest, DetachingStopsReadingTheStoreAndDropsItsPictures) {
-  const std::string clip = PatternClip();
-  ASSERT_FALSE(clip.empty());
   FrameThread thread;
   QSignalSpy ready(&thread, &FrameThread::FrameReady);
   for (uint32_t round = 0; round < 12; ++round) {
-    auto store = std::make_unique<FrameStore>();
-    ASSERT_TRUE(store->Open(clip));
+    auto store = OpenPatternStore();
+    ASSERT_NE(store, nullptr);
     const uint64_t before = thread.RenderCount();
     thread.Attach(store.get());
     // Far back and forth in the file: every render seeks.
@@ -194,24 +194,22 @@ TEST(FrameThreadTest, DetachingStopsReadingTheStoreAndDropsItsPictures) {
     store.reset();  // a render still reading it would be a use after free
   }
   // Pictures of the stores now gone never reach the page, even those posted before detaching.
-  FrameStore last;
-  ASSERT_TRUE(last.Open(clip));
+  auto last = OpenPatternStore();
+  ASSERT_NE(last, nullptr);
   ready.clear();
   thread.Request(2000, true);
-  thread.Attach(&last);
+  thread.Attach(last.get());
   ASSERT_TRUE(WaitForPicture(ready, 2000));
   for (const QList<QVariant>& args : ready) EXPECT_EQ(args.at(1).toUInt(), 2000u);
   EXPECT_FALSE(ready.last().at(0).value<QImage>().isNull());
 }
 
 TEST(FrameThreadTest, ClosingWhileRenderingWaitsForTheRender) {
-  const std::string clip = PatternClip();
-  ASSERT_FALSE(clip.empty());
   for (int round = 0; round < 4; ++round) {
-    FrameStore store;
-    ASSERT_TRUE(store.Open(clip));
+    auto store = OpenPatternStore();
+    ASSERT_NE(store, nullptr);
     auto thread = std::make_unique<FrameThread>();
-    thread->Attach(&store);
+    thread->Attach(store.get());
     thread->Request(5000 - round * 1000, true);
     while (thread->RenderCount() == 0) std::this_thread::yield();
     thread.reset();  // joins before the store goes
@@ -219,10 +217,9 @@ TEST(FrameThreadTest, ClosingWhileRenderingWaitsForTheRender) {
 }
 
 TEST(FrameThreadTest, ATimeWithoutAFrameGivesAnEmptyPicture) {
-  const std::string clip = PatternClip();
-  ASSERT_FALSE(clip.empty());
-  FrameStore store;
-  ASSERT_TRUE(store.Open(clip));
+  auto opened = OpenPatternStore();
+  ASSERT_NE(opened, nullptr);
+  FrameStore& store = *opened;
   FrameThread thread;
   thread.Attach(&store);
   QSignalSpy ready(&thread, &FrameThread::FrameReady);

@@ -15,7 +15,7 @@
 namespace quillon {
 namespace {
 
-using testing::PatternClip;
+using testing::OpenPatternStore;
 using testing::WaitForPicture;
 
 void Type(QLineEdit* box, const char* text) {
@@ -94,10 +94,9 @@ TEST(TimelinePageTest, FrameViewFitsThePictureBetweenBackgroundBands) {
 }
 
 TEST(TimelinePageTest, ShowsTheFilteredFrameUnderTheCursor) {
-  const std::string clip = PatternClip();
-  ASSERT_FALSE(clip.empty());
-  FrameStore store;
-  ASSERT_TRUE(store.Open(clip));
+  auto opened = OpenPatternStore();
+  ASSERT_NE(opened, nullptr);
+  FrameStore& store = *opened;
   TimelinePage page;
   page.resize(760, 440);
   page.SetBackground(0x303030);
