@@ -36,7 +36,10 @@ MainWindow::MainWindow(const QString& applicationFolder, QWidget* parent)
   SetUiState(UiState::kNoMovie);
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow() {
+  // The page's picture worker reads the controller's frame store, which goes before the pages.
+  timeline_->AttachMovie(nullptr);
+}
 
 void MainWindow::SetPrompts(std::unique_ptr<Prompts> prompts) { prompts_ = std::move(prompts); }
 
