@@ -51,6 +51,9 @@ constexpr int32_t kMp3ModeJointStereo = 1;
 constexpr int32_t kMp3ModeMono = 3;
 constexpr uint32_t kMp3ConfigLame = 256;
 constexpr int32_t kMp3PresetHighQuality = 2;
+// Samples of silence a decoded stream starts with before the first input sample: the
+// encoder's own delay (576) and a standard decoder's (529), the same at every rate we write.
+constexpr int16_t kMp3StreamDelaySamples = 1105;
 
 enum class Mp3LoadResult { kLoaded, kNotFound, kMissingEntryPoint };
 

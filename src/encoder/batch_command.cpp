@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <limits>
 #include <strings.h>
 
@@ -31,6 +32,13 @@ BatchOption FindOption(const std::string& name) {
     if (strcasecmp(entry.name, name.c_str()) == 0) return entry.option;
   }
   return BatchOption::kNone;
+}
+
+// The process's working folder; empty when it cannot be read (it was removed, say).
+std::string CurrentFolder() {
+  std::error_code ec;
+  const std::filesystem::path folder = std::filesystem::current_path(ec);
+  return ec ? std::string() : folder.string();
 }
 
 bool IsBlankCode(char c) { return static_cast<unsigned char>(c) <= 32; }
@@ -238,8 +246,12 @@ bool ParseBatchTokens(const std::vector<std::string>& tokens, const std::string&
     return false;
   }
 
+  // Only a path the user typed is looked for in the current folder; the default file always
+  // comes from beside the program.
   request.resolvedSettingsPath =
-      ResolveSettingsPath(ApplicationFolder(), request.settingsPath.value_or(kDefaultSettingsFile));
+      request.settingsPath
+          ? ResolveSettingsPath(ApplicationFolder(), *request.settingsPath, CurrentFolder())
+          : ResolveSettingsPath(ApplicationFolder(), kDefaultSettingsFile);
 
   if (startGiven && !IsWord(startText, "start") && !IsWord(startText, "begin")) {
     request.startMs = TruncU32(ReadNumber(startText) * 1000.0);
@@ -284,8 +296,14 @@ void ApplyBatchOverrides(const BatchRequest& request, EncoderSettings& settings)
   settings.match.plainBound = settings.match.limit;
 }
 
-std::string ResolveSettingsPath(const std::string& applicationFolder, const std::string& value) {
+std::string ResolveSettingsPath(const std::string& applicationFolder, const std::string& value,
+                                const std::string& currentFolder) {
   if (IsAbsolutePath(value)) return ToForwardSlashes(value);
+  if (!currentFolder.empty()) {
+    std::string here = JoinPath(currentFolder + "/", value);
+    std::error_code ec;
+    if (std::filesystem::is_regular_file(here, ec)) return here;
+  }
   return JoinPath(applicationFolder, value);
 }
 

@@ -72,8 +72,11 @@ std::vector<std::string> TokenizeBatchCommand(const std::string& commandText);
 // Match.Limit whether "-q" was given or not.
 void ApplyBatchOverrides(const BatchRequest& request, EncoderSettings& settings);
 
-// The "-s" value (or kDefaultSettingsFile) as the path to load:
-// absolute values only get forward slashes; others are joined to the application folder.
-std::string ResolveSettingsPath(const std::string& applicationFolder, const std::string& value);
+// The "-s" value (or kDefaultSettingsFile) as the path to load: absolute values only get
+// forward slashes; a relative one names the file in currentFolder when a file is there (a user
+// types "-s my.settings" beside it), else the file in the application folder, where presets live.
+// An empty currentFolder looks in the application folder only.
+std::string ResolveSettingsPath(const std::string& applicationFolder, const std::string& value,
+                                const std::string& currentFolder = std::string());
 
 }  // namespace quillon

@@ -71,20 +71,17 @@ struct Pcm {
   double Seconds() const { return static_cast<double>(Frames()) / rate; }
 };
 
-// format: "" lets FFmpeg probe; "swf" forces the demuxer (its probe insists on a stage
-// rectangle starting at 0).
-Pcm Decode(const std::string& input, uint32_t rate, uint32_t channels,
-           const std::string& format = "") {
+// FFmpeg finds the format itself: every movie must be recognisable without being named.
+Pcm Decode(const std::string& input, uint32_t rate, uint32_t channels) {
   Pcm pcm;
   pcm.channels = channels;
   pcm.rate = rate;
   const std::string raw =
       Private(input + "." + std::to_string(rate) + "." + std::to_string(channels) + ".raw")
           .string();
-  const std::string cmd = "ffmpeg -nostdin -v error -y " +
-                          (format.empty() ? "" : "-f " + format + " ") + "-i \"" + input +
-                          "\" -f s16le -ac " + std::to_string(channels) + " -ar " +
-                          std::to_string(rate) + " \"" + raw + "\"";
+  const std::string cmd = "ffmpeg -nostdin -v error -y -i \"" + input + "\" -f s16le -ac " +
+                          std::to_string(channels) + " -ar " + std::to_string(rate) + " \"" + raw +
+                          "\"";
   if (!RunCommand(cmd)) return pcm;
   std::ifstream in(raw, std::ios::binary);
   std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -301,7 +298,7 @@ TEST(ProgramSoundTest, MovieSoundSurvivesTheWholeEncoder) {
     ASSERT_TRUE(RunCommand(std::string("\"") + QUILLON_PROGRAM + "\" \"" + movie.string() +
                            "\" \"" + swf.string() + "\"" + settings + " -l \"" +
                            (dir / "program.log").string() + "\""));
-    const Pcm decoded = Decode(swf.string(), 22050, 2, "swf");
+    const Pcm decoded = Decode(swf.string(), 22050, 2);
     EXPECT_NEAR(decoded.Seconds(), source.Seconds(), 1.0 / 12.0) << (mp3 ? "mp3" : "adpcm");
     for (uint32_t ch = 0; ch < 2; ++ch) {
       const Alignment a = Align(source, decoded, ch, -64, mp3 ? 4096 : 64);

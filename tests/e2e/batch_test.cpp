@@ -61,7 +61,9 @@ struct SwfTag {
 struct SwfFile {
   bool ok = false;
   uint32_t lengthField = 0;
+  int32_t xMin = -1;
   int32_t xMax = 0;
+  int32_t yMin = -1;
   int32_t yMax = 0;
   uint16_t frameRate = 0;  // 8.8
   uint16_t frameCount = 0;
@@ -102,7 +104,9 @@ SwfFile ReadSwf(const std::string& path) {
     if (nbits > 0 && (v >> (nbits - 1)) != 0) v |= ~((1u << nbits) - 1);
     return static_cast<int32_t>(v);
   };
+  f.xMin = field(0);
   f.xMax = field(1);
+  f.yMin = field(2);
   f.yMax = field(3);
   size_t pos = 8 + (5 + 4 * nbits + 7) / 8;
   f.frameRate = u16(pos);
@@ -166,6 +170,9 @@ class BatchTest : public ::testing::Test {
     const std::string out = dir + "stdout.txt";
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(),
                                      O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (!workingFolder.empty()) {
+      posix_spawn_file_actions_addchdir_np(&actions, workingFolder.c_str());
+    }
     pid_t pid = -1;
     if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) pid = -1;
     posix_spawn_file_actions_destroy(&actions);
@@ -220,6 +227,7 @@ class BatchTest : public ::testing::Test {
   std::string dir;
   std::string log;
   std::vector<std::string> runAs;  // command put before the program, if any
+  std::string workingFolder;       // the program's current folder; empty = the test's own
 };
 
 // The names in a folder, sorted, leaving out the test's own files.
@@ -250,8 +258,11 @@ TEST_F(BatchTest, MovieWithSoundAsMp3AndAsAdpcm) {
     SCOPED_TRACE(name);
     const SwfFile swf = ReadSwf(dir + name);
     ASSERT_TRUE(swf.ok);
-    EXPECT_EQ(swf.xMax, 160 * 20 - 1);
-    EXPECT_EQ(swf.yMax, 120 * 20 - 1);
+    // The stage is exactly the video: FFmpeg's probe and every player's scaling depend on it.
+    EXPECT_EQ(swf.xMin, 0);
+    EXPECT_EQ(swf.xMax, 160 * 20);
+    EXPECT_EQ(swf.yMin, 0);
+    EXPECT_EQ(swf.yMax, 120 * 20);
     auto heads = swf.Find(kSoundStreamHead);
     for (auto* h : swf.Find(kSoundStreamHead2)) heads.push_back(h);
     ASSERT_EQ(heads.size(), 1u);
@@ -269,8 +280,8 @@ TEST_F(BatchTest, SoundFileAloneBecomesABlankMovie) {
   ASSERT_EQ(Run({wav, dir + "tone.swf"}), 0) << Logged();
   const SwfFile swf = ReadSwf(dir + "tone.swf");
   ASSERT_TRUE(swf.ok);
-  EXPECT_EQ(swf.xMax, 400 * 20 - 1);
-  EXPECT_EQ(swf.yMax, 300 * 20 - 1);
+  EXPECT_EQ(swf.xMax, 400 * 20);
+  EXPECT_EQ(swf.yMax, 300 * 20);
   EXPECT_EQ(swf.frameRate, 12 * 256);
   EXPECT_EQ(swf.frameCount, 120);
   EXPECT_EQ(swf.Find(kSoundStreamHead).size() + swf.Find(kSoundStreamHead2).size(), 1u);
@@ -286,11 +297,11 @@ TEST_F(BatchTest, StillImageAndAnimatedGif) {
   ASSERT_EQ(Run({gif, dir + "anim.swf"}), 0) << Logged();
   const SwfFile still = ReadSwf(dir + "still.swf");
   ASSERT_TRUE(still.ok);
-  EXPECT_EQ(still.xMax, 160 * 20 - 1);
+  EXPECT_EQ(still.xMax, 160 * 20);
   EXPECT_GE(still.Find(kPlaceObject).size(), 1u);
   const SwfFile anim = ReadSwf(dir + "anim.swf");
   ASSERT_TRUE(anim.ok);
-  EXPECT_EQ(anim.xMax, 96 * 20 - 1);
+  EXPECT_EQ(anim.xMax, 96 * 20);
   EXPECT_EQ(anim.frameCount, 10);
   EXPECT_GT(anim.Find(kPlaceObject).size(), 1u);
 }
@@ -361,13 +372,20 @@ TEST_F(BatchTest, CommandLineOverridesWinOverTheSettingsFile) {
   ASSERT_EQ(Run({movie, dir + "file.swf", "-s", file}), 0) << Logged();
   const SwfFile fromFile = ReadSwf(dir + "file.swf");
   ASSERT_TRUE(fromFile.ok);
-  EXPECT_EQ(fromFile.xMax, 80 * 20 - 1);
+  EXPECT_EQ(fromFile.xMax, 80 * 20);
   EXPECT_EQ(fromFile.frameRate, 6 * 256);
+
+  // Typed as a user does in the folder that holds it.
+  workingFolder = dir;
+  ASSERT_EQ(Run({movie, dir + "here.swf", "-s", "small.settings"}), 0) << Logged();
+  EXPECT_TRUE(Contains(Logged(), ", with settings " + dir + "small.settings\n")) << Logged();
+  EXPECT_EQ(ReadSwf(dir + "here.swf").xMax, 80 * 20);
+  workingFolder.clear();
 
   ASSERT_EQ(Run({movie, dir + "over.swf", "-s", file, "-fs", "100", "-fps", "12"}), 0);
   const SwfFile over = ReadSwf(dir + "over.swf");
   ASSERT_TRUE(over.ok);
-  EXPECT_EQ(over.xMax, 160 * 20 - 1);
+  EXPECT_EQ(over.xMax, 160 * 20);
   EXPECT_EQ(over.frameRate, 12 * 256);
 
   // Lower JPEG quality and lower image quality each make a smaller movie than the file's.

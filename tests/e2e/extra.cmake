@@ -2,15 +2,16 @@
 # this folder reads it with independent tools (swf-parser, the Ruffle player).
 #
 #   quillon_e2e_node_test(<name> SCRIPT <script.mjs>
-#                         [COMMAND <program> <args>...] [TIMEOUT <seconds>] [LABELS <labels>...])
+#                         [COMMAND <program> <args>...] [ARGS <script args>...]
+#                         [TIMEOUT <seconds>] [LABELS <labels>...])
 #
 # COMMAND may use generator expressions ($<TARGET_FILE:quillon>) and the placeholder
 # @OUTPUT_DIR@, the test's own empty output folder; the node script gets that folder as its
-# first argument. The test is labelled e2e.
+# first argument, then ARGS (generator expressions allowed). The test is labelled e2e.
 find_program(QUILLON_NODE node)
 
 function(quillon_e2e_node_test name)
-  cmake_parse_arguments(ARG "" "SCRIPT;TIMEOUT" "COMMAND;LABELS" ${ARGN})
+  cmake_parse_arguments(ARG "" "SCRIPT;TIMEOUT" "COMMAND;ARGS;LABELS" ${ARGN})
   if(NOT QUILLON_NODE)
     message(STATUS "node not found: e2e test ${name} not registered")
     return()
@@ -22,6 +23,10 @@ function(quillon_e2e_node_test name)
   set(script "${CMAKE_CURRENT_FUNCTION_LIST_DIR}/${ARG_SCRIPT}")
   set(driver "${PROJECT_BINARY_DIR}/e2e/${name}.cmake")
   set(run "")
+  set(script_args "")
+  foreach(arg IN LISTS ARG_ARGS)
+    string(APPEND script_args " \"${arg}\"")
+  endforeach()
   if(ARG_COMMAND)
     list(TRANSFORM ARG_COMMAND REPLACE "@OUTPUT_DIR@" "${out}")
     set(cmd "")
@@ -36,7 +41,7 @@ function(quillon_e2e_node_test name)
   file(GENERATE OUTPUT "${driver}" CONTENT
 "file(REMOVE_RECURSE \"${out}\")
 file(MAKE_DIRECTORY \"${out}\")
-${run}execute_process(COMMAND \"${QUILLON_NODE}\" \"${script}\" \"${out}\"
+${run}execute_process(COMMAND \"${QUILLON_NODE}\" \"${script}\" \"${out}\"${script_args}
                 WORKING_DIRECTORY \"${CMAKE_CURRENT_FUNCTION_LIST_DIR}\" RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR \"check failed: \${rc}\")
@@ -51,5 +56,12 @@ if(TARGET quillon_swf)
   target_link_libraries(swf_sample_writer PRIVATE quillon_swf ZLIB::ZLIB)
   quillon_e2e_node_test(swf_sample SCRIPT check_sample_swf.mjs
     COMMAND $<TARGET_FILE:swf_sample_writer> @OUTPUT_DIR@ TIMEOUT 60)
+endif()
+
+# Every kind of movie the program writes, read by tools that know nothing of it.
+find_program(QUILLON_E2E_FFPROBE ffprobe)
+if(TARGET quillon AND TARGET swf_sample_writer AND QUILLON_E2E_FFPROBE)
+  quillon_e2e_node_test(outputs SCRIPT outputs_check.mjs
+    ARGS $<TARGET_FILE:quillon> $<TARGET_FILE:swf_sample_writer> TIMEOUT 300)
 endif()
 include(${CMAKE_CURRENT_LIST_DIR}/player.cmake)

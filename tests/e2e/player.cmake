@@ -8,7 +8,7 @@ if(TARGET quillon_swf AND TARGET quillon AND QUILLON_NODE AND QUILLON_PLAYER_CHR
   target_link_libraries(player_movie_writer PRIVATE quillon_swf)
 
   set(player_cases harness still moving flat zlib32 zlib8 resize_hv mirrored resize_back
-                   memory_on memory_off overlay parts link)
+                   memory_on memory_off overlay parts link screen)
   foreach(name IN LISTS player_cases)
     add_test(NAME e2e_player_${name}
              COMMAND ${QUILLON_NODE} ${CMAKE_CURRENT_LIST_DIR}/player/run_case.mjs ${name}

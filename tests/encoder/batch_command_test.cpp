@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -223,6 +224,21 @@ TEST(ResolveSettingsPathTest, AbsoluteRelativeAndDriveLetters) {
   EXPECT_EQ(ResolveSettingsPath("/opt/q/", "\\\\sub\\\\b.settings"), "//sub//b.settings");
   EXPECT_EQ(ResolveSettingsPath("/opt/q/", "..\\presets\\\\c.settings"), "/opt/q/../presets/c.settings");
   EXPECT_EQ(ResolveSettingsPath("", "presets/default.settings"), "presets/default.settings");
+}
+
+TEST(ResolveSettingsPathTest, RelativeValueFromTheCurrentFolderWhenTheFileIsThere) {
+  const std::string here = std::string(QUILLON_TEST_BINARY_DIR) + "/settings_path_here";
+  std::filesystem::create_directories(here + "/sub");
+  std::ofstream(here + "/my.settings") << "Match.Limit=80\n";
+  std::ofstream(here + "/sub/deep.settings") << "Match.Limit=80\n";
+  EXPECT_EQ(ResolveSettingsPath("/opt/q/", "my.settings", here), here + "/my.settings");
+  EXPECT_EQ(ResolveSettingsPath("/opt/q/", "sub\\deep.settings", here + "/"),
+            here + "/sub/deep.settings");
+  // Not there (or only a folder of that name): the program's folder, as presets are found.
+  EXPECT_EQ(ResolveSettingsPath("/opt/q/", "presets/modem-56k.settings", here),
+            "/opt/q/presets/modem-56k.settings");
+  EXPECT_EQ(ResolveSettingsPath("/opt/q/", "sub", here), "/opt/q/sub");
+  EXPECT_EQ(ResolveSettingsPath("/opt/q/", "/srv/a.settings", here), "/srv/a.settings");
 }
 
 TEST(BatchCommandKindTest, HelpAndVersionExceptAsOptionValues) {

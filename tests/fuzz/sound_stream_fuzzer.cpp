@@ -54,7 +54,7 @@ void CheckOutput(const uint8_t* out, std::size_t size, const uint8_t* mp3, std::
     const uint8_t* body = out + at;
     at += length;
     if (code == static_cast<uint16_t>(quillon::TagCode::kSoundStreamHead2)) {
-      Check(length == 4 && (body[1] >> 4) == 2);  // MP3
+      Check(length == 6 && (body[1] >> 4) == 2);  // MP3, LatencySeek included
       continue;
     }
     Check(code == static_cast<uint16_t>(quillon::TagCode::kSoundStreamBlock) && length >= 4);

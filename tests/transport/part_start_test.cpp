@@ -2,6 +2,8 @@
 // and the end actions, checked in the part files of short runs.
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "swf/action_builder.h"
 #include "swf/transport/preloader_movie.h"
 #include "transport/synthetic_clip.h"
@@ -64,9 +66,10 @@ TEST(PartStartTest, PreloaderStageFitsTheVideoAndItsObjectsGoAbove) {
   ASSERT_TRUE(f.ok);
   EXPECT_EQ(f.stage, (SwfRect{0, 11000, 0, 8000}));
   const SwfMatrix& m = rig.transport->Placement();
-  EXPECT_EQ(m.scaleX, 2185443);
-  EXPECT_EQ(m.scaleY, 2185443);
-  EXPECT_EQ(m.translateX, 166);
+  // The 320 x 240 video (6400 x 4800 twips) fitted by height: 8000 / 4800 = 5/3.
+  EXPECT_EQ(m.scaleX, 2184533);
+  EXPECT_EQ(m.scaleY, 2184533);
+  EXPECT_EQ(m.translateX, 5500 - 10666 / 2);
   EXPECT_EQ(m.translateY, 0);
   // Three preloader frames, then the video's one.
   EXPECT_EQ(f.frameCount, 4);
@@ -204,13 +207,46 @@ TEST(PartStartTest, VariablesProtectCursorAndColourFollowTheSettings) {
   EXPECT_EQ(f.tags[1].code, kProtect);
 }
 
-TEST(PartStartTest, HalfStageIsCentredOnTheVideo) {
+struct StageCase {
+  const char* name;
+  float backWidth;
+  float backHeight;
+  SwfRect stage;
+  int32_t translateX;
+  int32_t translateY;
+};
+
+class StageSizeTest : public ::testing::TestWithParam<StageCase> {};
+
+// The 64 x 48 video is 1280 x 960 twips. Players map the stage's origin to the element's
+// top-left pixel and scale its size to the element, so the origin is always (0, 0), the
+// size whole twips, and the video centred by its placement.
+TEST_P(StageSizeTest, StageStartsAtTheOriginWithTheVideoCentred) {
+  const StageCase& c = GetParam();
   TransportRig rig;
-  rig.settings.transport.backWidth = 50.0f;
-  const SwfFile f = RunOnce(rig, "half_stage");
-  // 1280 twips wide: 50 % gives 639, centred on 640.
-  EXPECT_EQ(f.stage, (SwfRect{321, 959, 1, 959}));
+  rig.settings.transport.backWidth = c.backWidth;
+  rig.settings.transport.backHeight = c.backHeight;
+  const SwfFile f = RunOnce(rig, std::string("stage_") + c.name);
+  ASSERT_TRUE(f.ok);
+  EXPECT_EQ(f.stage, c.stage);
+  const SwfMatrix& m = rig.transport->Placement();
+  EXPECT_EQ(m.scaleX, kPixelToTwipScale);
+  EXPECT_EQ(m.scaleY, kPixelToTwipScale);
+  EXPECT_EQ(m.translateX, c.translateX);
+  EXPECT_EQ(m.translateY, c.translateY);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    BackSizes, StageSizeTest,
+    ::testing::Values(StageCase{"exact", 100.0f, 100.0f, {0, 1280, 0, 960}, 0, 0},
+                      StageCase{"half_width", 50.0f, 100.0f, {0, 640, 0, 960}, -320, 0},
+                      StageCase{"larger", 120.0f, 110.0f, {0, 1536, 0, 1056}, 128, 48},
+                      // 1280 x 33.3 % is 426.24 twips.
+                      StageCase{"fraction", 33.3f, 100.0f, {0, 426, 0, 960}, -427, 0},
+                      // Hand-edited sizes beyond any sensible stage are held to 1 .. 1000 %.
+                      StageCase{"absurd", 1e9f, -100.0f, {0, 12800, 0, 10}, 5760, -475},
+                      StageCase{"not_a_number", std::nanf(""), 0.0f, {0, 1280, 0, 10}, 0, -475}),
+    [](const ::testing::TestParamInfo<StageCase>& info) { return std::string(info.param.name); });
 
 struct EndCase {
   PlayerEndType type;

@@ -136,10 +136,11 @@ TEST_F(SoundStreamTest, Mp3At22050PacesFramesAgainstThePlayerRate) {
   ASSERT_EQ(first.size(), 2u);
   EXPECT_EQ(first[0].code, 45);
   // reserved 0000, rate 10 (22050), 16-bit 1, stereo 1 | MP3 0010, rate 10, 16-bit, stereo.
-  ASSERT_EQ(first[0].body.size(), 4u);
+  ASSERT_EQ(first[0].body.size(), 6u);
   EXPECT_EQ(first[0].body[0], 0b0000'10'1'1);
   EXPECT_EQ(first[0].body[1], 0b0010'10'1'1);
   EXPECT_EQ(U16(first[0].body, 2), 1838);  // trunc(576 x 3.1901 + 1)
+  EXPECT_EQ(U16(first[0].body, 4), 1105);  // LatencySeek: the encoder and decoder delay
 
   std::vector<uint32_t> counts;
   std::vector<ParsedTag> blocks = {first[1]};
@@ -257,6 +258,7 @@ TEST_F(SoundStreamTest, AdpcmHeadAndBlocksAt22050) {
   EXPECT_EQ(first[0].body[0], 0b0000'10'1'0);  // 22050, 16-bit, mono
   EXPECT_EQ(first[0].body[1], 0b0001'10'1'0);  // ADPCM
   EXPECT_EQ(U16(first[0].body, 2), 1837);
+  EXPECT_EQ(first[0].body.size(), 4u);  // LatencySeek belongs to MP3 heads only
   // 1837 frames of 5-bit codes: 2 + 22 + 1836 x 5 bits.
   EXPECT_EQ(first[1].body.size(), (2u + 22 + 1836 * 5 + 7) / 8);
   EXPECT_TRUE(first[1].longHeader);

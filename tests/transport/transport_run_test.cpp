@@ -40,8 +40,8 @@ TEST(TransportRunTest, SinglePartHasOneFramePerVideoFrameAndCleanDisplayList) {
   EXPECT_EQ(CountTags(f, kShowFrame), 12u);
   EXPECT_EQ(f.fileLength, ReadFileBytes(dir + "encoded.swf").size());
   EXPECT_EQ(f.frameRate, 12 * 256);
-  // 100 % stage: one twip short of the video, centred.
-  EXPECT_EQ(f.stage, (SwfRect{1, 1279, 1, 959}));
+  // 100 % stage: exactly the video.
+  EXPECT_EQ(f.stage, (SwfRect{0, 1280, 0, 960}));
   ASSERT_FALSE(f.tags.empty());
   EXPECT_EQ(f.tags.back().code, kEnd);
   EXPECT_FALSE(std::filesystem::exists(dir + "encoded2.swf"));

@@ -13,9 +13,18 @@ namespace quillon {
 
 namespace {
 
-// 0.01 as the single-precision constant the stage size has always been computed with: 100 %
-// gives one twip less than the video, which existing movies' stage sizes rely on.
-constexpr double kPercent = static_cast<double>(0.01f);
+// The stage may be this much smaller or larger than the video in each axis; beyond it a hand-
+// edited size would give an empty or inverted stage rectangle, or one no player can show.
+constexpr double kMinStagePercent = 1.0;
+constexpr double kMaxStagePercent = 1000.0;
+
+// One side of the stage in whole twips: exactly the video at 100 %, never below one twip.
+int64_t StageSide(int64_t videoTwips, float percent) {
+  const double p = std::isfinite(percent) ? std::clamp(static_cast<double>(percent),
+                                                       kMinStagePercent, kMaxStagePercent)
+                                          : 100.0;
+  return std::max<int64_t>(std::llround(static_cast<double>(videoTwips) * p / 100.0), 1);
+}
 
 uint32_t EndTypeCode(const TransportOptions& o) {
   return o.playerFlags & TransportOptions::kPlayerEndTypeMask;
@@ -30,14 +39,16 @@ uint32_t LinkTypeCode(const TransportOptions& o) {
 void Transport::ComputeStage(bool withPreloader) {
   const int64_t w = int64_t{width_} * kTwipsPerPixel;
   const int64_t h = int64_t{height_} * kTwipsPerPixel;
-  const int64_t sw = static_cast<int64_t>(
-      std::trunc(static_cast<double>(w) * static_cast<double>(options_.backWidth) * kPercent));
-  const int64_t sh = static_cast<int64_t>(
-      std::trunc(static_cast<double>(h) * static_cast<double>(options_.backHeight) * kPercent));
+  const int64_t sw = StageSide(w, options_.backWidth);
+  const int64_t sh = StageSide(h, options_.backHeight);
   if (!withPreloader) {
-    stage_ = SwfRect{static_cast<int32_t>(w / 2 - sw / 2), static_cast<int32_t>(w / 2 + sw / 2),
-                     static_cast<int32_t>(h / 2 - sh / 2), static_cast<int32_t>(h / 2 + sh / 2)};
-    placement_ = SwfMatrix::Scale(kPixelToTwipScale, kPixelToTwipScale);
+    // Players take the rectangle's origin as the top-left screen pixel and scale the stage to
+    // the element showing it: a stage that is not exactly the video would resample every
+    // picture. The origin stays at (0, 0) and the placement centres the video instead.
+    stage_ = SwfRect{0, static_cast<int32_t>(sw), 0, static_cast<int32_t>(sh)};
+    placement_ =
+        SwfMatrix::Scale(kPixelToTwipScale, kPixelToTwipScale, static_cast<int32_t>((sw - w) / 2),
+                         static_cast<int32_t>((sh - h) / 2));
     return;
   }
   const SwfRect& r = preloader_->FrameRect();

@@ -282,6 +282,10 @@ bool SoundStream::WriteMp3Head(SwfWriter& writer) {
   writer.FlushBits();
   const double count = std::trunc(h.samplesPerFrame * u + 1.0);
   writer.Put16(static_cast<uint16_t>(std::min(count, 65535.0)));  // StreamSoundSampleCount
+  // LatencySeek, present in every MP3 head: the samples a player may skip to put the sound
+  // back on the picture. Ruffle and FFmpeg ignore it; readers that follow the format need
+  // the field to find the end of the head.
+  writer.Put16(static_cast<uint16_t>(kMp3StreamDelaySamples));
   writer.EndTag();
   unitsPerFrame_ = u;
   unitsAccumulated_ = 0.0;

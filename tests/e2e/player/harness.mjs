@@ -80,6 +80,50 @@ export function psnr(a, b) {
   return 10 * Math.log10((255 * 255 * a.length) / sum);
 }
 
+// PSNR of the tile at (x0, y0) of size w x h, with the expected picture read (dx, dy) pixels
+// away; only the tile's inner part that stays inside the picture under every such offset
+// counts, so that all offsets compare the same number of samples.
+function tileDb(shown, expected, width, height, x0, y0, w, h, dx, dy) {
+  let sum = 0;
+  let n = 0;
+  for (let y = Math.max(y0, 1); y < Math.min(y0 + h, height - 1); ++y) {
+    for (let x = Math.max(x0, 1); x < Math.min(x0 + w, width - 1); ++x) {
+      const a = (y * width + x) * 3;
+      const b = ((y + dy) * width + x + dx) * 3;
+      for (let c = 0; c < 3; ++c) {
+        const d = shown[a + c] - expected[b + c];
+        sum += d * d;
+      }
+      n += 3;
+    }
+  }
+  return sum === 0 ? Infinity : 10 * Math.log10((255 * 255 * n) / sum);
+}
+
+// Compares two RGB pictures tile by tile. For each tile: its PSNR, and the offset of at most
+// one pixel (dx, dy) at which the expected picture matches the shown one best - (0, 0) unless
+// the shown picture is shifted. Tiles without detail (where a shift changes nothing) report
+// a best offset of (0, 0).
+export function compareTiles(shown, expected, width, height, size) {
+  const tiles = [];
+  for (let y0 = 0; y0 < height; y0 += size) {
+    for (let x0 = 0; x0 < width; x0 += size) {
+      const w = Math.min(size, width - x0);
+      const h = Math.min(size, height - y0);
+      const db = tileDb(shown, expected, width, height, x0, y0, w, h, 0, 0);
+      let best = { dx: 0, dy: 0, db };
+      for (const dy of [-1, 0, 1]) {
+        for (const dx of [-1, 0, 1]) {
+          const shifted = tileDb(shown, expected, width, height, x0, y0, w, h, dx, dy);
+          if (shifted > best.db) best = { dx, dy, db: shifted };
+        }
+      }
+      tiles.push({ x: x0, y: y0, db, best });
+    }
+  }
+  return tiles;
+}
+
 // Header facts of a movie file: stage in pixels, frame rate, frame count.
 export function movieInfo(file) {
   const movie = parseSwf(new Uint8Array(fs.readFileSync(file)));

@@ -5,7 +5,7 @@ import assert from "node:assert/strict";
 import fs from "node:fs";
 import path from "node:path";
 import {
-  Session, decodeRgb, fail, ffmpeg, formatDb, movieInfo, psnr, run, sourceFrameRgb,
+  Session, compareTiles, decodeRgb, fail, ffmpeg, formatDb, movieInfo, psnr, run, sourceFrameRgb,
 } from "./harness.mjs";
 
 const [caseName, outArg, quillon, writer] = process.argv.slice(2);
@@ -25,6 +25,7 @@ const kSize = `${kWidth}x${kHeight}`;
 // it look like camera video without hiding misplaced or stale blocks.
 const kPattern = `testsrc2=s=${kSize}:r=${kRate}`;
 const kSoften = "gblur=sigma=1";
+const kMonoFont = "/usr/share/fonts/truetype/dejavu/DejaVuSansMono.ttf";
 
 // --- clips ----------------------------------------------------------------------------------
 // Each clip is made once per case folder; returns its path and frame count.
@@ -62,6 +63,33 @@ const clips = {
     ffmpeg(["-f", "lavfi", "-i", `${kPattern}:d=2,${kSoften}`, "-filter_complex", graph,
             "-map", "[v]", "-pix_fmt", "yuv444p", out("mirrored.mp4")]);
     return { file: out("mirrored.mp4"), frames: 40 };
+  },
+  // A 640 x 480 screen recording: antialiased terminal text, a running clock, one-pixel box
+  // edges and a grid of one-pixel lines, kept in RGB so that no chroma subsampling softens
+  // an edge before the encoder sees it.
+  screen() {
+    if (!fs.existsSync(kMonoFont)) fail(`${kMonoFont} is missing (Debian package fonts-dejavu-core)`);
+    fs.writeFileSync(out("terminal.txt"), [
+      "user@host:~/quillon$ ./run test",
+      "[ 12%] Building CXX object src/swf/CMakeFiles/swf.dir/swf_writer.cpp.o",
+      "[ 25%] Linking CXX static library libquillon_swf.a",
+      "Test project /work/quillon/build",
+      "  1/42 Test  #1: byte_buffer ...........   Passed  0.02 sec",
+      "  2/42 Test  #2: swf_writer ............   Passed  0.05 sec",
+      "100% tests passed, 0 tests failed out of 42",
+      "user@host:~/quillon$ ls -l presets/",
+      "-rw-r--r-- 1 user user 4187 screen-recording.settings",
+    ].join("\n") + "\n");
+    const text = `fontfile=${kMonoFont}:fontsize=13`;
+    ffmpeg(["-f", "lavfi", "-i", "color=c=0x101820:s=640x480:r=10:d=2", "-vf",
+            "drawgrid=x=8:y=4:w=40:h=20:t=1:color=0x80FF80," +
+            "drawbox=x=0:y=0:w=640:h=340:color=0x101820:t=fill," +
+            `drawtext=${text}:textfile=${out("terminal.txt")}:expansion=none:x=12:y=40:` +
+            "fontcolor=0xD0D0D0:line_spacing=6," +
+            `drawtext=${text}:text='%{pts\\:hms}':x=540:y=12:fontcolor=0xFFE060,` +
+            "drawbox=x=8:y=32:w=624:h=300:color=0x40A0FF:t=1",
+            "-c:v", "ffv1", "-pix_fmt", "bgr0", out("screen.mkv")]);
+    return { file: out("screen.mkv"), frames: 20 };
   },
 };
 
@@ -118,6 +146,12 @@ const cases = {
     clip: "moving", args: [...kHighQuality, "-ps", "24"], minDb: 30, minParts: 3,
     distinctFromPrevious: true,
   },
+  // Lossless bitmaps only: the player must show the recording pixel for pixel, in every
+  // 80 x 80 tile and without a one-pixel shift anywhere.
+  screen: {
+    clip: "screen", settings: ["Transport.JPEG=No", "Transport.ZLIB32=Yes", "Transport.ZLIB8=No"],
+    args: ["-q", "98"], minDb: 40, tiles: { size: 80, minDb: 40 },
+  },
 };
 
 function expectFreeCharacter(present) {
@@ -153,9 +187,8 @@ function countTags(bytes, code) {
 
 // The video at half size, centred on a stage 120 % of its size in the background colour.
 function expectedOnLargerStage(clip, info) {
-  const r = info.stageTwips;
-  const x = Math.round(-r.xMin / 20);
-  const y = Math.round(-r.yMin / 20);
+  const x = Math.round((info.width - kWidth / 2) / 2);
+  const y = Math.round((info.height - kHeight / 2) / 2);
   return sourceFrameRgb(clip.file, 19, info.width, info.height,
       `scale=${kWidth / 2}:${kHeight / 2}:flags=area,` +
       `pad=${info.width}:${info.height}:${x}:${y}:color=0x20C040`);
@@ -233,6 +266,7 @@ async function encoderCase(c) {
   const db = psnr(rgb, expected);
   console.log(`PSNR ${caseName}: ${formatDb(db)} (threshold ${c.minDb} dB; ${parts.length} part(s), ` +
               `stage ${info.width}x${info.height}, encoded in ${encodeMs} ms${note ? "; " + note : ""})`);
+  if (c.tiles) checkTiles(c.tiles, rgb, expected, info);
   assert.ok(db >= c.minDb, `${caseName}: stage against source frame ${last} is ${formatDb(db)}`);
   if (c.distinctFromPrevious) {
     // Frame accuracy: the stage must be nearer the last frame than the one before it.
@@ -241,6 +275,20 @@ async function encoderCase(c) {
     console.log(`  against source frame ${last - 1}: ${formatDb(dbBefore)}`);
     assert.ok(db > dbBefore, `${caseName}: the stage is nearer frame ${last - 1} than ${last}`);
   }
+}
+
+function checkTiles({ size, minDb }, rgb, expected, info) {
+  const tiles = compareTiles(rgb, expected, info.width, info.height, size);
+  const worst = tiles.reduce((a, b) => (b.db < a.db ? b : a));
+  const shifted = tiles.filter((t) => t.best.dx !== 0 || t.best.dy !== 0);
+  console.log(`  ${tiles.length} tiles of ${size}x${size}: worst ${formatDb(worst.db)} at ` +
+              `(${worst.x}, ${worst.y}); ${shifted.length} shifted`);
+  for (const t of shifted) {
+    console.log(`  tile (${t.x}, ${t.y}): ${formatDb(t.db)}, ${formatDb(t.best.db)} when read ` +
+                `${t.best.dx}, ${t.best.dy} pixels away`);
+  }
+  assert.equal(shifted.length, 0, `${shifted.length} tiles show the picture shifted by a pixel`);
+  assert.ok(worst.db >= minDb, `tile (${worst.x}, ${worst.y}) is ${formatDb(worst.db)}`);
 }
 
 async function linkCase() {

@@ -1,4 +1,5 @@
-// Plays one movie in Ruffle at the movie's own size and reports its state on window.quillon:
+// Plays one movie in Ruffle in an element of the movie's own size and reports its state on
+// window.quillon:
 //   loaded     true once Ruffle has read the movie's header
 //   error      the load error text, or null
 //   linkUrl    the last URL the link frame loaded, or null
@@ -51,19 +52,15 @@ window.addEventListener('DOMContentLoaded', () => {
     autoplay: 'on',
     splashScreen: false,
     unmuteOverlay: 'hidden',
-    letterbox: 'off',
     contextMenu: 'off',
     warnOnUnsupportedContent: false,
     logLevel: 'error',
     openUrlMode: 'allow',
     allowNetworking: 'all',
     backgroundColor: null,
-    // One stage pixel per screen pixel. The encoder's stage is a twip short of the video on
-    // each side; scaling it to fill the element would resample every picture by 1/1600.
-    scale: 'noScale',
-    forceScale: true,
-    salign: 'TL',
-    forceAlign: true,
+    // Scale and alignment stay Ruffle's defaults, as on any page that embeds a movie: the
+    // stage is fitted to the element, so a stage that is not exactly the video's size shows
+    // as a resampled, shifted picture.
   };
   if (query.get('fps')) config.frameRate = Number(query.get('fps'));
   player.ruffle().load(config).catch((e) => {
