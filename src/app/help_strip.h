@@ -38,6 +38,7 @@ class HelpStrip : public QWidget {
   // The index of the first region containing the point, or -1.
   int RegionAt(const QPoint& pagePoint) const;
   QRect RegionRect(int index) const;
+  int RegionCount() const { return static_cast<int>(regions_.size()); }
 
   QSize sizeHint() const override;
 
