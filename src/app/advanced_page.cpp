@@ -31,20 +31,20 @@ static_assert(FrameOptions::kUniformSpanHorizontal == 1u << kSpanShift);
 static_assert(TransportOptions::kResizeHorizontal == 1u << kCollapseShift);
 static_assert(TransportOptions::kTransientResizeHorizontal == 1u << kTransientShift);
 
-int DirectionIndex(std::uint32_t flags, unsigned shift) { return static_cast<int>((flags >> shift) & 3u); }
+int DirectionIndex(std::uint32_t flags, unsigned shift) {
+  return static_cast<int>((flags >> shift) & 3u);
+}
 
 void SetDirection(std::uint32_t& flags, unsigned shift, int index) {
   flags = (flags & ~(3u << shift)) | (static_cast<std::uint32_t>(index & 3) << shift);
 }
 
-void SetFlag(std::uint32_t& flags, std::uint32_t flag, bool on) { flags = on ? (flags | flag) : (flags & ~flag); }
+void SetFlag(std::uint32_t& flags, std::uint32_t flag, bool on) {
+  flags = on ? (flags | flag) : (flags & ~flag);
+}
 
 HalfSlider* NewQualitySlider(QWidget* parent) {
-  auto* slider = new HalfSlider(parent);
-  slider->SetRange(0, 200);
-  slider->SetSteps(1, 10);
-  slider->SetTickInterval(50);
-  slider->SetBoxWidth(4);
+  HalfSlider* slider = NewPercentSlider(parent, 0, 1, 4);
   slider->SetDragFormat([](int p) { return QString::asprintf("%.1f", p * 0.5); });
   return slider;
 }
@@ -57,13 +57,12 @@ void LoadQuality(HalfSlider* slider, float limit) {
 }  // namespace
 
 AdvancedPage::AdvancedPage(QWidget* parent) : SettingsPage(parent), controls_(new QWidget(this)) {
-  auto* columns = new QGridLayout(controls_);
-  columns->setContentsMargins(2, 2, 2, 2);
-  columns->setSpacing(0);
+  QGridLayout* columns = NewColumns(controls_);
 
   QGridLayout* grid = nullptr;
   // A type combo over its quality slider; "None" turns the quality off.
-  const auto typeCell = [&](const QString& type, const QString& quality, QComboBox** combo, HalfSlider** slider) {
+  const auto typeCell = [&](const QString& type, const QString& quality, QComboBox** combo,
+                            HalfSlider** slider) {
     QWidget* cell = NewCell(controls_, &grid);
     *combo = new QComboBox(cell);
     (*combo)->addItems(kDirections);
@@ -76,8 +75,10 @@ AdvancedPage::AdvancedPage(QWidget* parent) : SettingsPage(parent), controls_(ne
     connect(*combo, &QComboBox::currentIndexChanged, this, &AdvancedPage::UpdateEnabling);
     return cell;
   };
-  QWidget* transientCell = typeCell("Transient Type:", "Transient Quality:", &transientType_, &transientQuality_);
-  QWidget* collapseCell = typeCell("Collapse Type:", "Collapse Quality:", &collapseType_, &collapseQuality_);
+  QWidget* transientCell =
+      typeCell("Transient Type:", "Transient Quality:", &transientType_, &transientQuality_);
+  QWidget* collapseCell =
+      typeCell("Collapse Type:", "Collapse Quality:", &collapseType_, &collapseQuality_);
   QWidget* spanCell = typeCell("Span Type:", "Span Quality:", &spanType_, &spanQuality_);
   spanSize_ = new QSpinBox(spanCell);
   spanSize_->setRange(kSpanSizeMin, kSpanSizeMax);
@@ -95,7 +96,8 @@ AdvancedPage::AdvancedPage(QWidget* parent) : SettingsPage(parent), controls_(ne
   darken_->SetTickInterval(50);
   darken_->SetBoxWidth(4);
   darken_->SetTypedRange(0, 100);
-  darken_->SetDragFormat([](int p) { return QString::asprintf("%u", static_cast<unsigned>(p / 2)); });
+  darken_->SetDragFormat(
+      [](int p) { return QString::asprintf("%u", static_cast<unsigned>(p / 2)); });
   grid->addWidget(NewLabel("Image Darken:", darkenCell), 0, 0, 1, 2);
   grid->addWidget(darken_, 1, 0);
   grid->addWidget(NewLabel("%", darkenCell), 1, 1);
@@ -123,35 +125,35 @@ AdvancedPage::AdvancedPage(QWidget* parent) : SettingsPage(parent), controls_(ne
   grid->addWidget(NewLabel("Settings Description:", descriptionCell), 0, 0);
   grid->addWidget(description_, 1, 0);
 
-  const auto column = [&](int index, std::initializer_list<QWidget*> cells) {
-    auto* box = new QVBoxLayout();
-    box->setSpacing(0);
-    for (QWidget* cell : cells) box->addWidget(cell);
-    box->addStretch(1);
-    columns->addLayout(box, 0, index);
-    columns->setColumnStretch(index, 1);
-  };
-  column(0, {transientCell, darkenCell});
-  column(1, {collapseCell, protectCell, optimizeCell});
-  column(2, {spanCell, descriptionCell});
+  AddCellColumn(columns, 0, {transientCell, darkenCell});
+  AddCellColumn(columns, 1, {collapseCell, protectCell, optimizeCell});
+  AddCellColumn(columns, 2, {spanCell, descriptionCell});
 
-  strip_ = AttachHelpStrip(this, controls_, "Advanced/compression settings - place the mouse over a setting for help");
+  strip_ = AttachHelpStrip(
+      this, controls_, "Advanced/compression settings - place the mouse over a setting for help");
   const QString help = QStringLiteral("Help/AdvancedSettings.htm#");
-  strip_->AddRegion(transientCell, "Optimize transient image blocks respecting the specified video quality",
+  strip_->AddRegion(transientCell,
+                    "Optimize transient image blocks respecting the specified video quality",
                     help + "transient", 401);
-  strip_->AddRegion(collapseCell, "Optimize general image blocks respecting the given video quality",
+  strip_->AddRegion(collapseCell,
+                    "Optimize general image blocks respecting the given video quality",
                     help + "collapse", 402);
   strip_->AddRegion(spanCell,
-                    "Compress better by reducing image complexity on a span basis, respecting the specified quality",
+                    "Compress better by reducing image complexity on a span basis, respecting the "
+                    "specified quality",
                     help + "span", 403);
-  strip_->AddRegion(darkenCell, "Darken the original frames - will allow for better Flash compression",
+  strip_->AddRegion(darkenCell,
+                    "Darken the original frames - will allow for better Flash compression",
                     help + "darken", 404);
-  strip_->AddRegion(protectCell, "Protect the encoded Flash movie from import into the Flash editor",
+  strip_->AddRegion(protectCell,
+                    "Protect the encoded Flash movie from import into the Flash editor",
                     help + "protect", 405);
-  strip_->AddRegion(optimizeCell,
-                    "Minimize the memory consumed by the Flash player - uncheck if importing to the Flash editor",
-                    help + "optimizeplayermemory", 406);
-  strip_->AddRegion(descriptionCell, "A description of the current settings, for easier identification later",
+  strip_->AddRegion(
+      optimizeCell,
+      "Minimize the memory consumed by the Flash player - uncheck if importing to the Flash editor",
+      help + "optimizeplayermemory", 406);
+  strip_->AddRegion(descriptionCell,
+                    "A description of the current settings, for easier identification later",
                     help + "description", 407);
   UpdateEnabling();
 }
@@ -169,13 +171,15 @@ void AdvancedPage::Load() {
   const TransportOptions& t = settings_->transport;
   spanType_->setCurrentIndex(DirectionIndex(f.flags, kSpanShift));
   LoadQuality(spanQuality_, f.uniformSpanLimit);
-  spanSize_->setValue(static_cast<int>(std::clamp<std::uint32_t>(f.uniformSpanSize, kSpanSizeMin, kSpanSizeMax)));
+  spanSize_->setValue(
+      static_cast<int>(std::clamp<std::uint32_t>(f.uniformSpanSize, kSpanSizeMin, kSpanSizeMax)));
   collapseType_->setCurrentIndex(DirectionIndex(t.flags, kCollapseShift));
   LoadQuality(collapseQuality_, t.resizeLimit);
   transientType_->setCurrentIndex(DirectionIndex(t.flags, kTransientShift));
   LoadQuality(transientQuality_, t.transientResizeLimit);
   darken_->SetPosition(HalfPosition(f.darken, 0, kDarkenMax));
-  darken_->SetText(QString::asprintf("%u", static_cast<unsigned>(std::clamp(f.darken, 0.0f, 100.0f))));
+  darken_->SetText(
+      QString::asprintf("%u", static_cast<unsigned>(std::clamp(f.darken, 0.0f, 100.0f))));
   protect_->setChecked((t.playerFlags & TransportOptions::kPlayerProtect) != 0);
   optimize_->setChecked((t.playerFlags & TransportOptions::kPlayerOptimizeMemory) != 0);
   description_->setText(QString::fromStdString(t.description));
@@ -196,7 +200,9 @@ void AdvancedPage::Store() {
   t.description = description_->text().toStdString();
 }
 
-void AdvancedPage::Enable(bool enabled) { controls_->setEnabled(enabled); }
+void AdvancedPage::Enable(bool enabled) {
+  setEnabled(enabled);
+}
 
 void AdvancedPage::UpdateEnabling() {
   const bool span = spanType_->currentIndex() > 0;

@@ -41,17 +41,9 @@ void SelectText(QComboBox* combo, const QString& text, int missing) {
 }  // namespace
 
 AudioPage::AudioPage(QWidget* parent) : SettingsPage(parent), controls_(new QWidget(this)) {
-  auto* columns = new QGridLayout(controls_);
-  columns->setContentsMargins(2, 2, 2, 2);
-  columns->setSpacing(0);
-  auto* left = new QVBoxLayout();
-  auto* right = new QVBoxLayout();
-  left->setSpacing(0);
-  right->setSpacing(0);
-  columns->addLayout(left, 0, 0);
-  columns->addLayout(right, 0, 1);
-  columns->setColumnStretch(0, 47);
-  columns->setColumnStretch(1, 53);
+  QGridLayout* columns = NewColumns(controls_);
+  QVBoxLayout* left = AddColumn(columns, 0, 47);
+  QVBoxLayout* right = AddColumn(columns, 1, 53);
 
   QGridLayout* grid = nullptr;
   QList<QLabel*> leftLabels;
@@ -109,7 +101,8 @@ AudioPage::AudioPage(QWidget* parent) : SettingsPage(parent), controls_(new QWid
   volume_->SetRange(0, 2 * kMaxVolume);
   volume_->SetSteps(2, 10);
   volume_->SetTypedRange(0, kMaxVolume);
-  volume_->SetDragFormat([](int p) { return QString::asprintf("%u", static_cast<unsigned>(p / 2)); });
+  volume_->SetDragFormat(
+      [](int p) { return QString::asprintf("%u", static_cast<unsigned>(p / 2)); });
   QWidget* offsetCell = sliderCell("Audio Track Offset:", &offset_, "ms");
   offset_->SetRange(0, 2000);
   offset_->SetSteps(2, 40);
@@ -118,36 +111,44 @@ AudioPage::AudioPage(QWidget* parent) : SettingsPage(parent), controls_(new QWid
   offset_->SetDragFormat([](int p) { return QString::asprintf("%i", p / 2 + kOffsetOrigin); });
   right->addStretch(1);
 
-  connect(encoding_, &QComboBox::activated, this, [this](int index) { ChooseEncoding(static_cast<Encoding>(index)); });
-  connect(rate_, &QComboBox::activated, this, [this] { ChooseRate(SelectedNumber(rate_, kDefaultRate)); });
+  connect(encoding_, &QComboBox::activated, this,
+          [this](int index) { ChooseEncoding(static_cast<Encoding>(index)); });
+  connect(rate_, &QComboBox::activated, this,
+          [this] { ChooseRate(SelectedNumber(rate_, kDefaultRate)); });
   connect(bitRate_, &QComboBox::activated, this,
           [this] { ChooseBitRate(SelectedNumber(bitRate_, kDefaultBitRate)); });
   connect(bits_, &QComboBox::currentIndexChanged, this, &AudioPage::UpdateDataRate);
   connect(mono_, &QCheckBox::toggled, this, &AudioPage::UpdateDataRate);
 
-  strip_ = AttachHelpStrip(this, controls_, "Audio encoding settings - place the mouse over a setting for help");
+  strip_ = AttachHelpStrip(this, controls_,
+                           "Audio encoding settings - place the mouse over a setting for help");
   const QString help = QStringLiteral("Help/AudioSettings.htm#");
-  strip_->AddRegion(encodingCell,
-                    "Encode audio track using MP3 or ADPCM compression, or don't encode audio at all",
-                    help + "audioencoding", 301);
-  strip_->AddRegion(rateCell,
-                    "The audio sampling rate - higher values provide better quality but larger file size",
-                    help + "samplingrate", 302);
-  strip_->AddRegion(bitRateCell,
-                    "MP3 Bit Rate - a larger setting will provide better quality and larger file size",
-                    help + "mp3rate", 303);
+  strip_->AddRegion(
+      encodingCell,
+      "Encode audio track using MP3 or ADPCM compression, or don't encode audio at all",
+      help + "audioencoding", 301);
+  strip_->AddRegion(
+      rateCell,
+      "The audio sampling rate - higher values provide better quality but larger file size",
+      help + "samplingrate", 302);
+  strip_->AddRegion(
+      bitRateCell,
+      "MP3 Bit Rate - a larger setting will provide better quality and larger file size",
+      help + "mp3rate", 303);
   strip_->AddRegion(abrCell,
-                    "MP3 Average Bit Rate - use higher MP3 bit rates as necessary, aiming at average MP3 bit rate",
+                    "MP3 Average Bit Rate - use higher MP3 bit rates as necessary, aiming at "
+                    "average MP3 bit rate",
                     help + "mp3abr", 304);
-  strip_->AddRegion(bitsCell, "ADPCM quality - more bits mean better quality and larger files", help + "adpcmbits",
-                    305);
-  strip_->AddRegion(monoCell,
-                    "Force mono encoding on stereo movies, on MP3 - better quality, on ADPCM - lower file size",
-                    help + "forcemono", 306);
-  strip_->AddRegion(volumeCell, "Audio amplification - percentage of the original sound volume", help + "volume",
-                    307);
-  strip_->AddRegion(offsetCell, "Audio track offset relative to the Video track, in milliseconds", help + "offset",
-                    308);
+  strip_->AddRegion(bitsCell, "ADPCM quality - more bits mean better quality and larger files",
+                    help + "adpcmbits", 305);
+  strip_->AddRegion(
+      monoCell,
+      "Force mono encoding on stereo movies, on MP3 - better quality, on ADPCM - lower file size",
+      help + "forcemono", 306);
+  strip_->AddRegion(volumeCell, "Audio amplification - percentage of the original sound volume",
+                    help + "volume", 307);
+  strip_->AddRegion(offsetCell, "Audio track offset relative to the Video track, in milliseconds",
+                    help + "offset", 308);
   UpdateEnabling();
 }
 
@@ -157,7 +158,9 @@ void AudioPage::Bind(EncoderSettings* settings, TimelinePage*, const MovieFacts&
   Load();
 }
 
-AudioPage::Encoding AudioPage::Current() const { return static_cast<Encoding>(encoding_->currentIndex()); }
+AudioPage::Encoding AudioPage::Current() const {
+  return static_cast<Encoding>(encoding_->currentIndex());
+}
 
 int AudioPage::SelectedNumber(const QComboBox* combo, int fallback) const {
   return combo->currentIndex() >= 0 ? combo->currentText().toInt() : fallback;
@@ -205,24 +208,26 @@ void AudioPage::Store() {
   }
   a.rate = SelectedNumber(rate_, kDefaultRate);
   a.mp3kbps = SelectedNumber(bitRate_, kDefaultBitRate);
-  a.flags = abr_->isChecked() ? (a.flags | AudioOptions::kMp3Abr) : (a.flags & ~AudioOptions::kMp3Abr);
+  a.flags =
+      abr_->isChecked() ? (a.flags | AudioOptions::kMp3Abr) : (a.flags & ~AudioOptions::kMp3Abr);
   a.adpcmBits = static_cast<std::uint8_t>(bits_->currentIndex() + 2);
-  a.flags = mono_->isChecked() ? (a.flags | AudioOptions::kForceMono) : (a.flags & ~AudioOptions::kForceMono);
+  a.flags = mono_->isChecked() ? (a.flags | AudioOptions::kForceMono)
+                               : (a.flags & ~AudioOptions::kForceMono);
   a.volume = static_cast<float>(std::min(volume_->Position() / 2, kMaxVolume));
   a.offset = static_cast<float>(NumberOr(offset_->Text(), 0.0));
 }
 
 void AudioPage::Enable(bool enabled) {
-  enabled_ = enabled;
-  UpdateEnabling();
+  setEnabled(enabled);
 }
 
 void AudioPage::ChooseEncoding(Encoding encoding) {
   const Encoding previous = Current();
   if (encoding == Encoding::kMp3 && !facts_.mp3Available) {
-    PagePrompts(prompts_).Message(this, QStringLiteral("MP3 Compression not installed"),
-                                  QStringLiteral("MP3 audio compression is not currently installed."),
-                                  MessageStyle::kWarning);
+    PagePrompts(prompts_).Message(
+        this, QStringLiteral("MP3 Compression not installed"),
+        QStringLiteral("MP3 audio compression is not currently installed."),
+        MessageStyle::kWarning);
     encoding = Encoding::kAdpcm;
   }
   encoding_->setCurrentIndex(static_cast<int>(encoding));
@@ -264,11 +269,12 @@ void AudioPage::ChooseBitRate(int kbps) {
 }
 
 void AudioPage::UpdateEnabling() {
-  controls_->setEnabled(enabled_ && facts_.hasSound);
+  controls_->setEnabled(facts_.hasSound);
   const Encoding encoding = Current();
   const bool sound = encoding != Encoding::kSilent;
   const bool mp3 = encoding == Encoding::kMp3;
-  for (QWidget* w : std::initializer_list<QWidget*>{rate_, mono_, volume_, offset_}) w->setEnabled(sound);
+  for (QWidget* w : std::initializer_list<QWidget*>{rate_, mono_, volume_, offset_})
+    w->setEnabled(sound);
   bitRate_->setEnabled(mp3);
   abr_->setEnabled(mp3);
   bits_->setEnabled(encoding == Encoding::kAdpcm);
@@ -281,7 +287,8 @@ void AudioPage::UpdateDataRate() {
   }
   const double channels = mono_->isChecked() ? 1.0 : facts_.channels;
   const double bits = bits_->currentIndex() + 2;
-  dataRate_->setText(QString::asprintf("(%.0f kbps)", SelectedNumber(rate_, kDefaultRate) * channels * bits / 1000.0));
+  dataRate_->setText(QString::asprintf(
+      "(%.0f kbps)", SelectedNumber(rate_, kDefaultRate) * channels * bits / 1000.0));
 }
 
 }  // namespace quillon

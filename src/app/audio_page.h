@@ -55,7 +55,6 @@ class AudioPage : public SettingsPage {
   EncoderSettings* settings_ = nullptr;
   MovieFacts facts_;
   Prompts* prompts_ = nullptr;
-  bool enabled_ = true;
 
   QWidget* controls_;
   QComboBox* encoding_;

@@ -1,5 +1,6 @@
 #include "app/colour_picker.h"
 
+#include <qdrawutil.h>
 #include <QColorDialog>
 #include <QHelpEvent>
 #include <QKeyEvent>
@@ -9,24 +10,49 @@
 #include <QStyleOptionButton>
 #include <QStylePainter>
 #include <QToolTip>
-#include <qdrawutil.h>
 
 namespace quillon {
 
 const std::array<NamedColour, kPaletteSize> kPaletteColours{{
-    {0x000000, "Black"},          {0xA52A00, "Brown"},          {0x004040, "Dark Olive Green"},
-    {0x005500, "Dark Green"},     {0x00005E, "Dark Teal"},      {0x00008B, "Dark blue"},
-    {0x4B0082, "Indigo"},         {0x282828, "Dark grey"},      {0x8B0000, "Dark red"},
-    {0xFF6820, "Orange"},         {0x8B8B00, "Dark yellow"},    {0x009300, "Green"},
-    {0x388E8E, "Teal"},           {0x0000FF, "Blue"},           {0x7B7BC0, "Blue-grey"},
-    {0x666666, "Grey - 40"},      {0xFF0000, "Red"},            {0xFFAD5B, "Light orange"},
-    {0x32CD32, "Lime"},           {0x3CB371, "Sea green"},      {0x7FFFD4, "Aqua"},
-    {0x7D9EC0, "Light blue"},     {0x800080, "Violet"},         {0x7F7F7F, "Grey - 50"},
-    {0xFFC0CB, "Pink"},           {0xFFD700, "Gold"},           {0xFFFF00, "Yellow"},
-    {0x00FF00, "Bright green"},   {0x40E0D0, "Turquoise"},      {0xC0FFFF, "Skyblue"},
-    {0x480048, "Plum"},           {0xC0C0C0, "Light grey"},     {0xFFE4E1, "Rose"},
-    {0xD2B48C, "Tan"},            {0xFFFFE0, "Light yellow"},   {0x98FB98, "Pale green "},
-    {0xAFEEEE, "Pale turquoise"}, {0x68838B, "Pale blue"},      {0xE6E6FA, "Lavender"},
+    {0x000000, "Black"},
+    {0xA52A00, "Brown"},
+    {0x004040, "Dark Olive Green"},
+    {0x005500, "Dark Green"},
+    {0x00005E, "Dark Teal"},
+    {0x00008B, "Dark blue"},
+    {0x4B0082, "Indigo"},
+    {0x282828, "Dark grey"},
+    {0x8B0000, "Dark red"},
+    {0xFF6820, "Orange"},
+    {0x8B8B00, "Dark yellow"},
+    {0x009300, "Green"},
+    {0x388E8E, "Teal"},
+    {0x0000FF, "Blue"},
+    {0x7B7BC0, "Blue-grey"},
+    {0x666666, "Grey - 40"},
+    {0xFF0000, "Red"},
+    {0xFFAD5B, "Light orange"},
+    {0x32CD32, "Lime"},
+    {0x3CB371, "Sea green"},
+    {0x7FFFD4, "Aqua"},
+    {0x7D9EC0, "Light blue"},
+    {0x800080, "Violet"},
+    {0x7F7F7F, "Grey - 50"},
+    {0xFFC0CB, "Pink"},
+    {0xFFD700, "Gold"},
+    {0xFFFF00, "Yellow"},
+    {0x00FF00, "Bright green"},
+    {0x40E0D0, "Turquoise"},
+    {0xC0FFFF, "Skyblue"},
+    {0x480048, "Plum"},
+    {0xC0C0C0, "Light grey"},
+    {0xFFE4E1, "Rose"},
+    {0xD2B48C, "Tan"},
+    {0xFFFFE0, "Light yellow"},
+    {0x98FB98, "Pale green "},
+    {0xAFEEEE, "Pale turquoise"},
+    {0x68838B, "Pale blue"},
+    {0xE6E6FA, "Lavender"},
     {0xFFFFFF, "White"},
 }};
 
@@ -34,7 +60,9 @@ namespace {
 
 constexpr int kRows = (kPaletteSize + kPaletteColumns - 1) / kPaletteColumns;
 
-QColor ToQColor(std::uint32_t rgb) { return QColor::fromRgb(static_cast<QRgb>(rgb & 0xFFFFFFu)); }
+QColor ToQColor(std::uint32_t rgb) {
+  return QColor::fromRgb(static_cast<QRgb>(rgb & 0xFFFFFFu));
+}
 
 }  // namespace
 
@@ -56,7 +84,8 @@ void ColourPicker::SetColour(std::uint32_t colour) {
 
 QSize ColourPicker::sizeHint() const {
   const QFontMetrics metrics(font());
-  return {std::max(72, metrics.horizontalAdvance(text()) + 36), std::max(24, metrics.height() + 10)};
+  return {std::max(72, metrics.horizontalAdvance(text()) + 36),
+          std::max(24, metrics.height() + 10)};
 }
 
 void ColourPicker::OpenPopup() {
@@ -106,8 +135,8 @@ void ColourPicker::paintEvent(QPaintEvent*) {
   const int arrowWidth = 14;
   QRect well = rect().adjusted(5, 5, -5 - arrowWidth, -5);
   const bool automatic = (colour_ & kAutomaticColour) == kAutomaticColour;
-  const QBrush fill = (automatic || !isEnabled()) ? palette().brush(QPalette::Button)
-                                                   : QBrush(ToQColor(colour_));
+  const QBrush fill =
+      (automatic || !isEnabled()) ? palette().brush(QPalette::Button) : QBrush(ToQColor(colour_));
   qDrawShadePanel(&painter, well, palette(), true, 1, &fill);
   if (!text().isEmpty()) {
     painter.setPen(palette().color(QPalette::ButtonText));
@@ -140,8 +169,10 @@ ColourPopup::ColourPopup(ColourPicker* owner, std::uint32_t colour, const QStrin
   const QFontMetrics metrics(font());
   buttonHeight_ = metrics.height() + 8;
   int width = kPaletteColumns * cell_ + 2 * margin_;
-  if (HasDefault()) width = std::max(width, metrics.horizontalAdvance(defaultText_) + 16 + 2 * margin_);
-  if (HasCustom()) width = std::max(width, metrics.horizontalAdvance(customText_) + 16 + 2 * margin_);
+  if (HasDefault())
+    width = std::max(width, metrics.horizontalAdvance(defaultText_) + 16 + 2 * margin_);
+  if (HasCustom())
+    width = std::max(width, metrics.horizontalAdvance(customText_) + 16 + 2 * margin_);
   int height = 2 * margin_ + kRows * cell_;
   if (HasDefault()) height += buttonHeight_ + margin_;
   if (HasCustom()) height += buttonHeight_ + margin_;
@@ -166,11 +197,13 @@ QRect ColourPopup::ItemRect(int item) const {
     return HasDefault() ? QRect(margin_, margin_, width() - 2 * margin_, buttonHeight_) : QRect();
   }
   if (item == kCustomItem) {
-    return HasCustom() ? QRect(margin_, top + kRows * cell_ + margin_, width() - 2 * margin_, buttonHeight_)
-                       : QRect();
+    return HasCustom()
+               ? QRect(margin_, top + kRows * cell_ + margin_, width() - 2 * margin_, buttonHeight_)
+               : QRect();
   }
   if (item < 0 || item >= kPaletteSize) return {};
-  return {gridLeft + (item % kPaletteColumns) * cell_, top + (item / kPaletteColumns) * cell_, cell_, cell_};
+  return {gridLeft + (item % kPaletteColumns) * cell_, top + (item / kPaletteColumns) * cell_,
+          cell_, cell_};
 }
 
 int ColourPopup::ItemAt(const QPoint& point) const {
@@ -217,7 +250,8 @@ int ColourPopup::Step(int item, int key) const {
       return item + kPaletteColumns < kPaletteSize ? item + kPaletteColumns
                                                    : (HasCustom() ? kCustomItem : item);
     case Qt::Key_Up:
-      return item >= kPaletteColumns ? item - kPaletteColumns : (HasDefault() ? kDefaultItem : item);
+      return item >= kPaletteColumns ? item - kPaletteColumns
+                                     : (HasDefault() ? kDefaultItem : item);
     default:
       return item;
   }
@@ -253,7 +287,9 @@ void ColourPopup::mouseMoveEvent(QMouseEvent* event) {
 
 // A press only starts the gesture: the release decides (inside ends, outside cancels), which
 // keeps the popup open when a press outside would otherwise close it at once.
-void ColourPopup::mousePressEvent(QMouseEvent* event) { event->accept(); }
+void ColourPopup::mousePressEvent(QMouseEvent* event) {
+  event->accept();
+}
 
 void ColourPopup::mouseReleaseEvent(QMouseEvent* event) {
   if (event->button() != Qt::LeftButton) return;

@@ -52,18 +52,9 @@ std::uint32_t StoredColour(std::uint32_t colour) {
 }  // namespace
 
 FlashPage::FlashPage(QWidget* parent) : SettingsPage(parent), controls_(new QWidget(this)) {
-  auto* columns = new QGridLayout(controls_);
-  columns->setContentsMargins(2, 2, 2, 2);
-  columns->setSpacing(0);
-  auto* left = new QVBoxLayout();
-  auto* right = new QVBoxLayout();
-  left->setSpacing(0);
-  right->setSpacing(0);
-  columns->addLayout(left, 0, 0);
-  columns->addLayout(right, 0, 1);
-  columns->setColumnStretch(0, 57);
-  columns->setColumnStretch(1, 43);
-  columns->setRowStretch(1, 1);
+  QGridLayout* columns = NewColumns(controls_);
+  QVBoxLayout* left = AddColumn(columns, 0, 57);
+  QVBoxLayout* right = AddColumn(columns, 1, 43);
 
   QGridLayout* grid = nullptr;
   QWidget* loaderCell = NewCell(controls_, &grid);
@@ -102,15 +93,18 @@ FlashPage::FlashPage(QWidget* parent) : SettingsPage(parent), controls_(new QWid
     left->addWidget(cell);
     return cell;
   };
-  QWidget* clickCell = actionCell("On Click:", {"do nothing", "loadMovie", "getURL"}, &clickType_, &link_, &target_);
+  QWidget* clickCell =
+      actionCell("On Click:", {"do nothing", "loadMovie", "getURL"}, &clickType_, &link_, &target_);
   QWidget* endCell = actionCell(
-      "On End:", {"do nothing", "unload", "stop", "stop2", "loop", "loop begin", "loadMovie", "getURL"},
+      "On End:",
+      {"do nothing", "unload", "stop", "stop2", "loop", "loop begin", "loadMovie", "getURL"},
       &endType_, &endLink_, &endTarget_);
   AlignLabels(leftLabels);
   left->addStretch(1);
 
   QWidget* variablesCell = NewCell(controls_, &grid);
-  variablesButton_ = new QPushButton(QStringLiteral("Define Action Script Variables..."), variablesCell);
+  variablesButton_ =
+      new QPushButton(QStringLiteral("Define Action Script Variables..."), variablesCell);
   grid->addWidget(variablesButton_, 0, 0);
   connect(variablesButton_, &QPushButton::clicked, this, &FlashPage::EditVariables);
   right->addWidget(variablesCell);
@@ -137,7 +131,8 @@ FlashPage::FlashPage(QWidget* parent) : SettingsPage(parent), controls_(new QWid
   quality_ = new QComboBox(controls_);
   quality_->addItems({"Best", "High", "Medium (F5)", "Low", "- Don't Set -"});
   QWidget* qualityCell = rowCell("Player Quality:", quality_, "");
-  partSize_ = NewEditableCombo({kDontSplit, "8192", "16000", "20000", "40000", "60000"}, 32, controls_);
+  partSize_ =
+      NewEditableCombo({kDontSplit, "8192", "16000", "20000", "40000", "60000"}, 32, controls_);
   QWidget* partSizeCell = rowCell("Part Split Size:", partSize_, "KB");
   AlignLabels(rightLabels);
   right->addStretch(1);
@@ -146,22 +141,29 @@ FlashPage::FlashPage(QWidget* parent) : SettingsPage(parent), controls_(new QWid
   hideCursor_ = new QCheckBox(QStringLiteral("Hide Cursor (Flash 5 only):"), controls_);
   hideCursor_->hide();
 
-  strip_ = AttachHelpStrip(this, controls_, "Flash player related settings - place the mouse over a setting for help");
+  strip_ = AttachHelpStrip(
+      this, controls_, "Flash player related settings - place the mouse over a setting for help");
   const QString help = QStringLiteral("Help/FlashSettings.htm#");
-  strip_->AddRegion(loaderCell, "Preloader or overlay to include on the generated Flash movie", help + "loader", 201);
-  strip_->AddRegion(clickCell, "If the user clicks on the Flash movie, jump to...", help + "onclick", 202);
+  strip_->AddRegion(loaderCell, "Preloader or overlay to include on the generated Flash movie",
+                    help + "loader", 201);
+  strip_->AddRegion(clickCell, "If the user clicks on the Flash movie, jump to...",
+                    help + "onclick", 202);
   strip_->AddRegion(endCell, "At the end of the movie, do...", help + "onend", 203);
-  strip_->AddRegion(variablesCell,
-                    "Define Action Script variables to be used by the Preloader or Overlay - URLs, text...",
-                    help + "playervariables", 204);
+  strip_->AddRegion(
+      variablesCell,
+      "Define Action Script variables to be used by the Preloader or Overlay - URLs, text...",
+      help + "playervariables", 204);
   strip_->AddRegion(backgroundCell, "Flash player background color", help + "backgroundcolor", 205);
-  strip_->AddRegion(playerFpsCell,
-                    "Generated movie frame rate, at least equal to the Frame Rate setting on the Video tab",
-                    help + "playerfps", 206);
-  strip_->AddRegion(qualityCell,
-                    "Flash player quality - will improve image quality, specially for small area movies",
-                    help + "playerquality", 207);
-  strip_->AddRegion(partSizeCell, "Encode into parts smaller than this file size, for lower memory consumption",
+  strip_->AddRegion(
+      playerFpsCell,
+      "Generated movie frame rate, at least equal to the Frame Rate setting on the Video tab",
+      help + "playerfps", 206);
+  strip_->AddRegion(
+      qualityCell,
+      "Flash player quality - will improve image quality, specially for small area movies",
+      help + "playerquality", 207);
+  strip_->AddRegion(partSizeCell,
+                    "Encode into parts smaller than this file size, for lower memory consumption",
                     help + "partsplit", 208);
   UpdateEnabling();
 }
@@ -186,9 +188,12 @@ void FlashPage::Load() {
   endLink_->setText(QString::fromStdString(t.playerEndLink));
   endTarget_->setEditText(QString::fromStdString(t.playerEndLinkTarget));
   background_->SetColour(t.backColor & 0xFFFFFFu);
-  playerFps_->setEditText(t.playerFps > 0 ? QString::asprintf("%g", t.playerFps) : kPlayerRateDefault);
-  quality_->setCurrentIndex(kBestQuality - std::min<int>(static_cast<int>(t.playerQuality), kBestQuality));
-  partSize_->setEditText(t.partSizeLimit == 0 ? kDontSplit : QString::asprintf("%.0f", t.partSizeLimit / 1024.0));
+  playerFps_->setEditText(t.playerFps > 0 ? QString::asprintf("%g", t.playerFps)
+                                          : kPlayerRateDefault);
+  quality_->setCurrentIndex(kBestQuality -
+                            std::min<int>(static_cast<int>(t.playerQuality), kBestQuality));
+  partSize_->setEditText(
+      t.partSizeLimit == 0 ? kDontSplit : QString::asprintf("%.0f", t.partSizeLimit / 1024.0));
   hideCursor_->setChecked((t.playerFlags & TransportOptions::kPlayerDisplayCursor) == 0);
   UpdateEnabling();
 }
@@ -201,7 +206,8 @@ void FlashPage::Store() {
 
   const QString link = link_->text();
   t.playerLink = IsEmptyLink(link) ? std::string() : link.toStdString();
-  SetPlayerLinkType(t, IsEmptyLink(link) ? PlayerLinkType::kNone : static_cast<PlayerLinkType>(clickType_->currentIndex()));
+  SetPlayerLinkType(t, IsEmptyLink(link) ? PlayerLinkType::kNone
+                                         : static_cast<PlayerLinkType>(clickType_->currentIndex()));
   t.playerLinkTarget = target_->currentText().toStdString();
 
   const QString endLink = endLink_->text();
@@ -215,9 +221,11 @@ void FlashPage::Store() {
   t.playerEndLinkTarget = endTarget_->currentText().toStdString();
 
   t.backColor = StoredColour(background_->GetColour());
-  t.playerFps = static_cast<float>(std::clamp(NumberOr(playerFps_->currentText(), 0.0), 0.0,
-                                              static_cast<double>(std::numeric_limits<float>::max())));
-  t.playerQuality = static_cast<PlayerQuality>(kBestQuality - std::max(quality_->currentIndex(), 0));
+  t.playerFps =
+      static_cast<float>(std::clamp(NumberOr(playerFps_->currentText(), 0.0), 0.0,
+                                    static_cast<double>(std::numeric_limits<float>::max())));
+  t.playerQuality =
+      static_cast<PlayerQuality>(kBestQuality - std::max(quality_->currentIndex(), 0));
   const double kilobytes = std::max(0.0, NumberOr(partSize_->currentText(), 0.0));
   t.partSizeLimit = static_cast<std::uint32_t>(
       std::min(kilobytes * 1024.0, static_cast<double>(std::numeric_limits<std::uint32_t>::max())));
@@ -228,7 +236,9 @@ void FlashPage::Store() {
   }
 }
 
-void FlashPage::Enable(bool enabled) { controls_->setEnabled(enabled); }
+void FlashPage::Enable(bool enabled) {
+  setEnabled(enabled);
+}
 
 void FlashPage::UpdateEnabling() {
   const int click = clickType_->currentIndex();
@@ -240,13 +250,15 @@ void FlashPage::UpdateEnabling() {
 }
 
 void FlashPage::ChooseLoader() {
-  QSettings preferences(QStringLiteral("Zelmorra Software"), QStringLiteral("Quillon Video Encoder"));
+  QSettings preferences(QStringLiteral("Zelmorra Software"),
+                        QStringLiteral("Quillon Video Encoder"));
   const QString last = preferences.value(QStringLiteral("LastLoaderFilename")).toString();
-  const QString folder = !last.isEmpty()
-                             ? QFileInfo(last).absolutePath()
-                             : QCoreApplication::applicationDirPath() + QStringLiteral("/Preloaders and Overlays");
-  const QString path = PagePrompts(prompts_).OpenFileName(this, QStringLiteral("Open Preloader/Overlay"), folder,
-                                            QStringLiteral("Flash Files (*.swf);;All Files (*)"));
+  const QString folder = !last.isEmpty() ? QFileInfo(last).absolutePath()
+                                         : QCoreApplication::applicationDirPath() +
+                                               QStringLiteral("/Preloaders and Overlays");
+  const QString path =
+      PagePrompts(prompts_).OpenFileName(this, QStringLiteral("Open Preloader/Overlay"), folder,
+                                         QStringLiteral("Flash Files (*.swf);;All Files (*)"));
   if (path.isEmpty()) return;
   preferences.setValue(QStringLiteral("LastLoaderFilename"), path);
   loader_->setText(path);

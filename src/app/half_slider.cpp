@@ -32,9 +32,13 @@ AccentSlider::AccentSlider(QWidget* parent) : QSlider(Qt::Horizontal, parent) {
   setAttribute(Qt::WA_Hover);
 }
 
-QSize AccentSlider::sizeHint() const { return {120, 2 * kHandleRadius + kTickLength + 6}; }
+QSize AccentSlider::sizeHint() const {
+  return {120, 2 * kHandleRadius + kTickLength + 6};
+}
 
-QSize AccentSlider::minimumSizeHint() const { return {60, 2 * kHandleRadius + kTickLength + 6}; }
+QSize AccentSlider::minimumSizeHint() const {
+  return {60, 2 * kHandleRadius + kTickLength + 6};
+}
 
 QRect AccentSlider::GrooveRect() const {
   const int top = kHandleRadius + 2 - kGrooveHeight / 2;
@@ -44,8 +48,8 @@ QRect AccentSlider::GrooveRect() const {
 int AccentSlider::HandleX() const {
   const QRect groove = GrooveRect();
   const int span = std::max(1, maximum() - minimum());
-  return groove.left() +
-         static_cast<int>(std::lround(static_cast<double>(value() - minimum()) * groove.width() / span));
+  return groove.left() + static_cast<int>(std::lround(static_cast<double>(value() - minimum()) *
+                                                      groove.width() / span));
 }
 
 int AccentSlider::PositionAt(int x) const {
@@ -77,8 +81,9 @@ void AccentSlider::paintEvent(QPaintEvent*) {
   if (tickInterval() > 0 && maximum() > minimum()) {
     painter.setPen(QPen(rail, 1));
     for (int p = minimum(); p <= maximum(); p += tickInterval()) {
-      const int x = groove.left() + static_cast<int>(std::lround(static_cast<double>(p - minimum()) *
-                                                                  groove.width() / (maximum() - minimum())));
+      const int x =
+          groove.left() + static_cast<int>(std::lround(static_cast<double>(p - minimum()) *
+                                                       groove.width() / (maximum() - minimum())));
       painter.drawLine(x, groove.bottom() + kHandleRadius - 1, x,
                        groove.bottom() + kHandleRadius - 1 + kTickLength);
     }
@@ -88,7 +93,8 @@ void AccentSlider::paintEvent(QPaintEvent*) {
   painter.setBrush(rail);
   painter.drawRoundedRect(groove, 2, 2);
   painter.setBrush(accent);
-  painter.drawRoundedRect(QRect(groove.left(), groove.top(), handleX - groove.left(), groove.height()), 2, 2);
+  painter.drawRoundedRect(
+      QRect(groove.left(), groove.top(), handleX - groove.left(), groove.height()), 2, 2);
 
   // Handle: accent disc with a ring in the window colour so it stays distinct from the filled
   // rail; hovering or dragging lights its centre with the other accent.
@@ -166,7 +172,9 @@ void HalfSlider::SetSteps(int line, int page) {
   slider_->setPageStep(page);
 }
 
-void HalfSlider::SetTickInterval(int interval) { slider_->setTickInterval(interval); }
+void HalfSlider::SetTickInterval(int interval) {
+  slider_->setTickInterval(interval);
+}
 
 void HalfSlider::SetTypedRange(double minimum, double maximum) {
   typedMin_ = minimum;
@@ -179,16 +187,22 @@ void HalfSlider::SetTypedScale(double scale, double origin) {
   origin_ = origin;
 }
 
-void HalfSlider::SetDragFormat(std::function<QString(int)> format) { dragFormat_ = std::move(format); }
+void HalfSlider::SetDragFormat(std::function<QString(int)> format) {
+  dragFormat_ = std::move(format);
+}
 
-void HalfSlider::SetBoxReadOnly(bool readOnly) { box_->setReadOnly(readOnly); }
+void HalfSlider::SetBoxReadOnly(bool readOnly) {
+  box_->setReadOnly(readOnly);
+}
 
 void HalfSlider::SetBoxWidth(int characters) {
   const QFontMetrics metrics(box_->font());
   box_->setFixedWidth(metrics.horizontalAdvance(QLatin1Char('0')) * characters + 12);
 }
 
-int HalfSlider::Position() const { return slider_->value(); }
+int HalfSlider::Position() const {
+  return slider_->value();
+}
 
 void HalfSlider::SetPosition(int position) {
   updating_ = true;
@@ -196,9 +210,13 @@ void HalfSlider::SetPosition(int position) {
   updating_ = false;
 }
 
-QString HalfSlider::Text() const { return box_->text(); }
+QString HalfSlider::Text() const {
+  return box_->text();
+}
 
-void HalfSlider::SetText(const QString& text) { box_->setText(text); }
+void HalfSlider::SetText(const QString& text) {
+  box_->setText(text);
+}
 
 bool HalfSlider::ReadNumber(const QString& text, double& value) {
   const QByteArray bytes = text.toLatin1();
@@ -237,9 +255,9 @@ void HalfSlider::OnBoxEdited(const QString& text) {
   if (clamped != value) box_->setText(QString::number(clamped));
   // The small allowance keeps a typed 7.5 of 25 fps at 60, not 59, after the division.
   const double exact = (clamped - origin_) * scale_;
-  const int position = static_cast<int>(std::clamp(std::floor(exact + 1e-6),
-                                                   static_cast<double>(slider_->minimum()),
-                                                   static_cast<double>(slider_->maximum())));
+  const int position =
+      static_cast<int>(std::clamp(std::floor(exact + 1e-6), static_cast<double>(slider_->minimum()),
+                                  static_cast<double>(slider_->maximum())));
   SetPosition(position);
   emit Typed(position, clamped);
 }

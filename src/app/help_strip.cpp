@@ -103,9 +103,13 @@ QString HelpStrip::CurrentAnchor() const {
   return current_ >= 0 ? regions_[current_].anchor : QString();
 }
 
-int HelpStrip::CurrentId() const { return current_ >= 0 ? regions_[current_].id : -1; }
+int HelpStrip::CurrentId() const {
+  return current_ >= 0 ? regions_[current_].id : -1;
+}
 
-QSize HelpStrip::sizeHint() const { return {400, kFontPixels + 10}; }
+QSize HelpStrip::sizeHint() const {
+  return {400, kFontPixels + 10};
+}
 
 void HelpStrip::paintEvent(QPaintEvent*) {
   QPainter painter(this);
@@ -113,7 +117,8 @@ void HelpStrip::paintEvent(QPaintEvent*) {
   painter.setPen(kTextColour);
   painter.setFont(font());
   const QRect textRect = rect().adjusted(kTextLeft, 0, -kTextLeft, 0);
-  const QString text = painter.fontMetrics().elidedText(CurrentText(), Qt::ElideRight, textRect.width());
+  const QString text =
+      painter.fontMetrics().elidedText(CurrentText(), Qt::ElideRight, textRect.width());
   painter.drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter, text);
 }
 

@@ -29,6 +29,36 @@ HelpStrip* AttachHelpStrip(SettingsPage* page, QWidget* controls, const QString&
   return strip;
 }
 
+QGridLayout* NewColumns(QWidget* controls) {
+  auto* columns = new QGridLayout(controls);
+  columns->setContentsMargins(2, 2, 2, 2);
+  columns->setSpacing(0);
+  return columns;
+}
+
+QVBoxLayout* AddColumn(QGridLayout* columns, int index, int stretch) {
+  auto* column = new QVBoxLayout();
+  column->setSpacing(0);
+  columns->addLayout(column, 0, index);
+  columns->setColumnStretch(index, stretch);
+  return column;
+}
+
+void AddCellColumn(QGridLayout* columns, int index, std::initializer_list<QWidget*> cells) {
+  QVBoxLayout* column = AddColumn(columns, index, 1);
+  for (QWidget* cell : cells) column->addWidget(cell);
+  column->addStretch(1);
+}
+
+HalfSlider* NewPercentSlider(QWidget* parent, int minimum, int line, int boxChars) {
+  auto* slider = new HalfSlider(parent);
+  slider->SetRange(minimum, 200);
+  slider->SetSteps(line, 10);
+  slider->SetTickInterval(50);
+  slider->SetBoxWidth(boxChars);
+  return slider;
+}
+
 QWidget* NewCell(QWidget* parent, QGridLayout** grid) {
   auto* cell = new QWidget(parent);
   *grid = new QGridLayout(cell);
@@ -38,7 +68,9 @@ QWidget* NewCell(QWidget* parent, QGridLayout** grid) {
   return cell;
 }
 
-QLabel* NewLabel(const QString& text, QWidget* parent) { return new QLabel(text, parent); }
+QLabel* NewLabel(const QString& text, QWidget* parent) {
+  return new QLabel(text, parent);
+}
 
 void AlignLabels(const QList<QLabel*>& labels) {
   int width = 0;

@@ -4,13 +4,16 @@
 
 #include <QString>
 #include <QWidget>
+#include <initializer_list>
 
 class QComboBox;
 class QGridLayout;
 class QLabel;
+class QVBoxLayout;
 
 namespace quillon {
 
+class HalfSlider;
 class HelpStrip;
 class Prompts;
 class SettingsPage;
@@ -18,6 +21,15 @@ class SettingsPage;
 // Lays the page out as its controls area above the help strip, watches the page's mouse moves
 // and turns strip clicks into the page's HelpAnchorRequested.
 HelpStrip* AttachHelpStrip(SettingsPage* page, QWidget* controls, const QString& restingText);
+
+// The page's controls area as a row of columns; AddColumn stacks cells in column index.
+QGridLayout* NewColumns(QWidget* controls);
+QVBoxLayout* AddColumn(QGridLayout* columns, int index, int stretch);
+// A column of equal stretch holding the given cells from the top.
+void AddCellColumn(QGridLayout* columns, int index, std::initializer_list<QWidget*> cells);
+// A percent slider: positions minimum..200 (half units), the given line step, page 10, a tick
+// every 50, a box of boxChars characters.
+HalfSlider* NewPercentSlider(QWidget* parent, int minimum, int line, int boxChars);
 
 // A region of a page: a widget with a grid of label/control rows, kept compact.
 QWidget* NewCell(QWidget* parent, QGridLayout** grid);

@@ -24,8 +24,8 @@ constexpr int kCyclesMin = 1;
 constexpr int kCyclesMax = 9;
 const QString kUnknown = QStringLiteral("...");
 
-const QStringList kBitRates = {"Unlimited", "28.8", "34",  "46",  "49",   "56",   "64",  "100",
-                               "110",       "128",  "164", "192", "200",  "224",  "256", "384",
+const QStringList kBitRates = {"Unlimited", "28.8", "34",  "46",   "49",   "56",   "64",  "100",
+                               "110",       "128",  "164", "192",  "200",  "224",  "256", "384",
                                "512",       "640",  "800", "1200", "1500", "1600", "5000"};
 
 QString BitRateText(std::uint32_t bitsPerSecond) {
@@ -34,38 +34,27 @@ QString BitRateText(std::uint32_t bitsPerSecond) {
   return QString::asprintf(bitsPerSecond % 1000 != 0 ? "%.3f" : "%.0f", kbps);
 }
 
-HalfSlider* NewSlider(QWidget* parent, int minimum, int line, int boxChars) {
-  auto* slider = new HalfSlider(parent);
-  slider->SetRange(minimum, 200);
-  slider->SetSteps(line, 10);
-  slider->SetTickInterval(50);
-  slider->SetBoxWidth(boxChars);
-  return slider;
-}
-
 }  // namespace
 
 VideoPage::VideoPage(QWidget* parent) : SettingsPage(parent), controls_(new QWidget(this)) {
-  auto* columns = new QGridLayout(controls_);
-  columns->setContentsMargins(2, 2, 2, 2);
-  columns->setSpacing(0);
+  QGridLayout* columns = NewColumns(controls_);
 
   QGridLayout* grid = nullptr;
   QWidget* qualityCell = NewCell(controls_, &grid);
-  quality_ = NewSlider(qualityCell, 0, 1, 4);
+  quality_ = NewPercentSlider(qualityCell, 0, 1, 4);
   quality_->SetDragFormat([](int p) { return QString::asprintf("%.1f", p * 0.5); });
   grid->addWidget(NewLabel("Video Quality:", qualityCell), 0, 0);
   grid->addWidget(quality_, 1, 0);
 
   QWidget* jpegCell = NewCell(controls_, &grid);
-  jpeg_ = NewSlider(jpegCell, 0, 2, 4);
+  jpeg_ = NewPercentSlider(jpegCell, 0, 2, 4);
   jpeg_->SetTypedRange(0, 95);
   jpeg_->SetDragFormat([](int p) { return QString::asprintf("%u", static_cast<unsigned>(p / 2)); });
   grid->addWidget(NewLabel("JPEG Quality:", jpegCell), 0, 0);
   grid->addWidget(jpeg_, 1, 0);
 
   QWidget* rateCell = NewCell(controls_, &grid);
-  rate_ = NewSlider(rateCell, 2, 1, 5);
+  rate_ = NewPercentSlider(rateCell, 2, 1, 5);
   ratePercent_ = new QLabel(rateCell);
   grid->addWidget(NewLabel("Frame Rate:", rateCell), 0, 0);
   grid->addWidget(ratePercent_, 0, 1, Qt::AlignRight);
@@ -74,7 +63,7 @@ VideoPage::VideoPage(QWidget* parent) : SettingsPage(parent), controls_(new QWid
   connect(rate_, &HalfSlider::Typed, this, &VideoPage::OnRateTyped);
 
   QWidget* sizeCell = NewCell(controls_, &grid);
-  size_ = NewSlider(sizeCell, 0, 1, 9);
+  size_ = NewPercentSlider(sizeCell, 0, 1, 9);
   size_->SetBoxReadOnly(true);
   size_->Box()->installEventFilter(this);
   sizePercent_ = new QLabel(sizeCell);
@@ -84,8 +73,9 @@ VideoPage::VideoPage(QWidget* parent) : SettingsPage(parent), controls_(new QWid
   connect(size_, &HalfSlider::Moved, this, &VideoPage::OnSizeMoved);
 
   QWidget* smoothCell = NewCell(controls_, &grid);
-  smooth_ = NewSlider(smoothCell, 0, 2, 4);
-  smooth_->SetDragFormat([](int p) { return QString::asprintf("%u", static_cast<unsigned>(p / 2)); });
+  smooth_ = NewPercentSlider(smoothCell, 0, 2, 4);
+  smooth_->SetDragFormat(
+      [](int p) { return QString::asprintf("%u", static_cast<unsigned>(p / 2)); });
   grid->addWidget(NewLabel("Smoothness:", smoothCell), 0, 0);
   grid->addWidget(smooth_, 1, 0);
   connect(smooth_, &HalfSlider::Moved, this, &VideoPage::PushPreview);
@@ -110,46 +100,43 @@ VideoPage::VideoPage(QWidget* parent) : SettingsPage(parent), controls_(new QWid
   grid->addWidget(bitRate_, 1, 0);
   grid->addWidget(NewLabel("kbps", bitRateCell), 1, 1);
 
-  columns->addWidget(qualityCell, 0, 0);
-  columns->addWidget(jpegCell, 1, 0);
-  columns->addWidget(rateCell, 0, 1);
-  columns->addWidget(sizeCell, 1, 1);
-  auto* third = new QWidget(controls_);
-  auto* thirdLayout = new QVBoxLayout(third);
-  thirdLayout->setContentsMargins(0, 0, 0, 0);
-  thirdLayout->setSpacing(0);
-  thirdLayout->addWidget(smoothCell);
-  thirdLayout->addWidget(cyclesCell);
-  thirdLayout->addWidget(bitRateCell);
-  columns->addWidget(third, 0, 2, 2, 1);
-  for (int c = 0; c < 3; ++c) columns->setColumnStretch(c, 1);
-  columns->setRowStretch(2, 1);
+  AddCellColumn(columns, 0, {qualityCell, jpegCell});
+  AddCellColumn(columns, 1, {rateCell, sizeCell});
+  AddCellColumn(columns, 2, {smoothCell, cyclesCell, bitRateCell});
 
-  strip_ = AttachHelpStrip(this, controls_,
-                           "Video encoding quality settings - place the mouse over a setting for help");
+  strip_ = AttachHelpStrip(
+      this, controls_, "Video encoding quality settings - place the mouse over a setting for help");
   const QString help = QStringLiteral("Help/VideoSettings.htm#");
-  strip_->AddRegion(qualityCell,
-                    "Video image quality - higher settings will generate better image but larger file sizes",
-                    help + "videoquality", 101);
-  strip_->AddRegion(rateCell,
-                    "Encoding Frame Rate in frames per second - lower values will generate smaller sizes",
-                    help + "framerate", 102);
-  strip_->AddRegion(smoothCell,
-                    "Smoothen the movie frames, higher settings will blur the image but will compress better",
-                    help + "smooth", 103);
-  strip_->AddRegion(cyclesCell,
-                    "How many times smooth will be applied to each frame, larger values will compress better",
-                    help + "smoothcycles", 104);
-  strip_->AddRegion(jpegCell,
-                    "JPEG image compression quality - usually between 50 and 95%, lower values = smaller sizes",
-                    help + "jpegquality", 105);
-  strip_->AddRegion(sizeCell,
-                    "Frame resizing from original movie's frame size - excellent way to reduce generated size",
-                    help + "resize", 106);
+  strip_->AddRegion(
+      qualityCell,
+      "Video image quality - higher settings will generate better image but larger file sizes",
+      help + "videoquality", 101);
+  strip_->AddRegion(
+      rateCell,
+      "Encoding Frame Rate in frames per second - lower values will generate smaller sizes",
+      help + "framerate", 102);
+  strip_->AddRegion(
+      smoothCell,
+      "Smoothen the movie frames, higher settings will blur the image but will compress better",
+      help + "smooth", 103);
+  strip_->AddRegion(
+      cyclesCell,
+      "How many times smooth will be applied to each frame, larger values will compress better",
+      help + "smoothcycles", 104);
+  strip_->AddRegion(
+      jpegCell,
+      "JPEG image compression quality - usually between 50 and 95%, lower values = smaller sizes",
+      help + "jpegquality", 105);
+  strip_->AddRegion(
+      sizeCell,
+      "Frame resizing from original movie's frame size - excellent way to reduce generated size",
+      help + "resize", 106);
   strip_->AddRegion(QRect(),
-                    "Frame Size: Please use the slider control instead, so that image proportions can be maintained",
+                    "Frame Size: Please use the slider control instead, so that image proportions "
+                    "can be maintained",
                     help + "resize", kFrameSizeBoxHelpId);
-  strip_->AddRegion(bitRateCell, "Maximum number kilobits per second before frame drops", help + "bitrate", 108);
+  strip_->AddRegion(bitRateCell, "Maximum number kilobits per second before frame drops",
+                    help + "bitrate", 108);
 }
 
 void VideoPage::Bind(EncoderSettings* settings, TimelinePage* timeline, const MovieFacts& facts) {
@@ -159,13 +146,16 @@ void VideoPage::Bind(EncoderSettings* settings, TimelinePage* timeline, const Mo
   Load();
 }
 
-bool VideoPage::HasMovieRate() const { return facts_.open && facts_.fps > 0.0; }
+bool VideoPage::HasMovieRate() const {
+  return facts_.open && facts_.fps > 0.0;
+}
 
 QString VideoPage::SizeText(int position, bool rounded) const {
   if (!facts_.open || facts_.width == 0 || facts_.height == 0) return kUnknown;
   const auto side = [&](std::uint32_t length) {
     const double exact = static_cast<double>(length) * position / 200.0;
-    return std::max<std::uint32_t>(1, static_cast<std::uint32_t>(rounded ? std::floor(exact + 0.5) : exact));
+    return std::max<std::uint32_t>(
+        1, static_cast<std::uint32_t>(rounded ? std::floor(exact + 0.5) : exact));
   };
   return QString::asprintf("%ux%u", side(facts_.width), side(facts_.height));
 }
@@ -183,7 +173,8 @@ void VideoPage::Load() {
   double rate = 0.0;
   if (HasMovieRate() && OutputFrameRate(frame.fps, facts_.fps, rate)) {
     frame.fps = rate;
-    rate_->SetPosition(std::clamp(static_cast<int>(std::floor(rate * 200.0 / facts_.fps + 0.5)), 2, 200));
+    rate_->SetPosition(
+        std::clamp(static_cast<int>(std::floor(rate * 200.0 / facts_.fps + 0.5)), 2, 200));
     rate_->SetText(QString::asprintf("%.1f", rate));
     rate_->SetTypedRange(0.0, facts_.fps);
     rate_->SetTypedScale(200.0 / facts_.fps);
@@ -195,7 +186,8 @@ void VideoPage::Load() {
 
   smooth_->SetPosition(HalfPosition(frame.smooth, 0, 200));
   smooth_->SetText(QString::asprintf("%u", static_cast<unsigned>(smooth_->Position() / 2)));
-  const int cycles = static_cast<int>(std::min<std::uint32_t>(frame.smoothCycles, std::numeric_limits<int>::max()));
+  const int cycles = static_cast<int>(
+      std::min<std::uint32_t>(frame.smoothCycles, std::numeric_limits<int>::max()));
   cycles_->setRange(std::min(cycles, kCyclesMin), std::max(cycles, kCyclesMax));
   cycles_->setValue(cycles);
 
@@ -224,14 +216,16 @@ void VideoPage::Store() {
   // Without a movie rate the slider cannot stand for a rate: the record keeps its own.
   if (HasMovieRate()) frame.fps = -(rate_->Position() * 0.5);
   StorePicture();
-  settings_->transport.jpegQuality = static_cast<std::uint8_t>(std::min(jpeg_->Position() / 2, 100));
+  settings_->transport.jpegQuality =
+      static_cast<std::uint8_t>(std::min(jpeg_->Position() / 2, 100));
   const double kbps = std::max(0.0, NumberOr(bitRate_->currentText(), 0.0));
   settings_->transport.bitrateLimit = static_cast<std::uint32_t>(
-      std::min(std::floor(kbps * 1000.0 + 0.5), static_cast<double>(std::numeric_limits<std::uint32_t>::max())));
+      std::min(std::floor(kbps * 1000.0 + 0.5),
+               static_cast<double>(std::numeric_limits<std::uint32_t>::max())));
 }
 
 void VideoPage::Enable(bool enabled) {
-  controls_->setEnabled(enabled);
+  setEnabled(enabled);
 }
 
 void VideoPage::OnRateMoved(int position) {

@@ -1,7 +1,7 @@
 #include "app/action_script_dialog.h"
 
-#include <QPlainTextEdit>
 #include <gtest/gtest.h>
+#include <QPlainTextEdit>
 
 namespace quillon {
 namespace {

@@ -1,11 +1,11 @@
 #include "app/advanced_page.h"
 
+#include <gtest/gtest.h>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QSpinBox>
 #include <QTest>
-#include <gtest/gtest.h>
 
 #include "app/half_slider.h"
 #include "app/timeline_page.h"
@@ -35,7 +35,8 @@ TEST(AdvancedPageTest, NoneTurnsTheQualityOff) {
   EXPECT_TRUE(b.page.CollapseQualitySlider()->isEnabled());
   EXPECT_TRUE(b.page.TransientQualitySlider()->isEnabled());
   b.page.Store();
-  EXPECT_EQ(b.settings.frame.flags & 0x6u, FrameOptions::kUniformSpanHorizontal | FrameOptions::kUniformSpanVertical);
+  EXPECT_EQ(b.settings.frame.flags & 0x6u,
+            FrameOptions::kUniformSpanHorizontal | FrameOptions::kUniformSpanVertical);
   EXPECT_EQ(b.settings.transport.flags & 0xF0u,
             TransportOptions::kResizeVertical | TransportOptions::kTransientResizeHorizontal);
   // Other flags of the words are untouched.
@@ -76,7 +77,8 @@ TEST(AdvancedPageTest, DarkenTypedUpToAHundredStopsAtTheSlidersEnd) {
 TEST(AdvancedPageTest, SwitchesSpanSizeAndDescription) {
   Bound b;
   b.settings.frame.uniformSpanSize = 0;
-  b.settings.transport.playerFlags = TransportOptions::kPlayerProtect | TransportOptions::kPlayerDisplayCursor;
+  b.settings.transport.playerFlags =
+      TransportOptions::kPlayerProtect | TransportOptions::kPlayerDisplayCursor;
   b.settings.transport.description = "Talking heads";
   b.Bind();
   EXPECT_EQ(b.page.SpanSizeBox()->value(), 2);
@@ -87,7 +89,8 @@ TEST(AdvancedPageTest, SwitchesSpanSizeAndDescription) {
   b.page.DescriptionBox()->setText("Lectures");
   b.page.Store();
   EXPECT_EQ(b.settings.frame.uniformSpanSize, 2u);
-  EXPECT_EQ(b.settings.transport.playerFlags, TransportOptions::kPlayerProtect | TransportOptions::kPlayerDisplayCursor |
+  EXPECT_EQ(b.settings.transport.playerFlags, TransportOptions::kPlayerProtect |
+                                                  TransportOptions::kPlayerDisplayCursor |
                                                   TransportOptions::kPlayerOptimizeMemory);
   EXPECT_EQ(b.settings.transport.description, "Lectures");
 }

@@ -1,37 +1,27 @@
 #include "app/audio_page.h"
 
+#include <gtest/gtest.h>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTest>
-#include <gtest/gtest.h>
 
 #include "app/half_slider.h"
 #include "app/message_box.h"
+#include "app/movie_facts_testing.h"
 
 namespace quillon {
 namespace {
 
 struct RecordingPrompts : Prompts {
   QStringList messages;
-  MessageAnswer Message(QWidget*, const QString& title, const QString& text, MessageStyle style) override {
+  MessageAnswer Message(QWidget*, const QString& title, const QString& text,
+                        MessageStyle style) override {
     messages << title + "|" + text + "|" + QString::number(static_cast<int>(style));
     return MessageAnswer::kOk;
   }
 };
-
-MovieFacts SoundMovie(bool mp3 = true) {
-  MovieFacts facts;
-  facts.open = true;
-  facts.fps = 25.0;
-  facts.width = 320;
-  facts.height = 240;
-  facts.hasSound = true;
-  facts.channels = 2;
-  facts.mp3Available = mp3;
-  return facts;
-}
 
 struct Bound {
   EncoderSettings settings;
@@ -39,9 +29,9 @@ struct Bound {
   RecordingPrompts prompts;
   explicit Bound(bool mp3 = true) {
     page.SetPrompts(&prompts);
-    page.Bind(&settings, nullptr, SoundMovie(mp3));
+    page.Bind(&settings, nullptr, TestMovie(25.0, true, mp3));
   }
-  void Rebind(bool mp3 = true) { page.Bind(&settings, nullptr, SoundMovie(mp3)); }
+  void Rebind(bool mp3 = true) { page.Bind(&settings, nullptr, TestMovie(25.0, true, mp3)); }
   int Rate() const { return page.RateBox()->currentText().toInt(); }
   int Kbps() const { return page.BitRateBox()->currentText().toInt(); }
 };
@@ -133,8 +123,9 @@ TEST(AudioPageTest, Mp3WithoutTheEncoderFallsBackToAdpcm) {
   b.page.ChooseRate(44100);
   b.page.ChooseEncoding(AudioPage::Encoding::kMp3);
   ASSERT_EQ(b.prompts.messages.size(), 1);
-  EXPECT_EQ(b.prompts.messages[0], "MP3 Compression not installed|MP3 audio compression is not currently installed.|" +
-                                       QString::number(static_cast<int>(MessageStyle::kWarning)));
+  EXPECT_EQ(b.prompts.messages[0],
+            "MP3 Compression not installed|MP3 audio compression is not currently installed.|" +
+                QString::number(static_cast<int>(MessageStyle::kWarning)));
   EXPECT_EQ(b.page.EncodingBox()->currentText(), "ADPCM");
   EXPECT_EQ(b.Rate(), 44100);  // the ADPCM choices stay
 }
@@ -149,7 +140,7 @@ TEST(AudioPageTest, SilentAndSoundlessMoviesDisableTheControls) {
   b.page.Store();
   EXPECT_EQ(b.settings.audio.flags & AudioOptions::kProcess, 0u);
 
-  MovieFacts silent = SoundMovie();
+  MovieFacts silent = TestMovie();
   silent.hasSound = false;
   b.page.Bind(&b.settings, nullptr, silent);
   b.page.Enable(true);

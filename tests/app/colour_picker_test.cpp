@@ -1,8 +1,8 @@
 #include "app/colour_picker.h"
 
+#include <gtest/gtest.h>
 #include <QSignalSpy>
 #include <QTest>
-#include <gtest/gtest.h>
 
 namespace quillon {
 namespace {
@@ -65,7 +65,8 @@ TEST(ColourPickerTest, EscapeRestoresTheOpeningColourAndSignalsClosedThenCancell
   Spies spies(&picker);
   std::vector<QString> order;
   QObject::connect(&picker, &ColourPicker::PopupClosed, [&] { order.push_back("closed"); });
-  QObject::connect(&picker, &ColourPicker::SelectionCancelled, [&] { order.push_back("cancelled"); });
+  QObject::connect(&picker, &ColourPicker::SelectionCancelled,
+                   [&] { order.push_back("cancelled"); });
   picker.OpenPopup();
   ColourPopup* popup = picker.Popup();
   EXPECT_EQ(popup->CurrentItem(), 16);
@@ -118,14 +119,16 @@ TEST(ColourPickerTest, ReleaseInsideEndsOutsideCancelsCustomUsesTheChooser) {
   });
   picker.OpenPopup();
   popup = picker.Popup();
-  QTest::mouseRelease(popup, Qt::LeftButton, {}, popup->ItemRect(ColourPopup::kCustomItem).center());
+  QTest::mouseRelease(popup, Qt::LeftButton, {},
+                      popup->ItemRect(ColourPopup::kCustomItem).center());
   EXPECT_EQ(startedAt, 0xFFFFFFu);
   EXPECT_EQ(picker.GetColour(), 0x2468ACu);
 
   picker.SetCustomChooser([](std::uint32_t) { return std::optional<std::uint32_t>(); });
   picker.OpenPopup();
   popup = picker.Popup();
-  QTest::mouseRelease(popup, Qt::LeftButton, {}, popup->ItemRect(ColourPopup::kCustomItem).center());
+  QTest::mouseRelease(popup, Qt::LeftButton, {},
+                      popup->ItemRect(ColourPopup::kCustomItem).center());
   EXPECT_EQ(picker.GetColour(), 0x2468ACu);
   EXPECT_EQ(spies.cancelled.count(), 2);
 }
@@ -136,7 +139,8 @@ TEST(ColourPickerTest, DefaultButtonGivesTheAutomaticColour) {
   picker.SetColour(0x336699);
   picker.OpenPopup();
   ColourPopup* popup = picker.Popup();
-  QTest::mouseRelease(popup, Qt::LeftButton, {}, popup->ItemRect(ColourPopup::kDefaultItem).center());
+  QTest::mouseRelease(popup, Qt::LeftButton, {},
+                      popup->ItemRect(ColourPopup::kDefaultItem).center());
   EXPECT_EQ(picker.GetColour(), kAutomaticColour);
 }
 

@@ -1,10 +1,10 @@
 #include "app/flash_page.h"
 
+#include <gtest/gtest.h>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QSettings>
 #include <QTest>
-#include <gtest/gtest.h>
 
 #include "app/colour_picker.h"
 #include "app/message_box.h"
@@ -88,7 +88,8 @@ TEST(FlashPageTest, BackgroundColourKeepsItsByteOrderAndTheDefaultIsBlack) {
   b.page.Background()->OpenPopup();
   ColourPopup* popup = b.page.Background()->Popup();
   ASSERT_NE(popup, nullptr);
-  QTest::mouseRelease(popup, Qt::LeftButton, {}, popup->ItemRect(ColourPopup::kDefaultItem).center());
+  QTest::mouseRelease(popup, Qt::LeftButton, {},
+                      popup->ItemRect(ColourPopup::kDefaultItem).center());
   EXPECT_EQ(b.page.Background()->GetColour(), kAutomaticColour);
   b.page.Store();
   EXPECT_EQ(b.settings.transport.backColor, 0x000000u);

@@ -1,9 +1,9 @@
 #include "app/half_slider.h"
 
+#include <gtest/gtest.h>
 #include <QLineEdit>
 #include <QSignalSpy>
 #include <QTest>
-#include <gtest/gtest.h>
 
 namespace quillon {
 namespace {

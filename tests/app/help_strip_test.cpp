@@ -1,8 +1,8 @@
 #include "app/help_strip.h"
 
+#include <gtest/gtest.h>
 #include <QSignalSpy>
 #include <QTest>
-#include <gtest/gtest.h>
 
 namespace quillon {
 namespace {

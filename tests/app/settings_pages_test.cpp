@@ -1,36 +1,24 @@
 // The four settings pages together: loading, storing and the round trip over the presets.
+#include <gtest/gtest.h>
 #include <QComboBox>
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
-#include <QSpinBox>
 #include <QSignalSpy>
+#include <QSpinBox>
 #include <QTest>
-#include <gtest/gtest.h>
 
 #include "app/advanced_page.h"
 #include "app/audio_page.h"
 #include "app/flash_page.h"
 #include "app/half_slider.h"
 #include "app/help_strip.h"
+#include "app/movie_facts_testing.h"
 #include "app/video_page.h"
 #include "settings/settings_file.h"
 
 namespace quillon {
 namespace {
-
-MovieFacts Movie(double fps = 25.0, bool sound = true, bool mp3 = true) {
-  MovieFacts facts;
-  facts.open = true;
-  facts.fps = fps;
-  facts.width = 320;
-  facts.height = 240;
-  facts.hasSound = sound;
-  facts.channels = 2;
-  facts.sampleRate = 44100;
-  facts.mp3Available = mp3;
-  return facts;
-}
 
 struct Pages {
   VideoPage video;
@@ -53,13 +41,16 @@ std::string Text(const EncoderSettings& s) {
 // What the loading rules make of a record against a movie (the rules written out
 // independently of the pages), for the round trip.
 EncoderSettings LoadedForm(EncoderSettings s, const MovieFacts& facts) {
-  const auto half = [](double v, double lo, double hi) { return std::clamp(std::floor(v * 2 + 0.5), lo, hi) / 2; };
+  const auto half = [](double v, double lo, double hi) {
+    return std::clamp(std::floor(v * 2 + 0.5), lo, hi) / 2;
+  };
   double rate = 0;
   if (OutputFrameRate(s.frame.fps, facts.fps, rate)) {
     s.frame.fps = -std::clamp(std::floor(rate * 200 / facts.fps + 0.5), 2.0, 200.0) / 2;
   }
   float percent = s.frame.resize;
-  if (ResizePercent(s.frame.resize, facts.width, percent) && s.frame.resize < 0) percent = std::min(percent, 100.0f);
+  if (ResizePercent(s.frame.resize, facts.width, percent) && s.frame.resize < 0)
+    percent = std::min(percent, 100.0f);
   s.frame.resize = static_cast<float>(half(percent, 0, 200));
   s.match.limit = static_cast<float>(half(s.match.limit, 0, 200));
   s.frame.smooth = std::floor(static_cast<float>(half(s.frame.smooth, 0, 200)));
@@ -67,9 +58,11 @@ EncoderSettings LoadedForm(EncoderSettings s, const MovieFacts& facts) {
   s.frame.uniformSpanSize = std::clamp<std::uint32_t>(s.frame.uniformSpanSize, 2, 32);
   s.frame.darken = static_cast<float>(half(s.frame.darken, 0, 150));
   s.transport.resizeLimit = static_cast<float>(half(s.transport.resizeLimit, 0, 200));
-  s.transport.transientResizeLimit = static_cast<float>(half(s.transport.transientResizeLimit, 0, 200));
+  s.transport.transientResizeLimit =
+      static_cast<float>(half(s.transport.transientResizeLimit, 0, 200));
   if (s.transport.partSizeLimit != 0) {
-    s.transport.partSizeLimit = static_cast<std::uint32_t>(std::floor(s.transport.partSizeLimit / 1024.0 + 0.5)) * 1024;
+    s.transport.partSizeLimit =
+        static_cast<std::uint32_t>(std::floor(s.transport.partSizeLimit / 1024.0 + 0.5)) * 1024;
   }
   AudioOptions& a = s.audio;
   // Silent leaves the compression as it was; sound without MP3 falls back to ADPCM.
@@ -78,7 +71,8 @@ EncoderSettings LoadedForm(EncoderSettings s, const MovieFacts& facts) {
     a.flags &= ~AudioOptions::kCompressionMp3;
   }
   const bool mp3 = (a.flags & AudioOptions::kCompressionMp3) != 0 && facts.mp3Available;
-  const std::vector<int> rates = mp3 ? std::vector<int>{22050, 44100} : std::vector<int>{5512, 11025, 22050, 44100};
+  const std::vector<int> rates =
+      mp3 ? std::vector<int>{22050, 44100} : std::vector<int>{5512, 11025, 22050, 44100};
   if (std::find(rates.begin(), rates.end(), a.rate) == rates.end()) a.rate = rates.front();
   a.volume = std::min(std::floor(static_cast<float>(half(a.volume, 0, 800))), 400.0f);
   a.offset = std::nearbyint(a.offset);
@@ -89,7 +83,8 @@ TEST(SettingsPagesTest, StoreRightAfterBindGivesWhatTheLoadingRulesProduce) {
   const QDir presets(QStringLiteral(QUILLON_TEST_SOURCE_DIR "/presets"));
   const QStringList files = presets.entryList({"*.settings"}, QDir::Files);
   ASSERT_GE(files.size(), 5);
-  for (const MovieFacts& facts : {Movie(25.0), Movie(29.97, true, false), Movie(10.0, false, true)}) {
+  for (const MovieFacts& facts :
+       {TestMovie(25.0), TestMovie(29.97, true, false), TestMovie(10.0, false, true)}) {
     for (const QString& file : files) {
       EncoderSettings original;
       ASSERT_TRUE(LoadSettingsFile(presets.filePath(file).toStdString(), original));
@@ -97,7 +92,8 @@ TEST(SettingsPagesTest, StoreRightAfterBindGivesWhatTheLoadingRulesProduce) {
       Pages pages;
       pages.Bind(&edited, facts);
       pages.Store();
-      EXPECT_EQ(Text(edited), Text(LoadedForm(original, facts))) << file.toStdString() << " at " << facts.fps;
+      EXPECT_EQ(Text(edited), Text(LoadedForm(original, facts)))
+          << file.toStdString() << " at " << facts.fps;
       // A second pass changes nothing more.
       EncoderSettings again = edited;
       pages.Bind(&again, facts);
@@ -125,11 +121,11 @@ TEST(SettingsPagesTest, WithoutAMovieTheMovieDependentSettingsStayAsTheyAre) {
 TEST(SettingsPagesTest, EachHelpRegionIsReachableAndOpensItsAnchor) {
   EncoderSettings s;
   Pages pages;
-  pages.Bind(&s, Movie());
-  const std::array<HelpStrip*, 4> strips{pages.video.Strip(), pages.flash.Strip(), pages.audio.Strip(),
-                                         pages.advanced.Strip()};
-  const char* files[] = {"Help/VideoSettings.htm#", "Help/FlashSettings.htm#", "Help/AudioSettings.htm#",
-                         "Help/AdvancedSettings.htm#"};
+  pages.Bind(&s, TestMovie());
+  const std::array<HelpStrip*, 4> strips{pages.video.Strip(), pages.flash.Strip(),
+                                         pages.audio.Strip(), pages.advanced.Strip()};
+  const char* files[] = {"Help/VideoSettings.htm#", "Help/FlashSettings.htm#",
+                         "Help/AudioSettings.htm#", "Help/AdvancedSettings.htm#"};
   for (int i = 0; i < 4; ++i) {
     SettingsPage* page = pages.all[i];
     page->resize(page->minimumSizeHint());
@@ -159,7 +155,7 @@ TEST(SettingsPagesTest, PagesPaintAtTheirSize) {
   EncoderSettings s;
   s.transport.description = "Default settings";
   Pages pages;
-  pages.Bind(&s, Movie());
+  pages.Bind(&s, TestMovie());
   const QString folder = qEnvironmentVariable("QUILLON_SCREENSHOTS");
   const char* names[] = {"video", "flash", "audio", "advanced"};
   for (int i = 0; i < 4; ++i) {
@@ -170,7 +166,8 @@ TEST(SettingsPagesTest, PagesPaintAtTheirSize) {
     EXPECT_FALSE(image.isNull());
     if (!folder.isEmpty()) {
       image.save(folder + "/" + names[i] + ".png");
-      qInfo("%s minimum %dx%d", names[i], page->minimumSizeHint().width(), page->minimumSizeHint().height());
+      qInfo("%s minimum %dx%d", names[i], page->minimumSizeHint().width(),
+            page->minimumSizeHint().height());
       QPalette dark;
       dark.setColor(QPalette::Window, QColor(0x30, 0x30, 0x30));
       dark.setColor(QPalette::WindowText, QColor(0xE0, 0xE0, 0xE0));

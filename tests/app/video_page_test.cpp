@@ -1,33 +1,25 @@
 #include "app/video_page.h"
 
+#include <gtest/gtest.h>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QSpinBox>
 #include <QTest>
-#include <gtest/gtest.h>
 
 #include "app/half_slider.h"
 #include "app/help_strip.h"
+#include "app/movie_facts_testing.h"
 #include "app/timeline_page.h"
 
 namespace quillon {
 namespace {
 
-MovieFacts Movie25() {
-  MovieFacts facts;
-  facts.open = true;
-  facts.fps = 25.0;
-  facts.width = 320;
-  facts.height = 240;
-  return facts;
-}
-
 struct Bound {
   EncoderSettings settings;
   TimelinePage timeline;
   VideoPage page;
-  void Bind() { page.Bind(&settings, &timeline, Movie25()); }
+  void Bind() { page.Bind(&settings, &timeline, TestMovie()); }
   void Type(QLineEdit* box, const QString& text) {
     box->clear();
     QTest::keyClicks(box, text);
@@ -114,7 +106,8 @@ TEST(VideoPageTest, FrameSizeBoxIsReadOnlyAndExplainsTheSlider) {
   QTest::mouseClick(b.page.SizeSlider()->Box(), Qt::LeftButton);
   EXPECT_EQ(b.page.Strip()->CurrentId(), VideoPage::kFrameSizeBoxHelpId);
   EXPECT_EQ(b.page.Strip()->CurrentText(),
-            "Frame Size: Please use the slider control instead, so that image proportions can be maintained");
+            "Frame Size: Please use the slider control instead, so that image proportions can be "
+            "maintained");
 }
 
 TEST(VideoPageTest, BitRateLimitShowsKilobitsAndReadsTypedText) {
