@@ -7,6 +7,7 @@
 #include <QTest>
 
 #include "app/colour_picker.h"
+#include "app/frame_view.h"
 #include "app/message_box.h"
 #include "app/timeline_page.h"
 
@@ -88,9 +89,15 @@ TEST(FlashPageTest, BackgroundColourKeepsItsByteOrderAndTheDefaultIsBlack) {
   b.page.Background()->OpenPopup();
   ColourPopup* popup = b.page.Background()->Popup();
   ASSERT_NE(popup, nullptr);
+  QTest::mouseRelease(popup, Qt::LeftButton, {}, popup->ItemRect(16).center());  // "Red"
+  EXPECT_EQ(b.timeline.GetFrameView()->Background(), QColor(0xFF, 0x00, 0x00));  // shown at once
+  EXPECT_EQ(b.settings.transport.backColor, 0x123456u);  // stored only by Store
+  b.page.Background()->OpenPopup();
+  popup = b.page.Background()->Popup();
   QTest::mouseRelease(popup, Qt::LeftButton, {},
                       popup->ItemRect(ColourPopup::kDefaultItem).center());
   EXPECT_EQ(b.page.Background()->GetColour(), kAutomaticColour);
+  EXPECT_EQ(b.timeline.GetFrameView()->Background(), QColor(Qt::black));
   b.page.Store();
   EXPECT_EQ(b.settings.transport.backColor, 0x000000u);
 }

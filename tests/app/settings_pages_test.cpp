@@ -8,8 +8,10 @@
 #include <QSpinBox>
 #include <QTest>
 
+#include "app/action_script_dialog.h"
 #include "app/advanced_page.h"
 #include "app/audio_page.h"
+#include "app/colour_picker.h"
 #include "app/flash_page.h"
 #include "app/half_slider.h"
 #include "app/help_strip.h"
@@ -183,6 +185,18 @@ TEST(SettingsPagesTest, PagesPaintAtTheirSize) {
     page->Enable(false);
     if (!folder.isEmpty()) page->grab().toImage().save(folder + "/" + names[i] + "-disabled.png");
   }
+  // The popup of the background colour and the variables dialog.
+  ColourPicker* picker = pages.flash.Background();
+  picker->SetColour(0xFF0000);
+  picker->OpenPopup();
+  const QImage popup = picker->Popup()->grab().toImage();
+  EXPECT_FALSE(popup.isNull());
+  if (!folder.isEmpty()) popup.save(folder + "/colour-popup.png");
+  QTest::keyClick(picker->Popup(), Qt::Key_Escape);
+  ActionScriptDialog dialog;
+  dialog.SetVariables(std::string("Title,Moulin Rouge\nUrl,http://example.org/\n"));
+  dialog.show();
+  if (!folder.isEmpty()) dialog.grab().toImage().save(folder + "/variables.png");
 }
 
 }  // namespace
