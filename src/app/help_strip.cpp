@@ -135,7 +135,7 @@ void HelpStrip::WatchPage(QWidget* page) {
 }
 
 void HelpStrip::Watch(QWidget* widget) {
-  if (widget == this) return;
+  if (widget == this || (widget != page_ && widget->isWindow())) return;
   widget->setMouseTracking(true);
   widget->installEventFilter(this);
   for (QObject* child : widget->children()) {
@@ -146,6 +146,8 @@ void HelpStrip::Watch(QWidget* widget) {
 bool HelpStrip::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::MouseMove && page_ != nullptr) {
     auto* widget = static_cast<QWidget*>(watched);
+    // Popups and dialogs of the page are windows of their own: their points are not the page's.
+    if (widget->window() != page_->window()) return QWidget::eventFilter(watched, event);
     const QPoint local = static_cast<QMouseEvent*>(event)->position().toPoint();
     MouseMovedTo(widget == page_ ? local : widget->mapTo(page_, local));
   } else if (event->type() == QEvent::ChildAdded) {

@@ -1,6 +1,8 @@
 #include "app/help_strip.h"
 
 #include <gtest/gtest.h>
+#include <QApplication>
+#include <QMouseEvent>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -48,6 +50,16 @@ TEST(HelpStripTest, RealMouseMovesOverChildWidgetsReachTheStrip) {
   p.page.show();
   QTest::mouseMove(child, QPoint(10, 10));
   QTRY_COMPARE_WITH_TIMEOUT(p.strip->CurrentId(), 2, 2000);
+
+  // A window of the page (a popup, a dialog) has points of its own.
+  QWidget popup(&p.page, Qt::Window);
+  popup.setGeometry(0, 0, 100, 100);
+  popup.setMouseTracking(true);
+  popup.show();
+  QMouseEvent move(QEvent::MouseMove, QPointF(5, 5), popup.mapToGlobal(QPointF(5, 5)), Qt::NoButton,
+                   Qt::NoButton, Qt::NoModifier);
+  QApplication::sendEvent(&popup, &move);
+  EXPECT_EQ(p.strip->CurrentId(), 2);
 }
 
 TEST(HelpStripTest, TimerReturnsToTheRestingText) {
