@@ -31,6 +31,9 @@ struct SwrFreer {
   void operator()(SwrContext* p) const { swr_free(&p); }
 };
 
+// Decoding failures in a row after which the track is taken to end there.
+constexpr int kFailuresToGiveUp = 64;
+
 bool IsPcmCodec(AVCodecID id) {
   return id >= AV_CODEC_ID_FIRST_AUDIO && id < AV_CODEC_ID_ADPCM_IMA_QT;
 }
@@ -58,6 +61,7 @@ struct StreamAudioReader::Decoder {
   int64_t skipUntil = 0;
   bool draining = false;
   bool ended = false;
+  int failuresInARow = 0;
   std::vector<uint8_t> converted;
 };
 
@@ -163,6 +167,7 @@ int64_t StreamAudioReader::Fetch(uint64_t bytes, ByteBuffer& out) {
     d.skipUntil = target;
     d.draining = false;
     d.ended = false;
+    d.failuresInARow = 0;
   }
   if (d.ended) return 0;
 
@@ -175,12 +180,14 @@ int64_t StreamAudioReader::Fetch(uint64_t bytes, ByteBuffer& out) {
         break;
       }
       rc = av_read_frame(d.format.get(), d.packet.get());
-      if (rc == AVERROR_EOF || rc == AVERROR(EIO)) {
+      if (rc == AVERROR(ENOMEM)) return -1;
+      if (rc < 0) {
+        // The end of the file, or a file that breaks off or turns to garbage: the sound ends
+        // with what decoded before it.
         d.draining = true;
         avcodec_send_packet(d.codec.get(), nullptr);
         continue;
       }
-      if (rc < 0) return -1;
       if (d.packet->stream_index == d.stream) {
         // A damaged packet loses its own sound only; the track reads on.
         rc = avcodec_send_packet(d.codec.get(), d.packet.get());
@@ -196,7 +203,17 @@ int64_t StreamAudioReader::Fetch(uint64_t bytes, ByteBuffer& out) {
       d.ended = true;
       break;
     }
-    if (rc < 0) return -1;
+    if (rc == AVERROR(ENOMEM)) return -1;
+    if (rc < 0) {
+      // A packet that does not decode (a cut last sample, a damaged block) loses its own
+      // sound only; a decoder that keeps failing has nothing more to give.
+      if (++d.failuresInARow >= kFailuresToGiveUp) {
+        d.ended = true;
+        break;
+      }
+      continue;
+    }
+    d.failuresInARow = 0;
 
     AVFrame* f = d.frame.get();
     int64_t first = d.nextSample;

@@ -152,9 +152,7 @@ bool EncoderController::OpenMovie(const std::string& path) {
       video->SetEmptyVideo(frames, durationMs, kBlankWidth, kBlankHeight, kBlankFps);
     }
   } else if (!videoOpened) {
-    SetMessage(kTitleOpenMovie, "Unable to Open Movie: " + video->lastError +
-                                    ".\nIf opening a QuickTime movie make sure you have the "
-                                    "full QuickTime installation.");
+    SetMessage(kTitleOpenMovie, "Unable to Open Movie: " + video->lastError + ".");
     return false;
   }
 

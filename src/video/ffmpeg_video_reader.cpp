@@ -33,6 +33,16 @@ constexpr int64_t kSeekAheadMs = 2000;
 constexpr int64_t kSeekRetryMs = 2000;
 constexpr int kSeekRetries = 4;
 constexpr double kDefaultFps = 25.0;
+// The end of a stated length is checked by reading packets from this far before it.
+constexpr int64_t kScanBackMs = 10000;
+// A stated length is kept unless it runs this far past the last packet.
+constexpr int64_t kStatedSlackMs = 1000;
+
+std::string ErrorText(int code) {
+  char text[AV_ERROR_MAX_STRING_SIZE] = {};
+  av_strerror(code, text, sizeof text);
+  return text;
+}
 
 // FFmpeg writes its diagnostics to the terminal by default; they belong in the engine's trace.
 void RouteLibraryLog(void* /*avcl*/, int level, const char* format, va_list args) {
@@ -69,6 +79,13 @@ struct ScalerFreer {
 };
 
 }  // namespace
+
+// First timestamp and end of the video stream's packets, in the stream's time base.
+struct FfmpegVideoReader::PacketSpan {
+  bool found = false;
+  int64_t first = 0;
+  int64_t end = 0;
+};
 
 // One open file: demuxer, decoder, the frame currently shown and one look-ahead frame.
 // Times are milliseconds from the stream start; a frame covers [start, end).
@@ -146,9 +163,13 @@ struct FfmpegVideoReader::Decoder {
   }
 };
 
-FfmpegVideoReader::FfmpegVideoReader() { SilenceLibraryLog(); }
+FfmpegVideoReader::FfmpegVideoReader() {
+  SilenceLibraryLog();
+}
 
-FfmpegVideoReader::~FfmpegVideoReader() { Close(); }
+FfmpegVideoReader::~FfmpegVideoReader() {
+  Close();
+}
 
 int32_t FfmpegVideoReader::TimeToSample(uint32_t ms) const {
   if (durationMs == 0) return 0;
@@ -182,9 +203,18 @@ FfmpegVideoReader::Stats FfmpegVideoReader::GetStats() const {
 
 bool FfmpegVideoReader::OpenDecoder(Decoder& d) {
   AVFormatContext* rawFormat = nullptr;
-  if (avformat_open_input(&rawFormat, d.path.c_str(), nullptr, nullptr) < 0) return false;
+  if (const int rc = avformat_open_input(&rawFormat, d.path.c_str(), nullptr, nullptr); rc < 0) {
+    openFailure = "FFmpeg could not read the file as a movie (" + ErrorText(rc) +
+                  "): its format is unknown, or the file is damaged or incomplete";
+    return false;
+  }
   d.format.reset(rawFormat);
-  if (avformat_find_stream_info(d.format.get(), nullptr) < 0) return false;
+  if (avformat_find_stream_info(d.format.get(), nullptr) < 0) {
+    openFailure =
+        "FFmpeg could not make out the streams of the file: it may be damaged or "
+        "incomplete";
+    return false;
+  }
 
   d.streamIndex = -1;
   for (unsigned i = 0; i < d.format->nb_streams; ++i) {
@@ -196,17 +226,29 @@ bool FfmpegVideoReader::OpenDecoder(Decoder& d) {
       d.format->streams[i]->discard = AVDISCARD_ALL;
     }
   }
-  if (d.streamIndex < 0) return false;
+  if (d.streamIndex < 0) {
+    openFailure = "the file holds no video stream";
+    return false;
+  }
   AVStream* stream = d.format->streams[d.streamIndex];
 
-  const AVCodec* decoderCodec = avcodec_find_decoder(stream->codecpar->codec_id);
-  if (decoderCodec == nullptr) return false;
+  const AVCodecID codecId = stream->codecpar->codec_id;
+  const AVCodec* decoderCodec = avcodec_find_decoder(codecId);
+  if (decoderCodec == nullptr) {
+    openFailure = std::string("FFmpeg has no decoder for its video codec (") +
+                  avcodec_get_name(codecId) + ")";
+    return false;
+  }
   d.codec.reset(avcodec_alloc_context3(decoderCodec));
   if (!d.codec) return false;
   if (avcodec_parameters_to_context(d.codec.get(), stream->codecpar) < 0) return false;
   d.codec->pkt_timebase = stream->time_base;
   d.codec->thread_count = 0;  // as many as the machine has
-  if (avcodec_open2(d.codec.get(), decoderCodec, nullptr) < 0) return false;
+  if (avcodec_open2(d.codec.get(), decoderCodec, nullptr) < 0) {
+    openFailure = std::string("FFmpeg could not set up the decoder of its video codec (") +
+                  avcodec_get_name(codecId) + "): the stream may be damaged";
+    return false;
+  }
 
   d.packet.reset(av_packet_alloc());
   d.current.reset(av_frame_alloc());
@@ -217,6 +259,41 @@ bool FfmpegVideoReader::OpenDecoder(Decoder& d) {
   d.startPts = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
   d.ResetPosition(true);
   return true;
+}
+
+FfmpegVideoReader::PacketSpan FfmpegVideoReader::ScanPackets(const Decoder& d, int64_t fromPts) {
+  PacketSpan span;
+  AVFormatContext* raw = nullptr;
+  if (avformat_open_input(&raw, d.path.c_str(), nullptr, nullptr) < 0) return span;
+  const std::unique_ptr<AVFormatContext, FormatCloser> format(raw);
+  if (avformat_find_stream_info(raw, nullptr) < 0) return span;
+  if (d.streamIndex >= static_cast<int>(raw->nb_streams)) return span;
+  for (unsigned i = 0; i < raw->nb_streams; ++i) {
+    if (static_cast<int>(i) != d.streamIndex) raw->streams[i]->discard = AVDISCARD_ALL;
+  }
+  const bool fromStart = fromPts == AV_NOPTS_VALUE;
+  if (!fromStart && av_seek_frame(raw, d.streamIndex, fromPts, AVSEEK_FLAG_BACKWARD) < 0) {
+    return span;
+  }
+  const std::unique_ptr<AVPacket, PacketFreer> packet(av_packet_alloc());
+  if (!packet) return span;
+  // Packets without a timestamp follow the one before; from the start, the first is at 0.
+  int64_t next = fromStart ? 0 : AV_NOPTS_VALUE;
+  while (av_read_frame(raw, packet.get()) >= 0) {
+    if (packet->stream_index == d.streamIndex) {
+      int64_t ts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+      if (ts == AV_NOPTS_VALUE) ts = next;
+      if (ts != AV_NOPTS_VALUE) {
+        const int64_t length = packet->duration > 0 ? packet->duration : d.defaultDuration;
+        if (!span.found || ts < span.first) span.first = ts;
+        if (!span.found || ts + length > span.end) span.end = ts + length;
+        span.found = true;
+        next = ts + length;
+      }
+    }
+    av_packet_unref(packet.get());
+  }
+  return span;
 }
 
 bool FfmpegVideoReader::Open(const std::string& path) {
@@ -233,19 +310,23 @@ bool FfmpegVideoReader::OpenLocked(const std::string& path) {
   CloseLocked();
   stats_ = Stats{};
 
+  openFailure.clear();
   auto d = std::make_unique<Decoder>();
   d->path = path;
   if (!OpenDecoder(*d)) return false;
   AVStream* stream = d->format->streams[d->streamIndex];
 
   // A failed open leaves no figure of this file behind.
-  auto fail = [this] {
+  auto fail = [this](std::string why) {
     CloseLocked();
+    openFailure = std::move(why);
     return false;
   };
   const AVCodecParameters* par = stream->codecpar;
   if (par->width <= 0 || par->height <= 0 || par->width > 16384 || par->height > 16384) {
-    return fail();
+    return fail("its picture size (" + std::to_string(par->width) + " x " +
+                std::to_string(par->height) + ") is not one this program takes (at most 16384 " +
+                "x 16384)");
   }
   width = static_cast<uint32_t>(par->width);
   height = static_cast<uint32_t>(par->height);
@@ -261,12 +342,12 @@ bool FfmpegVideoReader::OpenLocked(const std::string& path) {
   }
   // Above 1000 frames per second a sample would last 0 whole milliseconds.
   if (!(rate > 0.0) || !std::isfinite(rate) || static_cast<uint32_t>(1000.0 / rate) == 0) {
-    return fail();
+    return fail("its frame rate is above 1000 frames per second");
   }
   fps = rate;
   msPerSample = static_cast<uint32_t>(1000.0 / fps);
-  d->defaultDuration = std::max<int64_t>(
-      1, av_rescale_q(1, av_inv_q(av_d2q(fps, 1 << 20)), d->timeBase));
+  d->defaultDuration =
+      std::max<int64_t>(1, av_rescale_q(1, av_inv_q(av_d2q(fps, 1 << 20)), d->timeBase));
 
   // Duration from the stream start: the stream's own, else the container's, else the frame
   // count, else one frame (a still picture).
@@ -280,6 +361,22 @@ bool FfmpegVideoReader::OpenLocked(const std::string& path) {
   } else if (stream->nb_frames > 0) {
     duration = static_cast<int64_t>(static_cast<double>(stream->nb_frames) * 1000.0 / fps);
   }
+  // What the container says is checked against the packets' own timestamps (read without
+  // decoding): raw streams state no length at all, and some files state their last timestamp
+  // where the length belongs, which for a stream starting late is hours too long.
+  const bool knownStart = stream->start_time != AV_NOPTS_VALUE;
+  const bool stated = duration > 0;
+  const PacketSpan span =
+      ScanPackets(*d, stated && knownStart ? d->ToPts(std::max<int64_t>(0, duration - kScanBackMs))
+                                           : AV_NOPTS_VALUE);
+  if (span.found) {
+    if (!knownStart) d->startPts = span.first;
+    const int64_t packetsMs =
+        av_rescale_q(span.end - d->startPts, d->timeBase, AVRational{1, 1000});
+    if (packetsMs > 0 && (!stated || !knownStart || duration > packetsMs + kStatedSlackMs)) {
+      duration = packetsMs;
+    }
+  }
   if (duration <= 0) duration = static_cast<int64_t>(1000.0 / fps);
   if (duration > UINT32_MAX - 1) duration = UINT32_MAX - 1;
   durationMs = static_cast<uint32_t>(duration);
@@ -287,13 +384,17 @@ bool FfmpegVideoReader::OpenLocked(const std::string& path) {
   decoder_ = std::move(d);
 
   const uint32_t end = FindReadableEnd(durationMs);
-  if (end == 0) return fail();
+  if (end == 0) {
+    return fail(
+        "no picture of its video could be decoded: the file may be damaged or "
+        "incomplete");
+  }
   if (end != durationMs) {
     durationMs = end;
     frameCount = static_cast<uint32_t>(std::floor(end * 0.001 * fps));
   }
   // The search left the decoder near the end; the first request is usually frame 0.
-  if (!Reopen()) return fail();
+  if (!Reopen()) return fail("the file could not be read again after its length was found");
   stats_ = Stats{};
   return true;
 }
@@ -306,6 +407,7 @@ bool FfmpegVideoReader::Reopen() {
   fresh->path = decoder_->path;
   if (!OpenDecoder(*fresh)) return false;
   fresh->defaultDuration = decoder_->defaultDuration;
+  fresh->startPts = decoder_->startPts;  // may come from the packets, not the stream
   fresh->failures = std::move(decoder_->failures);
   decoder_ = std::move(fresh);
   return true;
@@ -380,13 +482,23 @@ bool FfmpegVideoReader::DecodeNext() {
       const int64_t packetPts = d.packet->pts != AV_NOPTS_VALUE ? d.packet->pts : d.packet->dts;
       const int sent = avcodec_send_packet(d.codec.get(), d.packet.get());
       if (sent < 0 && sent != AVERROR(EAGAIN)) {
-        d.AddFailure(packetPts != AV_NOPTS_VALUE ? d.ToMs(packetPts)
+        d.AddFailure(packetPts != AV_NOPTS_VALUE   ? d.ToMs(packetPts)
                      : d.lastPts == AV_NOPTS_VALUE ? 0
                                                    : d.ToMs(d.lastPts + d.defaultDuration));
       }
     }
     av_packet_unref(d.packet.get());
   }
+}
+
+void FfmpegVideoReader::TakePending(Decoder& d) {
+  av_frame_unref(d.current.get());
+  av_frame_move_ref(d.current.get(), d.pending.get());
+  d.haveCurrent = true;
+  d.havePending = false;
+  d.currentStart = d.pendingStart;
+  d.currentEnd = d.pendingEnd;
+  d.currentPts = d.pendingPts;
 }
 
 FfmpegVideoReader::Position FfmpegVideoReader::PositionAt(uint32_t ms) {
@@ -420,16 +532,17 @@ FfmpegVideoReader::Position FfmpegVideoReader::PositionAt(uint32_t ms) {
     for (;;) {
       if (!d.havePending && !DecodeNext()) break;
       if (d.pendingStart > t) break;
-      av_frame_unref(d.current.get());
-      av_frame_move_ref(d.current.get(), d.pending.get());
-      d.haveCurrent = true;
-      d.havePending = false;
-      d.currentStart = d.pendingStart;
-      d.currentEnd = d.pendingEnd;
-      d.currentPts = d.pendingPts;
+      TakePending(d);
     }
     if (d.haveCurrent) break;
-    if (d.fromStreamStart) return Position::kNone;  // t lies before the first picture
+    if (d.fromStreamStart) {
+      // t lies before the first picture that decoded (the first ones were damaged, or the
+      // stream's pictures begin late): that picture stands in from the stream start.
+      if (!d.havePending) return Position::kNone;
+      TakePending(d);
+      d.currentStart = 0;
+      break;
+    }
     // The landing point lay after t (or decoded nothing): go further back, in the end to a
     // freshly opened file.
     int64_t back = kSeekRetryMs;
@@ -455,10 +568,9 @@ std::unique_ptr<FrameImage> FfmpegVideoReader::ConvertCurrent() {
   const int w = static_cast<int>(width);
   const int h = static_cast<int>(height);
   const auto format = static_cast<AVPixelFormat>(frame->format);
-  SwsContext* scaler = sws_getCachedContext(d.scaler.release(), frame->width, frame->height,
-                                            format, w, h, AV_PIX_FMT_RGB24,
-                                            SWS_BILINEAR | SWS_ACCURATE_RND, nullptr, nullptr,
-                                            nullptr);
+  SwsContext* scaler = sws_getCachedContext(d.scaler.release(), frame->width, frame->height, format,
+                                            w, h, AV_PIX_FMT_RGB24, SWS_BILINEAR | SWS_ACCURATE_RND,
+                                            nullptr, nullptr, nullptr);
   // A changed source shape means a rebuilt context (whose address may well be the old one's).
   const bool newScaler = frame->width != d.scalerWidth || frame->height != d.scalerHeight ||
                          frame->format != d.scalerFormat;

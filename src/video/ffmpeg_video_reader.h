@@ -19,7 +19,10 @@ namespace quillon {
 // within the following millisecond already counts (callers ask for truncated times). Over a
 // stretch that failed to decode FrameAtTime still gives the last good picture, as a player
 // shows it, but IsReadableAt is false there, so the readable-end search cuts damaged tails.
-// Every picture is delivered at the size found at Open, whatever the decoder reports later.
+// Before the first picture that decodes, that picture stands in (a damaged first frame must
+// not make the whole movie unreadable). Every picture is delivered at the size found at Open,
+// whatever the decoder reports later. Lengths and times count from the stream's first
+// timestamp; a length the container does not state is found by reading the packets.
 class FfmpegVideoReader final : public VideoReader {
  public:
   // Decoding activity since Open, for tests and measurements.
@@ -43,12 +46,18 @@ class FfmpegVideoReader final : public VideoReader {
 
  private:
   struct Decoder;
+  struct PacketSpan;
   // What stands at a time: nothing, the last good picture over a stretch that failed to decode
   // (or after which the file broke off), or a readable picture.
   enum class Position { kNone, kDamaged, kReadable };
 
   bool OpenLocked(const std::string& path);
   bool OpenDecoder(Decoder& d);
+  // Reads the video packets of a second demuxer on the same file, without decoding: from the
+  // start when fromPts is AV_NOPTS_VALUE, else from the keyframe at or before fromPts.
+  static PacketSpan ScanPackets(const Decoder& d, int64_t fromPts);
+  // The pending picture becomes the current one.
+  static void TakePending(Decoder& d);
   // A fresh demuxer and decoder on the same file: the only exact way back to the start.
   bool Reopen();
   // To the keyframe at or before ms (reopening when the demuxer cannot seek).

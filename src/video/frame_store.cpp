@@ -130,6 +130,7 @@ bool FrameStore::Open(const std::string& path) {
   };
   std::unique_ptr<VideoReader> opened;
   ReaderKind openedKind = ReaderKind::kNone;
+  std::string failure;
   for (const Candidate& c : candidates) {
     if ((readerMask_ & c.bit) == 0 || !c.allowed) continue;
     std::unique_ptr<VideoReader> reader;
@@ -147,9 +148,10 @@ bool FrameStore::Open(const std::string& path) {
       openedKind = c.kind;
       break;
     }
+    if (reader && !reader->OpenFailure().empty()) failure = reader->OpenFailure();
   }
   if (!opened) {
-    lastError = kUnsupportedFormat;
+    lastError = failure.empty() ? kUnsupportedFormat : failure;
     return false;
   }
   uint32_t w = 0;
@@ -216,8 +218,9 @@ bool FrameStore::Configure(const FrameOptions& options) {
   options_->fps = rate;
   msPerFrame_ = 1000.0 / outputFps_;
   const double frames = std::floor(sourceDurationMs_ / msPerFrame_);
-  outputFrameCount_ = frames < 1.0 ? 1 : frames > 4294967295.0 ? UINT32_MAX
-                                                                 : static_cast<uint32_t>(frames);
+  outputFrameCount_ = frames < 1.0            ? 1
+                      : frames > 4294967295.0 ? UINT32_MAX
+                                              : static_cast<uint32_t>(frames);
 
   float percent = 0.0f;
   if (!ResizePercent(options_->resize, sourceWidth_, percent)) {

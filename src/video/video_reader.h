@@ -24,11 +24,13 @@ using ReaderMask = uint32_t;
 inline constexpr ReaderMask kReaderMaskQuickTime = 1u << 0;
 inline constexpr ReaderMask kReaderMaskStream = 1u << 1;
 inline constexpr ReaderMask kReaderMaskAviFile = 1u << 2;
-inline constexpr ReaderMask kReaderMaskAll = kReaderMaskQuickTime | kReaderMaskStream | kReaderMaskAviFile;
+inline constexpr ReaderMask kReaderMaskAll =
+    kReaderMaskQuickTime | kReaderMaskStream | kReaderMaskAviFile;
 
 // A decoder of one movie's video track. All times are whole milliseconds from the start of the
 // track. Readers serialise their own decoding, so two threads may ask for frames at once.
-// A reader keeps no message text: failures are false results and null frames.
+// Failures are false results and null frames; the one text a reader keeps is why its last
+// Open failed, in words a user can act on.
 class VideoReader {
  public:
   struct Info {
@@ -62,6 +64,8 @@ class VideoReader {
   // millisecond reads); 0 means nothing is readable.
   uint32_t FindReadableEnd(uint32_t duration);
 
+  // Why the last Open failed (empty when it did not, or when the back-end cannot tell).
+  const std::string& OpenFailure() const { return openFailure; }
   uint32_t FrameCount() const { return frameCount; }
   uint32_t DurationMs() const { return durationMs; }
   double Fps() const { return fps; }
@@ -71,13 +75,14 @@ class VideoReader {
   void SetWindowHandle(void* handle) { windowHandle = handle; }
 
  protected:
-  uint32_t frameCount = 0;   // samples of the track that can be read
+  uint32_t frameCount = 0;  // samples of the track that can be read
   uint32_t durationMs = 0;
   double fps = 0.0;
   uint32_t msPerSample = 0;  // whole milliseconds per sample
   uint32_t width = 0;        // 0 until known
   uint32_t height = 0;
   void* windowHandle = nullptr;  // opaque; kept for back-ends that draw through a window
+  std::string openFailure;
 };
 
 }  // namespace quillon

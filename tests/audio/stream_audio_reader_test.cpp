@@ -99,6 +99,60 @@ TEST(StreamAudioReaderTest, Pcm16WavIsReadExactlyWithItsFigures) {
   EXPECT_EQ(ReadAll(reader, 918), FfmpegRaw(wav, "s16le"));
 }
 
+// A 16-bit stereo PCM WAV whose data chunk states `statedBytes` and holds `data`.
+std::string WriteWav(const std::string& name, const std::vector<uint8_t>& data,
+                     uint32_t statedBytes) {
+  std::vector<uint8_t> b;
+  auto text = [&](const char* t) { b.insert(b.end(), t, t + 4); };
+  auto put = [&](uint32_t v, int n) {
+    for (int i = 0; i < n; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
+  };
+  constexpr uint32_t kRate = 8000;
+  text("RIFF");
+  put(36 + statedBytes, 4);
+  text("WAVE");
+  text("fmt ");
+  put(16, 4);
+  put(1, 2);  // PCM
+  put(2, 2);  // stereo
+  put(kRate, 4);
+  put(kRate * 4, 4);
+  put(4, 2);
+  put(16, 2);
+  text("data");
+  put(statedBytes, 4);
+  b.insert(b.end(), data.begin(), data.end());
+  const std::string path = (ClipDir() / name).string();
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
+  return path;
+}
+
+TEST(StreamAudioReaderTest, ADataChunkCutMidSampleEndsTheSoundInsteadOfFailingIt) {
+  // One second of a ramp, of which the file keeps 0.6 s and one byte of the next sample.
+  std::vector<uint8_t> data;
+  for (uint32_t i = 0; i < 8000 * 2; ++i) {
+    const auto v = static_cast<uint16_t>(i * 3);
+    data.push_back(static_cast<uint8_t>(v));
+    data.push_back(static_cast<uint8_t>(v >> 8));
+  }
+  const uint32_t kept = 4800 * 4;
+  const std::vector<uint8_t> whole(data.begin(), data.begin() + kept);
+  std::vector<uint8_t> cut = whole;
+  cut.push_back(0x55);
+  struct Case {
+    const char* name;
+    uint32_t stated;
+  };
+  for (const Case c : {Case{"cut_stated_whole.wav", 8000 * 4}, Case{"odd_data.wav", kept + 1}}) {
+    SCOPED_TRACE(c.name);
+    StreamAudioReader reader;
+    ASSERT_TRUE(reader.Open(WriteWav(c.name, cut, c.stated)));
+    const std::vector<uint8_t> got = ReadAll(reader, 160);
+    EXPECT_EQ(got, whole);
+  }
+}
+
 TEST(StreamAudioReaderTest, SeekAndRandomAccessLandOnTheExactFrame) {
   const std::string wav = Clip("s16_stereo_44100.wav", kStereoSweep, "-c:a pcm_s16le");
   const std::vector<uint8_t> all = FfmpegRaw(wav, "s16le");

@@ -530,6 +530,42 @@ TEST_F(BatchTest, TheSourceIsNeverADestination) {
   }
 }
 
+TEST_F(BatchTest, ReadableInputConvertsAndUnreadableInputSaysWhy) {
+  // A stream starting at 100 000 s and a raw stream without a stated length: 2 s each.
+  const std::string late = Clip("late.mkv",
+                                "-f lavfi -i testsrc=size=96x64:rate=12:duration=2 -c:v libx264 "
+                                "-preset ultrafast -pix_fmt yuv420p -output_ts_offset 100000");
+  const std::string raw = Clip("raw.h264",
+                               "-f lavfi -i testsrc=size=96x64:rate=12:duration=2 -c:v libx264 "
+                               "-preset ultrafast -pix_fmt yuv420p");
+  // A sound whose last sample is cut in half.
+  const std::string tone =
+      Clip("tone3s.wav", "-f lavfi -i sine=frequency=440:sample_rate=22050:duration=3 -ac 2");
+  ASSERT_FALSE(late.empty() || raw.empty() || tone.empty());
+  const std::string bytes = ReadAll(tone);
+  std::ofstream(dir + "cut.wav", std::ios::binary) << bytes.substr(0, bytes.size() / 2 + 1);
+  for (const auto& [source, frames] :
+       {std::pair{late, 24}, std::pair{raw, 24}, std::pair{dir + "cut.wav", 18}}) {
+    SCOPED_TRACE(source);
+    fs::remove(log);
+    ASSERT_EQ(Run({source, dir + "out.swf"}), 0) << Logged();
+    const SwfFile swf = ReadSwf(dir + "out.swf");
+    ASSERT_TRUE(swf.ok);
+    EXPECT_NEAR(swf.frameCount, frames, 1);
+  }
+
+  const std::string junk = dir + "junk.mp4";
+  std::ofstream(junk) << "This is a text file, not a movie.\n";
+  fs::remove(log);
+  EXPECT_EQ(Run({junk, dir + "junk.swf"}), 1);
+  EXPECT_TRUE(Contains(Logged(),
+                       "Error Opening Movie: Unable to Open Movie: FFmpeg could not "
+                       "read the file as a movie ("))
+      << Logged();
+  EXPECT_TRUE(Contains(Logged(), "the file is damaged or incomplete.\n"));
+  EXPECT_FALSE(Contains(Logged(), "QuickTime"));
+}
+
 TEST_F(BatchTest, InterruptStopsTheRunAndCleansUp) {
   const std::string movie = LongClip();
   ASSERT_FALSE(movie.empty());

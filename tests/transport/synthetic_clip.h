@@ -20,10 +20,10 @@
 namespace quillon::testing {
 
 enum class ClipPattern {
-  kMovingSquare,  // flat background, a bright square moving right by 8 pixels a frame
-  kFlat,          // one colour throughout (every block plain)
-  kNoise,         // every pixel of every frame different (nothing reusable, big bitmaps)
-  kStatic,        // one textured picture repeated (reuse after the first frame)
+  kMovingSquare,    // flat background, a bright square moving right by 8 pixels a frame
+  kFlat,            // one colour throughout (every block plain)
+  kNoise,           // every pixel of every frame different (nothing reusable, big bitmaps)
+  kStatic,          // one textured picture repeated (reuse after the first frame)
   kMirroredBlocks,  // kStatic with every 16 x 16 block read mirrored in place: frame n % 4 =
                     // 0 as is, 1 left-right, 2 top-bottom, 3 both
 };
@@ -36,6 +36,9 @@ struct ClipSpec {
   ClipPattern pattern = ClipPattern::kMovingSquare;
   bool emptyVideo = false;  // a sound-only movie: no pictures at all
   bool sound = false;       // a mono ADPCM tone at 11025 Hz over the whole clip
+  // Frames from this one on fail to decode (yet count as readable, as a file that breaks
+  // down during the run).
+  uint32_t undecodableFrom = UINT32_MAX;
 };
 
 // The stages of one run, set up as the controller does before starting the encoding thread.

@@ -39,6 +39,7 @@ class SyntheticVideoReader : public VideoReader {
     if (sample < 0) sample = 0;
     if (static_cast<uint32_t>(sample) >= clip_.frames)
       sample = static_cast<int32_t>(clip_.frames) - 1;
+    if (static_cast<uint32_t>(sample) >= clip_.undecodableFrom) return nullptr;
     return Paint(static_cast<uint32_t>(sample));
   }
   std::unique_ptr<FrameImage> FrameAtTime(uint32_t ms) override {

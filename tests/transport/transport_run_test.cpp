@@ -70,7 +70,7 @@ TEST(TransportRunTest, OutputIsTheSameForEveryThreadCount) {
     const char* name;
     ClipSpec clip;
     uint32_t extraFlags;
-    uint32_t bitrateLimit;  // a tight one refuses frames part-way through their bitmaps
+    uint32_t bitrateLimit;   // a tight one refuses frames part-way through their bitmaps
     uint32_t cacheSize = 0;  // 0: the default; 1 leaves no room to decode ahead
   };
   const Case cases[] = {
@@ -285,6 +285,16 @@ TEST(TransportRunTest, OutputThatCannotGrowIsAnOutOfMemoryErrorNotAShortPart) {
   EXPECT_EQ(rig.transport->Status(), TransportStatus::kError);
   EXPECT_EQ(rig.transport->ErrorText(), EngineErrorText(3));
   EXPECT_FALSE(std::filesystem::exists(dir + "encoded.swf"));
+}
+
+TEST(TransportRunTest, APictureThatDoesNotDecodeIsTheFilesFaultNotTheEngines) {
+  TransportRig rig;
+  ASSERT_TRUE(rig.Prepare(ClipSpec{.frames = 24, .undecodableFrom = 18})) << rig.error;
+  EXPECT_FALSE(rig.Run(FreshFolder("undecodable")));
+  EXPECT_EQ(rig.transport->Status(), TransportStatus::kError);
+  EXPECT_EQ(rig.transport->ErrorText(),
+            "FFmpeg could not decode the picture at 1.50 s: the file may be damaged or "
+            "incomplete");
 }
 
 }  // namespace

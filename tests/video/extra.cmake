@@ -96,6 +96,45 @@ if(CMAKE_SCRIPT_MODE_FILE)
   if(NOT rc EQUAL 0)
     message(FATAL_ERROR "could not damage damaged.mp4")
   endif()
+
+  # Streams whose times or lengths the container does not give straight: a stream starting at
+  # 100 000 s, and raw elementary streams that state no length at all.
+  make_clip(late.mkv ${src} testsrc2=size=96x64:rate=25:duration=2
+            -c:v libx264 -preset ultrafast -pix_fmt yuv420p -output_ts_offset 100000)
+  make_clip(raw.h264 ${src} testsrc2=size=96x64:rate=25:duration=2
+            -c:v libx264 -preset ultrafast -pix_fmt yuv420p)
+  make_clip(raw.mjpeg ${src} testsrc2=size=96x64:rate=25:duration=2 -c:v mjpeg)
+  make_clip(raw.m2v ${src} testsrc2=size=96x64:rate=25:duration=2 -c:v mpeg2video)
+
+  # One-second keyframe spacing; then the data of the first packet, or of every packet,
+  # overwritten by noise while the container around it stays whole.
+  make_clip(gop25.mkv ${src} testsrc2=size=96x64:rate=25:duration=2
+            -c:v libx264 -preset ultrafast -pix_fmt yuv420p -g 25)
+  execute_process(COMMAND "${FFPROBE}" -v error -select_streams v
+                          -show_entries packet=size,pos -of csv=p=0 "${CLIP_DIR}/gop25.mkv"
+                  OUTPUT_VARIABLE packets RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "ffprobe failed on gop25.mkv")
+  endif()
+  string(REPLACE "\n" ";" packets "${packets}")
+  file(COPY_FILE "${CLIP_DIR}/gop25.mkv" "${CLIP_DIR}/first_damaged.mkv")
+  file(COPY_FILE "${CLIP_DIR}/gop25.mkv" "${CLIP_DIR}/all_damaged.mkv")
+  set(targets first_damaged.mkv all_damaged.mkv)
+  foreach(line IN LISTS packets)
+    if(line MATCHES "^([0-9]+),([0-9]+)")
+      math(EXPR from "${CMAKE_MATCH_2} + 8")
+      math(EXPR length "${CMAKE_MATCH_1} - 8")
+      foreach(target IN LISTS targets)
+        execute_process(COMMAND dd if=${CLIP_DIR}/noise.raw of=${CLIP_DIR}/${target}
+                                bs=1 seek=${from} count=${length} conv=notrunc status=none
+                        RESULT_VARIABLE rc)
+        if(NOT rc EQUAL 0)
+          message(FATAL_ERROR "could not damage ${target}")
+        endif()
+      endforeach()
+      set(targets all_damaged.mkv)
+    endif()
+  endforeach()
   return()
 endif()
 

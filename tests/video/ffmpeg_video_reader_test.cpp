@@ -41,8 +41,7 @@ TEST_P(FfmpegVideoReaderContainerTest, OpensAndDecodesFirstAndLastFrame) {
   EXPECT_NEAR(reader.Fps(), c.fps, 0.01);
   EXPECT_NEAR(static_cast<double>(reader.DurationMs()), c.durationMs, 1000.0 / c.fps + 1);
   EXPECT_EQ(reader.MsPerSample(), static_cast<uint32_t>(1000.0 / reader.Fps()));
-  EXPECT_EQ(reader.FrameCount(),
-            static_cast<uint32_t>(reader.DurationMs() * 0.001 * reader.Fps()));
+  EXPECT_EQ(reader.FrameCount(), static_cast<uint32_t>(reader.DurationMs() * 0.001 * reader.Fps()));
 
   auto first = reader.FrameAtTime(0);
   ASSERT_NE(first, nullptr);
@@ -56,26 +55,25 @@ TEST_P(FfmpegVideoReaderContainerTest, OpensAndDecodesFirstAndLastFrame) {
   EXPECT_EQ(reader.FrameAtTime(reader.DurationMs()), nullptr);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Containers, FfmpegVideoReaderContainerTest,
-    testing::Values(ClipCase{"h264_25.mp4", 160, 120, 25.0, 6000},
-                    ClipCase{"ntsc.mp4", 96, 64, 29.97, 2002},
-                    ClipCase{"yuv444.mkv", 96, 64, 30.0, 2000},
-                    ClipCase{"vp8.webm", 96, 64, 24.0, 2000},
-                    ClipCase{"mjpeg.avi", 96, 64, 25.0, 2000},
-                    ClipCase{"qtrle.mov", 96, 64, 10.0, 2000},
-                    ClipCase{"anim.gif", 96, 64, 10.0, 1000},
-                    ClipCase{"mpeg2.mpg", 96, 64, 25.0, 2000},
-                    ClipCase{"h264.ts", 96, 64, 25.0, 2000},
-                    ClipCase{"flv1.flv", 96, 64, 25.0, 2000},
-                    ClipCase{"still.png", 64, 48, 25.0, 40}),
-    [](const testing::TestParamInfo<ClipCase>& info) {
-      std::string name = info.param.file;
-      for (char& ch : name) {
-        if (ch == '.') ch = '_';
-      }
-      return name;
-    });
+INSTANTIATE_TEST_SUITE_P(Containers, FfmpegVideoReaderContainerTest,
+                         testing::Values(ClipCase{"h264_25.mp4", 160, 120, 25.0, 6000},
+                                         ClipCase{"ntsc.mp4", 96, 64, 29.97, 2002},
+                                         ClipCase{"yuv444.mkv", 96, 64, 30.0, 2000},
+                                         ClipCase{"vp8.webm", 96, 64, 24.0, 2000},
+                                         ClipCase{"mjpeg.avi", 96, 64, 25.0, 2000},
+                                         ClipCase{"qtrle.mov", 96, 64, 10.0, 2000},
+                                         ClipCase{"anim.gif", 96, 64, 10.0, 1000},
+                                         ClipCase{"mpeg2.mpg", 96, 64, 25.0, 2000},
+                                         ClipCase{"h264.ts", 96, 64, 25.0, 2000},
+                                         ClipCase{"flv1.flv", 96, 64, 25.0, 2000},
+                                         ClipCase{"still.png", 64, 48, 25.0, 40}),
+                         [](const testing::TestParamInfo<ClipCase>& info) {
+                           std::string name = info.param.file;
+                           for (char& ch : name) {
+                             if (ch == '.') ch = '_';
+                           }
+                           return name;
+                         });
 
 TEST(FfmpegVideoReaderTest, ConvertsColoursToYCbCr) {
   // Lossless RGB: exact. 4:2:0 video in limited range: within rounding.
@@ -84,8 +82,8 @@ TEST(FfmpegVideoReaderTest, ConvertsColoursToYCbCr) {
     uint8_t rgb[3];
     int tolerance;
   };
-  for (const Flat& f : {Flat{"red_rgb.mov", {0xC8, 0x32, 0x32}, 0},
-                        Flat{"grey_420.mp4", {0xC8, 0xC8, 0xC8}, 2}}) {
+  for (const Flat& f :
+       {Flat{"red_rgb.mov", {0xC8, 0x32, 0x32}, 0}, Flat{"grey_420.mp4", {0xC8, 0xC8, 0xC8}, 2}}) {
     SCOPED_TRACE(f.file);
     FfmpegVideoReader reader;
     ASSERT_TRUE(reader.Open(Clip(f.file)));
@@ -158,8 +156,8 @@ TEST(FfmpegVideoReaderTest, FrameTimesFollowThePresentationTimes) {
   }
   EXPECT_LE(reader.GetStats().framesDecoded, 60u);
   EXPECT_EQ(reader.GetStats().seeks, 0u);
-  EXPECT_EQ(reader.TimeToSample(1001), static_cast<int32_t>(1001.0 / reader.DurationMs() *
-                                                            reader.FrameCount()));
+  EXPECT_EQ(reader.TimeToSample(1001),
+            static_cast<int32_t>(1001.0 / reader.DurationMs() * reader.FrameCount()));
 }
 
 TEST(FfmpegVideoReaderTest, FindsTheReadableEndOfADamagedTail) {
@@ -178,6 +176,43 @@ TEST(FfmpegVideoReaderTest, FindsTheReadableEndOfADamagedTail) {
   EXPECT_GT(reader.DurationMs(), 2000u);
   EXPECT_LT(reader.DurationMs(), 4500u);
   EXPECT_TRUE(reader.IsReadableAt(reader.DurationMs() - 1));
+}
+
+TEST(FfmpegVideoReaderTest, LengthsCountFromTheStreamsOwnFirstTimestamp) {
+  // 2 s at 25 fps each: a stream starting at 100 000 s, and raw streams that state no length.
+  for (const char* name : {"late.mkv", "raw.h264", "raw.mjpeg", "raw.m2v"}) {
+    SCOPED_TRACE(name);
+    FfmpegVideoReader reader;
+    ASSERT_TRUE(reader.Open(Clip(name))) << reader.OpenFailure();
+    EXPECT_NEAR(reader.DurationMs(), 2000.0, 40.0);
+    EXPECT_NEAR(reader.FrameCount(), 50.0, 1.0);
+    EXPECT_NE(reader.FrameAtTime(0), nullptr);
+    EXPECT_NE(reader.FrameAtTime(1000), nullptr);
+    EXPECT_NE(reader.FrameAtTime(reader.DurationMs() - 1), nullptr);
+  }
+}
+
+TEST(FfmpegVideoReaderTest, DamagedFirstPictureIsStoodInForByTheFirstGoodOne) {
+  FfmpegVideoReader intact;
+  ASSERT_TRUE(intact.Open(Clip("gop25.mkv")));
+  FfmpegVideoReader reader;
+  ASSERT_TRUE(reader.Open(Clip("first_damaged.mkv"))) << reader.OpenFailure();
+  EXPECT_NEAR(reader.DurationMs(), 2000.0, 40.0);
+  // Up to the next keyframe nothing decodes; its picture is shown from the start.
+  const auto first = reader.FrameAtTime(0);
+  ASSERT_NE(first, nullptr);
+  EXPECT_TRUE(reader.IsReadableAt(0));
+  const auto keyframe = intact.FrameAtTime(1000);
+  ASSERT_NE(keyframe, nullptr);
+  EXPECT_EQ(Bytes(*first), Bytes(*keyframe));
+  EXPECT_NE(reader.FrameAtTime(500), nullptr);
+  EXPECT_NE(reader.FrameAtTime(1500), nullptr);
+
+  // With no picture that decodes at all, the open fails and says why.
+  EXPECT_FALSE(reader.Open(Clip("all_damaged.mkv")));
+  EXPECT_NE(reader.OpenFailure().find("no picture of its video could be decoded"),
+            std::string::npos)
+      << reader.OpenFailure();
 }
 
 TEST(FfmpegVideoReaderTest, TwoThreadsReadTheSameFrames) {

@@ -2,7 +2,11 @@
 // of covered shapes, bitmap release with OptimizeMemory, and the pacing of a part.
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <limits>
+#include <string>
+
+#include "audio/audio_store.h"
 
 #include "match/frame_use_store.h"
 #include "match/match_engine.h"
@@ -12,6 +16,7 @@
 #include "swf/transport/sound_stream.h"
 #include "swf/transport/transport.h"
 #include "video/colour.h"
+#include "video/frame_store.h"
 
 namespace quillon {
 
@@ -314,6 +319,22 @@ void Transport::SkipFrame(uint32_t frame, bool partLimited, uint32_t startPos) {
   frameEncodedPixels_ = 0;
 }
 
+std::string Transport::FrameFailureText(uint32_t frame) {
+  // A damaged input is told as such, so the user knows the file is at fault, not the engine.
+  char at[48];
+  std::snprintf(at, sizeof at, "%.2f s",
+                (frames_->RangeStartMs() + frame * 1000.0 / std::max(videoFps_, 0.001)) / 1000.0);
+  if (audio_ != nullptr && audio_->lastError == kAudioReadError) {
+    return std::string("FFmpeg could not decode the sound near ") + at +
+           ": the file may be damaged or incomplete";
+  }
+  if (hasPictures_ && frames_->GetFrame(frame) == nullptr) {
+    return std::string("FFmpeg could not decode the picture at ") + at +
+           ": the file may be damaged or incomplete";
+  }
+  return EngineErrorText(5);
+}
+
 bool Transport::EncodeFrame(uint32_t frame, uint32_t budget, bool partLimited, bool& emitted) {
   emitted = false;
   Trace("=========================== Frame %u\n", frame);
@@ -455,7 +476,7 @@ bool Transport::EncodePart(uint32_t firstFrame, uint32_t& endFrame, uint32_t end
 
     bool emitted = false;
     if (!EncodeFrame(e, budget, partLimited, emitted)) {
-      Fail(TransportStatus::kError, EngineErrorText(5));
+      Fail(TransportStatus::kError, FrameFailureText(e));
       return false;
     }
     // A dropped write leaves the part corrupt: stop at once rather than build on it.
@@ -495,7 +516,7 @@ bool Transport::EncodePart(uint32_t firstFrame, uint32_t& endFrame, uint32_t end
       const uint32_t repeatStart = writer_.Cursor();
       uint32_t soundBytes = 0;
       if (!sound_->WriteSoundBlock(writer_, soundBytes)) {
-        Fail(TransportStatus::kError, EngineErrorText(5));
+        Fail(TransportStatus::kError, FrameFailureText(e));
         return false;
       }
       WriteShowFrame();

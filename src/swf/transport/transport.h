@@ -200,6 +200,9 @@ class Transport {
   void WriteLinkButton();
   void WritePreloaderTags();
   void Fail(TransportStatus status, const std::string& text);
+  // The error text for a frame that could not be encoded: a picture or sound the input could
+  // not give is said to be the file's fault; anything else is an engine error.
+  std::string FrameFailureText(uint32_t frame);
   void FinishRun();
   void StopStages();
 
