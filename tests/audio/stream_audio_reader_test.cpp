@@ -18,6 +18,7 @@
 #include "audio/audio_store.h"
 #include "audio_fakes.h"
 #include "settings/encoder_settings.h"
+#include "support/test_clips.h"
 
 namespace quillon {
 namespace {
@@ -99,32 +100,11 @@ TEST(StreamAudioReaderTest, Pcm16WavIsReadExactlyWithItsFigures) {
   EXPECT_EQ(ReadAll(reader, 918), FfmpegRaw(wav, "s16le"));
 }
 
-// A 16-bit stereo PCM WAV whose data chunk states `statedBytes` and holds `data`.
 std::string WriteWav(const std::string& name, const std::vector<uint8_t>& data,
                      uint32_t statedBytes) {
-  std::vector<uint8_t> b;
-  auto text = [&](const char* t) { b.insert(b.end(), t, t + 4); };
-  auto put = [&](uint32_t v, int n) {
-    for (int i = 0; i < n; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
-  };
-  constexpr uint32_t kRate = 8000;
-  text("RIFF");
-  put(36 + statedBytes, 4);
-  text("WAVE");
-  text("fmt ");
-  put(16, 4);
-  put(1, 2);  // PCM
-  put(2, 2);  // stereo
-  put(kRate, 4);
-  put(kRate * 4, 4);
-  put(4, 2);
-  put(16, 2);
-  text("data");
-  put(statedBytes, 4);
-  b.insert(b.end(), data.begin(), data.end());
   const std::string path = (ClipDir() / name).string();
   std::ofstream(path, std::ios::binary)
-      .write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
+      << testing::PcmWavBytes(8000, 2, std::string(data.begin(), data.end()), statedBytes);
   return path;
 }
 

@@ -18,6 +18,7 @@
 
 #include "encoder/movie_saver.h"
 #include "encoder/temp_folder.h"
+#include "support/test_clips.h"
 #include "swf/action_builder.h"
 #include "swf/swf_writer.h"
 
@@ -276,27 +277,10 @@ TEST_F(ControllerSaveTest, AWriteProtectedFileIsNeitherReplacedNorRemoved) {
   EXPECT_EQ(FolderListing(out), std::vector<std::string>{"p.swf"});
 }
 
-// A short silent PCM sound: the smallest file the controller opens as a movie.
+// A second of silent PCM sound: the smallest file the controller opens as a movie.
 void WriteWav(const std::string& path) {
-  constexpr uint32_t kRate = 8000;
-  constexpr uint32_t kBytes = kRate * 2;  // one second of 16-bit mono
-  std::string b = "RIFF";
-  auto put = [&](uint32_t v, int n) {
-    for (int i = 0; i < n; ++i) b.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
-  };
-  put(36 + kBytes, 4);
-  b += "WAVEfmt ";
-  put(16, 4);
-  put(1, 2);  // PCM
-  put(1, 2);  // mono
-  put(kRate, 4);
-  put(kRate * 2, 4);
-  put(2, 2);
-  put(16, 2);
-  b += "data";
-  put(kBytes, 4);
-  b.append(kBytes, '\0');
-  std::ofstream(path, std::ios::binary) << b;
+  std::ofstream(path, std::ios::binary)
+      << testing::PcmWavBytes(8000, 1, std::string(16000, '\0'), 16000);
 }
 
 TEST_F(ControllerSaveTest, APartThatIsTheMovieItselfIsRefused) {

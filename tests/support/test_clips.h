@@ -3,6 +3,7 @@
 
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -39,6 +40,29 @@ inline std::string ReadFileBytes(const std::string& path) {
   std::ostringstream s;
   s << in.rdbuf();
   return s.str();
+}
+
+// A 16-bit PCM WAV file whose data chunk states `statedBytes` (which need not be what follows:
+// damaged files state more) and holds `data`.
+inline std::string PcmWavBytes(uint32_t rate, uint16_t channels, const std::string& data,
+                               uint32_t statedBytes) {
+  std::string b;
+  auto put = [&](uint32_t v, int n) {
+    for (int i = 0; i < n; ++i) b.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+  };
+  b += "RIFF";
+  put(36 + statedBytes, 4);
+  b += "WAVEfmt ";
+  put(16, 4);
+  put(1, 2);  // PCM
+  put(channels, 2);
+  put(rate, 4);
+  put(rate * channels * 2, 4);
+  put(channels * 2, 2);
+  put(16, 2);
+  b += "data";
+  put(statedBytes, 4);
+  return b + data;
 }
 
 }  // namespace quillon::testing
