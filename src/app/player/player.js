@@ -1,0 +1,132 @@
+// Plays one movie in Ruffle across the whole page and obeys the preview's buttons.
+// Query: ?movie=<address of the first part>[&bg=RRGGBB]
+// State for the program: window.quillon = { loaded, error }, window.quillonPanic() gives the
+// text of Ruffle's error screen when it shows one, window.quillonCall(name) runs one of
+// "play", "stop", "back", "forward", "rewind".
+'use strict';
+
+// Ruffle names its menu items in the browser's language; the buttons find them by their English
+// names, so the player is told that the page is English.
+for (const key of ['language', 'languages']) {
+  Object.defineProperty(navigator, key, {
+    get: () => (key === 'language' ? 'en-US' : ['en-US']),
+  });
+}
+
+window.quillon = { loaded: false, error: null, pending: null };
+
+window.quillonPanic = () => {
+  const player = document.getElementById('player');
+  const panic = player && player.shadowRoot && player.shadowRoot.getElementById('panic');
+  return panic && panic.offsetParent !== null ? panic.innerText.trim() || 'panic' : null;
+};
+
+// Ruffle's script interface can only suspend and resume the whole player; stopping the movie on
+// its frame, stepping and rewinding are reached through the player's own menu, the one a user
+// opens with the right mouse button, whose items act on the main movie exactly as those buttons
+// of the Flash player did.
+function withMenu(action) {
+  const player = document.getElementById('player');
+  const shadow = player && player.shadowRoot;
+  if (!shadow) return false;
+  // On a software renderer Ruffle opens a hardware acceleration notice at the first mouse-over,
+  // and the menu does not open while any notice shows.
+  const notice = shadow.getElementById('hardware-acceleration-modal');
+  if (notice) notice.classList.add('hidden');
+  player.dispatchEvent(new MouseEvent('contextmenu', {
+    bubbles: true, cancelable: true, composed: true, button: 2, clientX: 1, clientY: 1,
+  }));
+  const items = Array.from(shadow.querySelectorAll('#context-menu li.menu-item'));
+  const item = (text) => items.find((li) => li.dataset.text === text) || null;
+  const done = action(item);
+  // A chosen item closes the menu itself once its action has run; closing it earlier through
+  // the player cancels the action. A menu left open with nothing chosen is only hidden.
+  if (!done) {
+    const overlay = shadow.getElementById('context-menu-overlay');
+    if (overlay) overlay.classList.add('hidden');
+  }
+  return done;
+}
+
+function choose(text) {
+  return withMenu((item) => {
+    const li = item(text);
+    if (!li || li.classList.contains('disabled')) return false;
+    li.click();
+    return true;
+  });
+}
+
+// True when the movie can play at all (a movie of one frame has no Play item).
+function setPlaying(playing) {
+  let playable = false;
+  withMenu((item) => {
+    const li = item('Play');
+    playable = li !== null;
+    if (!li || li.classList.contains('checked') === playing) return false;
+    li.click();
+    return true;
+  });
+  return playable;
+}
+
+const calls = {
+  play: () => setPlaying(true),
+  stop: () => setPlaying(false),
+  // Each step leaves the movie stopped, also where the player has no step to take.
+  back: () => setPlaying(false) && choose('Back'),
+  forward: () => setPlaying(false) && choose('Forward'),
+  rewind: () => setPlaying(false) && choose('Rewind'),
+};
+
+window.quillonCall = (name) => {
+  const call = calls[name];
+  if (!call) return false;
+  if (!window.quillon.loaded) {
+    // Pressed before the movie arrived: done as soon as it has.
+    window.quillon.pending = name;
+    return true;
+  }
+  return call();
+};
+
+window.addEventListener('DOMContentLoaded', () => {
+  const query = new URLSearchParams(location.search);
+  const movie = new URL(query.get('movie') || '', location.href);
+  const bg = /^[0-9a-fA-F]{6}$/.test(query.get('bg') || '') ? `#${query.get('bg')}` : null;
+  if (bg) document.body.style.background = bg;
+
+  const ruffle = window.RufflePlayer.newest();
+  const player = ruffle.createPlayer();
+  player.id = 'player';
+  document.body.appendChild(player);
+  player.addEventListener('loadedmetadata', () => {
+    window.quillon.loaded = true;
+    const pending = window.quillon.pending;
+    window.quillon.pending = null;
+    if (pending) calls[pending]();
+  });
+  player.addEventListener('loadederror', (e) => {
+    window.quillon.error = String((e && e.detail) || 'load error');
+  });
+  player.ruffle().load({
+    url: movie.href,
+    // Later parts are named relative to the first one.
+    base: new URL('.', movie).href,
+    autoplay: 'on',
+    splashScreen: false,
+    unmuteOverlay: 'hidden',
+    letterbox: 'off',
+    contextMenu: 'on',
+    warnOnUnsupportedContent: false,
+    logLevel: 'error',
+    openUrlMode: 'allow',
+    allowNetworking: 'all',
+    backgroundColor: bg,
+    scale: 'showAll',
+    // Web views without a graphics card draw nothing through WebGL.
+    preferredRenderer: 'canvas',
+  }).catch((e) => {
+    window.quillon.error = String((e && e.message) || e);
+  });
+});
