@@ -17,11 +17,18 @@
 #include <QVBoxLayout>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
+#include <QWebEngineSettings>
 #include <QWebEngineView>
 
 #include "app/message_box.h"
 #include "app/preview_server.h"
 #include "settings/trace.h"
+
+// The player page is compiled into the program; resources of a static library are registered
+// by name (outside any namespace).
+static void InitPlayerPage() {
+  Q_INIT_RESOURCE(player);
+}
 
 namespace quillon {
 
@@ -117,8 +124,10 @@ FlashPreview::FlashPreview(QWidget* parent)
   connect(button(tr("<"), "backButton"), &QPushButton::clicked, this, &FlashPreview::Back);
   connect(button(tr(">"), "forwardButton"), &QPushButton::clicked, this, &FlashPreview::Forward);
   connect(button(tr("<<"), "rewindButton"), &QPushButton::clicked, this, &FlashPreview::Rewind);
-  connect(button(tr("Reload"), "reloadButton"), &QPushButton::clicked, this,
-          [this] { LoadMovie(path_, background_); });
+  connect(button(tr("Reload"), "reloadButton"), &QPushButton::clicked, this, [this] {
+    const QString path = path_;
+    LoadMovie(path, background_);
+  });
   connect(button(tr("Browser"), "browserButton"), &QPushButton::clicked, this,
           &FlashPreview::OpenInBrowser);
   buttons->addStretch(1);
@@ -144,9 +153,13 @@ QString FlashPreview::DefaultPlayerFolder() {
   return QCoreApplication::applicationDirPath() + "/ruffle";
 }
 
-void FlashPreview::SetPrompts(Prompts* prompts) { prompts_ = prompts; }
+void FlashPreview::SetPrompts(Prompts* prompts) {
+  prompts_ = prompts;
+}
 
-void FlashPreview::SetPlayerFolder(const QString& folder) { playerFolder_ = folder; }
+void FlashPreview::SetPlayerFolder(const QString& folder) {
+  playerFolder_ = folder;
+}
 
 Prompts& FlashPreview::UsePrompts() {
   static Prompts own;
@@ -197,6 +210,7 @@ bool FlashPreview::CreatePlayer(QString* why) {
     return false;
   }
   server_->SetPlayerFolder(playerFolder_);
+  InitPlayerPage();
   for (const char* name : {"player.html", "player.js"}) {
     QFile file(QStringLiteral(":/player/%1").arg(QLatin1String(name)));
     if (!file.open(QIODevice::ReadOnly)) {
@@ -215,6 +229,8 @@ bool FlashPreview::CreatePlayer(QString* why) {
   // Ruffle's own menu takes the right button.
   view_->setContextMenuPolicy(Qt::NoContextMenu);
   auto* page = new Page(profile_, this, view_);
+  // The movie starts with its sound after an encoding run, as the Flash control did.
+  page->settings()->setAttribute(QWebEngineSettings::PlaybackRequiresUserGesture, false);
   view_->setPage(page);
   frame_->layout()->addWidget(view_);
   connect(page, &QWebEnginePage::loadFinished, this, [this](bool ok) {
@@ -261,8 +277,8 @@ void FlashPreview::ShowPlaceholder() {
 QString FlashPreview::PageUrl() const {
   if (path_.isEmpty() || !server_->IsListening()) return QString();
   QUrlQuery query;
-  query.addQueryItem("movie", QString::fromLatin1(PreviewServer::kMoviePrefix) +
-                                  QFileInfo(path_).fileName());
+  query.addQueryItem(
+      "movie", QString::fromLatin1(PreviewServer::kMoviePrefix) + QFileInfo(path_).fileName());
   query.addQueryItem("bg", ColourText(background_));
   QUrl url(server_->Url(kPagePath));
   url.setQuery(query);
@@ -275,17 +291,29 @@ void FlashPreview::Call(const char* name) {
       QStringLiteral("window.quillonCall && window.quillonCall('%1')").arg(QLatin1String(name)));
 }
 
-void FlashPreview::Play() { Call("play"); }
+void FlashPreview::Play() {
+  Call("play");
+}
 
-void FlashPreview::Stop() { Call("stop"); }
+void FlashPreview::Stop() {
+  Call("stop");
+}
 
-void FlashPreview::Rewind() { Call("rewind"); }
+void FlashPreview::Rewind() {
+  Call("rewind");
+}
 
-void FlashPreview::Forward() { Call("forward"); }
+void FlashPreview::Forward() {
+  Call("forward");
+}
 
-void FlashPreview::Back() { Call("back"); }
+void FlashPreview::Back() {
+  Call("back");
+}
 
-void FlashPreview::SetFigures(const QStringList& lines) { figures_->setText(lines.join('\n')); }
+void FlashPreview::SetFigures(const QStringList& lines) {
+  figures_->setText(lines.join('\n'));
+}
 
 void FlashPreview::OpenInBrowser() {
   Stop();
@@ -295,8 +323,7 @@ void FlashPreview::OpenInBrowser() {
   }
 }
 
-void FlashPreview::NoteConsole(int level, const QString& message, int line,
-                               const QString& source) {
+void FlashPreview::NoteConsole(int level, const QString& message, int line, const QString& source) {
   Trace("Flash preview console (%d) %s:%d: %s", level, source.toUtf8().constData(), line,
         message.toUtf8().constData());
   // Ruffle writes its own errors as styled log lines that begin with "%cERROR".

@@ -58,17 +58,25 @@ bool PreviewServer::Start() {
   return true;
 }
 
-bool PreviewServer::IsListening() const { return server_ != nullptr && server_->isListening(); }
+bool PreviewServer::IsListening() const {
+  return server_ != nullptr && server_->isListening();
+}
 
-uint16_t PreviewServer::Port() const { return IsListening() ? server_->serverPort() : 0; }
+uint16_t PreviewServer::Port() const {
+  return IsListening() ? server_->serverPort() : 0;
+}
 
 QString PreviewServer::Url(const QString& path) const {
   return QStringLiteral("http://127.0.0.1:%1%2").arg(Port()).arg(path);
 }
 
-void PreviewServer::SetPlayerFolder(const QString& folder) { playerFolder_ = folder; }
+void PreviewServer::SetPlayerFolder(const QString& folder) {
+  playerFolder_ = folder;
+}
 
-void PreviewServer::SetMovieFolder(const QString& folder) { movieFolder_ = folder; }
+void PreviewServer::SetMovieFolder(const QString& folder) {
+  movieFolder_ = folder;
+}
 
 void PreviewServer::AddDocument(const QString& path, const QByteArray& body) {
   documents_.insert(path, body);
@@ -190,8 +198,7 @@ void PreviewServer::Read(QTcpSocket* socket) {
   Send(socket, Resolve(target), method == "HEAD", target);
 }
 
-void PreviewServer::Send(QTcpSocket* socket, Reply reply, bool headOnly,
-                         const QByteArray& target) {
+void PreviewServer::Send(QTcpSocket* socket, Reply reply, bool headOnly, const QByteArray& target) {
   socket->setProperty("answered", true);
   if (reply.status == 200 && !reply.file.isEmpty()) {
     QFile file(reply.file);
@@ -201,8 +208,8 @@ void PreviewServer::Send(QTcpSocket* socket, Reply reply, bool headOnly,
       reply = Refused(404);
     }
   }
-  QByteArray head = "HTTP/1.1 " + QByteArray::number(reply.status) + ' ' +
-                    ReasonText(reply.status) + "\r\n";
+  QByteArray head =
+      "HTTP/1.1 " + QByteArray::number(reply.status) + ' ' + ReasonText(reply.status) + "\r\n";
   head += "Content-Type: " + reply.type + "\r\n";
   head += "Content-Length: " + QByteArray::number(reply.body.size()) + "\r\n";
   // Every run writes new parts under the same names.

@@ -42,9 +42,9 @@ class PreviewServer : public QObject {
 
   struct Reply {
     int status = 404;
-    QString file;        // the file to send, for a status of 200 from a folder
-    QByteArray body;     // the document to send, for a status of 200 from memory
-    QByteArray type;     // Content-Type
+    QString file;     // the file to send, for a status of 200 from a folder
+    QByteArray body;  // the document to send, for a status of 200 from memory
+    QByteArray type;  // Content-Type
   };
   // What a GET of the raw request target (as sent, still percent-encoded) answers. Every path
   // that leaves its folder, by ".." in any spelling or by a symbolic link, is refused (403).

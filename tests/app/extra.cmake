@@ -14,4 +14,5 @@ if(TARGET quillon_app)
   add_dependencies(app_tests quillon quillon_presets)
   gtest_discover_tests(app_tests DISCOVERY_TIMEOUT 60
     PROPERTIES TIMEOUT 600 LABELS app ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+  include(${CMAKE_CURRENT_SOURCE_DIR}/app/player/player.cmake)
 endif()
