@@ -106,6 +106,15 @@ class FlashPreviewPlayerTest : public ::testing::Test {
     ASSERT_TRUE(prompts_.titles.isEmpty()) << prompts_.titles.join(", ").toStdString();
   }
 
+  // The one-part movie, encoded by the first test that needs it.
+  void LoadSingleMovie() {
+    const std::string folder = kOutput + "single/";
+    if (!QFileInfo::exists(QString::fromStdString(folder + "movie.swf"))) {
+      ASSERT_EQ(Encode(folder, ""), 1);
+    }
+    ASSERT_NO_FATAL_FAILURE(Load(folder + "movie.swf"));
+  }
+
   QImage Grab() const { return preview_.View()->grab().toImage(); }
 
   // The frame number the grab shows, from the mean colour of a patch in the movie's lower half.
@@ -156,9 +165,9 @@ class FlashPreviewPlayerTest : public ::testing::Test {
 };
 
 TEST_F(FlashPreviewPlayerTest, PlaysStopsStepsAndRewinds) {
-  const std::string folder = kOutput + "single/";
-  ASSERT_EQ(Encode(folder, ""), 1);
-  Load(folder + "movie.swf");
+  // Encoded afresh, so that a new build of the program is what plays.
+  ASSERT_EQ(Encode(kOutput + "single/", ""), 1);
+  ASSERT_NO_FATAL_FAILURE(LoadSingleMovie());
 
   // Playing: the picture moves on by itself.
   const QImage first = Grab();
@@ -207,7 +216,7 @@ TEST_F(FlashPreviewPlayerTest, PlaysAMovieOfThreePartsIntoItsLastPart) {
   const int parts = Encode(folder, "0 +3 -ps 20");
   ASSERT_GE(parts, 3);
   const QString last = QStringLiteral("/movie/movie%1.swf").arg(parts);
-  Load(folder + "movie.swf");
+  ASSERT_NO_FATAL_FAILURE(Load(folder + "movie.swf"));
   EXPECT_TRUE(QTest::qWaitFor([&] { return served_.contains(last); }, 60000))
       << "never asked for " << last.toStdString() << "; asked for "
       << served_.join(' ').toStdString();
@@ -220,11 +229,7 @@ TEST_F(FlashPreviewPlayerTest, PlaysAMovieOfThreePartsIntoItsLastPart) {
 }
 
 TEST_F(FlashPreviewPlayerTest, BrowserOpensTheSamePageThroughTheLocalServer) {
-  const std::string folder = kOutput + "single/";
-  if (!QFileInfo::exists(QString::fromStdString(folder + "movie.swf"))) {
-    ASSERT_EQ(Encode(folder, ""), 1);
-  }
-  Load(folder + "movie.swf");
+  ASSERT_NO_FATAL_FAILURE(LoadSingleMovie());
   Press("browserButton");
   ASSERT_EQ(prompts_.urls.size(), 1);
   const QUrl url(prompts_.urls.first());
@@ -241,11 +246,7 @@ TEST_F(FlashPreviewPlayerTest, BrowserOpensTheSamePageThroughTheLocalServer) {
 }
 
 TEST_F(FlashPreviewPlayerTest, ReloadStartsAgainAndUnloadEmptiesThePage) {
-  const std::string folder = kOutput + "single/";
-  if (!QFileInfo::exists(QString::fromStdString(folder + "movie.swf"))) {
-    ASSERT_EQ(Encode(folder, ""), 1);
-  }
-  Load(folder + "movie.swf");
+  ASSERT_NO_FATAL_FAILURE(LoadSingleMovie());
   Press("stopButton");
   Press("forwardButton");
   Press("forwardButton");
@@ -269,11 +270,7 @@ TEST_F(FlashPreviewPlayerTest, ReloadStartsAgainAndUnloadEmptiesThePage) {
 }
 
 TEST_F(FlashPreviewPlayerTest, APlayerWhoseProcessDiesLeavesTheMessageAndAnEmptyPage) {
-  const std::string folder = kOutput + "single/";
-  if (!QFileInfo::exists(QString::fromStdString(folder + "movie.swf"))) {
-    ASSERT_EQ(Encode(folder, ""), 1);
-  }
-  Load(folder + "movie.swf");
+  ASSERT_NO_FATAL_FAILURE(LoadSingleMovie());
   preview_.View()->setUrl(QUrl("chrome://crash"));
   EXPECT_TRUE(QTest::qWaitFor([&] { return !prompts_.titles.isEmpty(); }, 20000));
   EXPECT_EQ(prompts_.titles, QStringList{"Could not create Flash player"});
