@@ -2,12 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QTcpSocket>
 #include <QTemporaryDir>
+#include <QTest>
 
 namespace quillon {
 namespace {
@@ -100,28 +99,17 @@ TEST_F(PreviewServerTest, ServesNoMovieWithoutAMovieFolder) {
   EXPECT_EQ(Status("/ruffle/ruffle.js"), 200);
 }
 
-// Runs the event loop until done() or the time is up.
-template <typename Done>
-bool WaitFor(Done done, int ms) {
-  const QDeadlineTimer deadline(ms);
-  while (!done()) {
-    if (deadline.hasExpired()) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-  }
-  return true;
-}
-
 // One raw request over a socket to the running server; the whole answer.
 QByteArray Fetch(const PreviewServer& server, const QByteArray& request) {
   QTcpSocket socket;
   QByteArray answer;
   QObject::connect(&socket, &QTcpSocket::readyRead, [&] { answer += socket.readAll(); });
   socket.connectToHost(QHostAddress::LocalHost, server.Port());
-  if (!WaitFor([&] { return socket.state() == QAbstractSocket::ConnectedState; }, 5000)) {
+  if (!QTest::qWaitFor([&] { return socket.state() == QAbstractSocket::ConnectedState; }, 5000)) {
     return "no connection";
   }
   socket.write(request);
-  WaitFor([&] { return socket.state() == QAbstractSocket::UnconnectedState; }, 10000);
+  (void)QTest::qWaitFor([&] { return socket.state() == QAbstractSocket::UnconnectedState; }, 10000);
   return answer;
 }
 
