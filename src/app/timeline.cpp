@@ -427,7 +427,8 @@ void Timeline::paintEvent(QPaintEvent*) {
   const uint64_t viewEnd = ViewEnd();
   uint64_t first = (uint64_t{viewStart_} + zoom_ - 1) / zoom_ * zoom_;
   // The division before the first label still shows its small ticks.
-  for (uint64_t t = first >= zoom_ ? first - zoom_ : first; t <= viewEnd; t += zoom_) {
+  for (uint64_t t = first >= zoom_ ? first - zoom_ : first; t <= viewEnd && t <= UINT32_MAX;
+       t += zoom_) {
     const int x = XOf(static_cast<uint32_t>(t));
     p.setPen(ink);
     for (int k = 1; k <= kMinorTicks; ++k) {

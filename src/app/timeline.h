@@ -40,7 +40,8 @@ class Timeline : public QWidget {
   uint32_t Length() const { return length_; }
   uint32_t Zoom() const { return zoom_; }
   uint32_t ViewStart() const { return viewStart_; }
-  uint32_t ViewEnd() const { return viewStart_ + VisibleSpan(); }
+  // Wider than a time: a long movie seen at a wide zoom may end its view past 2^32 ms.
+  uint64_t ViewEnd() const { return uint64_t{viewStart_} + VisibleSpan(); }
   uint32_t VisibleSpan() const;
   uint32_t GetCursor() const { return cursor_; }
   uint32_t SelectionStart() const { return selectionStart_; }

@@ -101,6 +101,17 @@ TEST_F(TimelineTest, TimeAndPixelMapBothWays) {
   EXPECT_EQ(timeline.TimeAt(740), 85004u);
 }
 
+TEST_F(TimelineTest, TheLongestMovieStaysInRange) {
+  timeline.SetLength(UINT32_MAX);
+  timeline.SetZoom(3600000);
+  timeline.SetCursor(UINT32_MAX - 1, true);
+  EXPECT_EQ(timeline.GetCursor(), UINT32_MAX - 1);
+  EXPECT_EQ(timeline.ViewEnd(), uint64_t{UINT32_MAX});
+  EXPECT_EQ(timeline.TimeAt(740), UINT32_MAX - 1);
+  EXPECT_GT(timeline.XOf(UINT32_MAX - 1), 700);
+  EXPECT_FALSE(timeline.grab().isNull());
+}
+
 TEST_F(TimelineTest, ViewFollowsItsRules) {
   timeline.SetViewStart(85000);  // would run past the end
   EXPECT_EQ(timeline.ViewStart(), 80000u);
