@@ -6,9 +6,13 @@
 #include <QProgressBar>
 #include <QSignalSpy>
 #include <QTest>
+#include <chrono>
+#include <thread>
 
 #include "app/frame_view.h"
 #include "app/timeline.h"
+#include "encoder/batch_command.h"
+#include "encoder/encoder_controller.h"
 #include "frame_test_support.h"
 #include "video/frame_store.h"
 
@@ -17,6 +21,31 @@ namespace {
 
 using testing::OpenPatternStore;
 using testing::WaitForPicture;
+
+// Encodes the whole pattern clip with the default settings and returns the first part's bytes.
+// With a page, the page shows the movie and its cursor jumps between the clip's ends at every
+// poll, so that its pictures are decoded between the encoding's frames.
+std::string EncodePattern(TimelinePage* page) {
+  EncoderController controller;
+  if (!controller.OpenMovie(testing::PatternClip())) return {};
+  if (page != nullptr) {
+    page->AttachMovie(controller.Video());
+    page->ShowMovie(controller.Video()->SourceDurationMs(), 0, 5999);
+  }
+  if (!controller.PrepareRun(0, kDurationToEnd)) return {};
+  for (int poll = 0; poll < 3000 && controller.UpdateProgress(); ++poll) {
+    if (!controller.Step()) return {};
+    if (!controller.IsActive()) break;
+    if (page != nullptr) {
+      page->SetCursor(poll % 2 == 0 ? 5900 - poll % 7 * 40 : 100 + poll % 5 * 40, false);
+      QCoreApplication::processEvents();
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  if (page != nullptr) page->AttachMovie(nullptr);
+  if (controller.IsActive()) return {};
+  return testing::ReadFileBytes(controller.PreviewPath());
+}
 
 void Type(QLineEdit* box, const char* text) {
   box->selectAll();
@@ -130,6 +159,15 @@ TEST(TimelinePageTest, ShowsTheFilteredFrameUnderTheCursor) {
   // Detaching empties the picture.
   page.AttachMovie(nullptr);
   EXPECT_TRUE(page.GetFrameView()->Picture().isNull());
+}
+
+TEST(TimelinePageTest, PicturesDuringAnEncodingLeaveItsOutputAlone) {
+  const std::string plain = EncodePattern(nullptr);
+  ASSERT_FALSE(plain.empty());
+  TimelinePage page;
+  const std::string watched = EncodePattern(&page);
+  EXPECT_GT(page.GetFrameThread()->RenderCount(), 4u);
+  EXPECT_TRUE(watched == plain);
 }
 
 }  // namespace
