@@ -7,6 +7,7 @@
 #include <strings.h>
 
 #include "encoder/batch_log.h"
+#include "encoder/destination_name.h"
 #include "settings/paths.h"
 
 namespace quillon {
@@ -76,6 +77,22 @@ std::uint8_t TruncU8(double value) {
   if (!(value > 0.0)) return 0;
   if (value >= 255.0) return 255;
   return static_cast<std::uint8_t>(value);
+}
+
+// A time argument in seconds: a leading number, as for the options, but one must be there
+// and it must be finite. False when there is none.
+bool ReadSeconds(const std::string& text, double& seconds) {
+  char* end = nullptr;
+  seconds = std::strtod(text.c_str(), &end);
+  return end != text.c_str() && std::isfinite(seconds);
+}
+
+// "-5", "-0.5": what a user types for a negative time, which the option syntax would otherwise
+// swallow as an unknown option.
+bool IsNegativeNumber(const std::string& token) {
+  double value = 0.0;
+  return token.size() > 1 && token[0] == '-' && ReadSeconds(token, value) &&
+         (token[1] == '.' || (token[1] >= '0' && token[1] <= '9'));
 }
 
 bool IsWord(const std::string& token, const char* word) {
@@ -206,6 +223,7 @@ bool ParseBatchTokens(const std::vector<std::string>& tokens, const std::string&
   bool endGiven = false;
   int positional = 0;
   BatchOption waiting = BatchOption::kNone;
+  std::string negativeTime;
 
   for (const std::string& token : tokens) {
     if (waiting != BatchOption::kNone) {
@@ -222,6 +240,10 @@ bool ParseBatchTokens(const std::vector<std::string>& tokens, const std::string&
         case BatchOption::kNone: break;
       }
       waiting = BatchOption::kNone;
+      continue;
+    }
+    if (IsNegativeNumber(token)) {
+      if (negativeTime.empty()) negativeTime = token;
       continue;
     }
     if (!token.empty() && token[0] == '-') {
@@ -253,8 +275,18 @@ bool ParseBatchTokens(const std::vector<std::string>& tokens, const std::string&
           ? ResolveSettingsPath(ApplicationFolder(), *request.settingsPath, CurrentFolder())
           : ResolveSettingsPath(ApplicationFolder(), kDefaultSettingsFile);
 
+  // A time that cannot be read would otherwise become 0 and encode a range nobody asked for.
+  if (!negativeTime.empty()) {
+    LogNegativeTime(request.logPath, negativeTime);
+    return false;
+  }
+  double seconds = 0.0;
   if (startGiven && !IsWord(startText, "start") && !IsWord(startText, "begin")) {
-    request.startMs = TruncU32(ReadNumber(startText) * 1000.0);
+    if (!ReadSeconds(startText, seconds)) {
+      LogTimeNotANumber(request.logPath, "Start", startText);
+      return false;
+    }
+    request.startMs = TruncU32(seconds * 1000.0);
   }
 
   // The end is kept in 64 bits: a duration added to the start, or an absolute end just below
@@ -263,12 +295,21 @@ bool ParseBatchTokens(const std::vector<std::string>& tokens, const std::string&
   std::uint64_t endMs = 0;
   if (endGiven && !IsWord(endText, "all") && !IsWord(endText, "end")) {
     toEnd = false;
-    if (endText[0] == '+') {
-      request.durationMs = TruncU32(ReadNumber(endText.substr(1)) * 1000.0);
+    const bool plus = endText[0] == '+';
+    if (!ReadSeconds(plus ? endText.substr(1) : endText, seconds)) {
+      LogTimeNotANumber(request.logPath, "End", endText);
+      return false;
+    }
+    if (seconds < 0.0) {
+      LogNegativeTime(request.logPath, endText);
+      return false;
+    }
+    if (plus) {
+      request.durationMs = TruncU32(seconds * 1000.0);
       toEnd = request.durationMs == kDurationToEnd;
       endMs = static_cast<std::uint64_t>(request.startMs) + request.durationMs;
     } else {
-      endMs = TruncU32(ReadNumber(endText) * 1000.0);
+      endMs = TruncU32(seconds * 1000.0);
       if (endMs >= request.startMs) {
         request.durationMs = static_cast<std::uint32_t>(endMs - request.startMs);
         toEnd = request.durationMs == kDurationToEnd;
@@ -276,8 +317,10 @@ bool ParseBatchTokens(const std::vector<std::string>& tokens, const std::string&
     }
   }
 
-  LogRunStart(request.logPath, request.sourcePath, request.destinationPath, request.startMs, toEnd,
-              endMs, request.settingsPath ? request.resolvedSettingsPath : std::string());
+  // The log names the file part 1 really goes to (".swf" added when the name has none).
+  LogRunStart(request.logPath, request.sourcePath, FirstPartName(request.destinationPath),
+              request.startMs, toEnd, endMs,
+              request.settingsPath ? request.resolvedSettingsPath : std::string());
 
   if (!toEnd && endMs < request.startMs) {
     LogEndBeforeStart(request.logPath);

@@ -22,7 +22,8 @@ std::string FormatLine(const char* format, va_list args) {
   const int n = std::vsnprintf(small, sizeof small, format, copy);
   va_end(copy);
   if (n < 0) return std::string();
-  if (static_cast<std::size_t>(n) < sizeof small) return std::string(small, static_cast<std::size_t>(n));
+  if (static_cast<std::size_t>(n) < sizeof small)
+    return std::string(small, static_cast<std::size_t>(n));
   std::string line(static_cast<std::size_t>(n) + 1, '\0');
   std::vsnprintf(line.data(), line.size(), format, args);
   line.resize(static_cast<std::size_t>(n));
@@ -56,7 +57,9 @@ bool WriteLine(const std::string& logPath, const std::string& line) {
 
 }  // namespace
 
-std::string DefaultBatchLogPath() { return ApplicationFolder() + "batch.log"; }
+std::string DefaultBatchLogPath() {
+  return ApplicationFolder() + "batch.log";
+}
 
 void BatchLog(const std::string& logPath, const char* format, ...) {
   va_list args;
@@ -104,6 +107,23 @@ void LogRunStart(const std::string& logPath, const std::string& source,
 
 void LogEndBeforeStart(const std::string& logPath) {
   BatchLogFailure(logPath, "Error: End time is lower than start time\n");
+}
+
+void LogTimeNotANumber(const std::string& logPath, const char* which, const std::string& text) {
+  BatchLogFailure(logPath,
+                  "Error: %s time \"%s\" is not a number of seconds (nor start, begin, all, end "
+                  "or +N)\n",
+                  which, text.c_str());
+}
+
+void LogNegativeTime(const std::string& logPath, const std::string& text) {
+  BatchLogFailure(logPath, "Error: Times cannot be negative: %s\n", text.c_str());
+}
+
+void LogStartAfterMovieEnd(const std::string& logPath, std::uint32_t startMs,
+                           std::uint32_t movieMs) {
+  BatchLogFailure(logPath, "Error: Start time %u ms is at or after the end of the movie (%u ms)\n",
+                  startMs, movieMs);
 }
 
 void LogProgress(const std::string& logPath, double percent) {

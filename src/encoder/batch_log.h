@@ -28,6 +28,11 @@ void LogRunStart(const std::string& logPath, const std::string& source,
                  const std::string& destination, std::uint32_t startMs, bool toEnd,
                  std::uint64_t endMs, const std::string& settingsPath);
 void LogEndBeforeStart(const std::string& logPath);
+// which is "Start" or "End"; text is the argument as given.
+void LogTimeNotANumber(const std::string& logPath, const char* which, const std::string& text);
+void LogNegativeTime(const std::string& logPath, const std::string& text);
+void LogStartAfterMovieEnd(const std::string& logPath, std::uint32_t startMs,
+                           std::uint32_t movieMs);
 // Written only when the log goes to standard output.
 void LogProgress(const std::string& logPath, double percent);
 void LogControllerFailure(const std::string& logPath, const std::string& title,

@@ -1,28 +1,16 @@
-// Final names of the generated parts and the copying of one temporary part to its final name,
-// with the part action block rewritten so that the saved parts load each other by those names.
+// The copying of one temporary part to its final name, with the part action block rewritten so
+// that the saved parts load each other by those names, and the check that no final name is the
+// movie being converted.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 #include <string>
 
+#include "encoder/destination_name.h"
+
 namespace quillon {
 
-// A destination split into folder (with its trailing separator, or empty), name and extension
-// (without the "."; "swf" when the name has none).
-struct DestinationName {
-  std::string folder;
-  std::string name;
-  std::string extension;
-};
-
-DestinationName SplitDestination(const std::string& destination);
-// "folder/name.ext" for part 1, "folder/nameN.ext" for part N > 1.
-std::string FinalPartName(const DestinationName& destination, uint32_t part);
-
-// The part number a file name (without folder) has among the destination's final names, or 0
-// when it is none of them.
-uint32_t PartNumberOf(const DestinationName& destination, const std::string& fileName);
 // The final name of a destination part that is the same file as `path` (same device and inode,
 // whatever the spelling or link), among parts 1..partCount, or among every part name present
 // in the destination folder when partCount is 0. Empty when none is.

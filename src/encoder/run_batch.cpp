@@ -7,9 +7,11 @@
 
 #include "encoder/batch_command.h"
 #include "encoder/batch_log.h"
+#include "encoder/destination_name.h"
 #include "encoder/encoder_controller.h"
 #include "encoder/progress_display.h"
 #include "encoder/temp_folder.h"
+#include "video/frame_store.h"
 
 namespace quillon {
 
@@ -71,6 +73,11 @@ bool EncoderController::RunParsedBatch(const BatchRequest& request) {
     logMessage();
     return false;
   }
+  // A range that starts where the movie has nothing left would make a one-frame movie.
+  if (const uint32_t movieMs = video_->SourceDurationMs(); request.startMs >= movieMs) {
+    LogStartAfterMovieEnd(log, request.startMs, movieMs);
+    return false;
+  }
   if (!LoadSettings(request.resolvedSettingsPath)) {
     logMessage();
     return false;
@@ -122,7 +129,7 @@ bool EncoderController::RunParsedBatch(const BatchRequest& request) {
     DeleteTemporaryParts();
     return false;
   }
-  LogEncodedOk(log, request.sourcePath, request.destinationPath);
+  LogEncodedOk(log, request.sourcePath, FirstPartName(request.destinationPath));
   if (!log.empty()) std::fprintf(stderr, "quillon: %s\n", RunSummary(*this).c_str());
   return true;
 }

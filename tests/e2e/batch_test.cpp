@@ -566,6 +566,31 @@ TEST_F(BatchTest, ReadableInputConvertsAndUnreadableInputSaysWhy) {
   EXPECT_FALSE(Contains(Logged(), "QuickTime"));
 }
 
+TEST_F(BatchTest, TimesOutsideTheMovieOrUnreadableAreRefused) {
+  const std::string movie = MovieClip();  // 3 s
+  ASSERT_FALSE(movie.empty());
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{movie, dir + "a", "abc", "xyz"}, "Error: Start time \"abc\" is not a number of seconds"},
+      {{movie, dir + "a", "-5", "2"}, "Error: Times cannot be negative: -5\n"},
+      {{movie, dir + "a", "3"}, "Error: Start time 3000 ms is at or after the end of the movie"},
+      {{movie, dir + "a", "10", "+1"}, "Error: Start time 10000 ms is at or after the end of"},
+  };
+  for (const auto& [args, line] : cases) {
+    SCOPED_TRACE(line);
+    fs::remove(log);
+    EXPECT_EQ(Run(args), 1);
+    EXPECT_TRUE(Contains(Logged(), line)) << Logged();
+    EXPECT_FALSE(Contains(Logged(), "Encoded OK"));
+    EXPECT_EQ(Outputs(dir), std::vector<std::string>{});
+    EXPECT_TRUE(TmpEmpty());
+  }
+  // The log names the file written, ".swf" added.
+  fs::remove(log);
+  ASSERT_EQ(Run({movie, dir + "a", "2"}), 0) << Logged();
+  EXPECT_TRUE(Contains(Logged(), "Encoded OK: " + movie + " into " + dir + "a.swf\n"));
+  EXPECT_EQ(Outputs(dir), std::vector<std::string>{"a.swf"});
+}
+
 TEST_F(BatchTest, InterruptStopsTheRunAndCleansUp) {
   const std::string movie = LongClip();
   ASSERT_FALSE(movie.empty());

@@ -5,7 +5,10 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
+#include <utility>
+#include <vector>
 
 #include "settings/paths.h"
 
@@ -149,6 +152,58 @@ TEST_F(BatchParseTest, OptionsTakeTheNextTokenWhateverItIs) {
   EXPECT_EQ(request.frameResize, 0.0f);
   EXPECT_EQ(request.jpegQuality, 0);
   EXPECT_FALSE(request.matchLimit.has_value());
+}
+
+TEST_F(BatchParseTest, TimesThatAreNoNumberOrNegativeFailWithoutARun) {
+  const char* const notANumber = " is not a number of seconds (nor start, begin, all, end or +N)\n";
+  const std::pair<std::vector<const char*>, std::string> cases[] = {
+      {{"a.avi", "b.swf", "abc", "xyz"}, std::string("Error: Start time \"abc\"") + notANumber},
+      {{"a.avi", "b.swf", "1", "xyz"}, std::string("Error: End time \"xyz\"") + notANumber},
+      {{"a.avi", "b.swf", "1", "+later"}, std::string("Error: End time \"+later\"") + notANumber},
+      {{"a.avi", "b.swf", "inf", "end"}, std::string("Error: Start time \"inf\"") + notANumber},
+      {{"a.avi", "b.swf", "-5", "2"}, "Error: Times cannot be negative: -5\n"},
+      {{"a.avi", "b.swf", "1", "-.5"}, "Error: Times cannot be negative: -.5\n"},
+      {{"a.avi", "b.swf", "1", "+-2"}, "Error: Times cannot be negative: +-2\n"},
+  };
+  for (const auto& [args, line] : cases) {
+    SCOPED_TRACE(line);
+    std::remove(log.c_str());
+    EXPECT_FALSE(Parse(args));
+    EXPECT_EQ(Logged(), line);
+  }
+  // An option's value may still be negative, and an unknown option still takes no value.
+  ASSERT_TRUE(Parse({"a.avi", "b.swf", "-fps", "-50", "-x", "2"}));
+  EXPECT_EQ(request.startMs, 2000u);
+}
+
+TEST_F(BatchParseTest, TheLogNamesTheFileActuallyWritten) {
+  ASSERT_TRUE(Parse({"a.avi", "out/clip"}));
+  ASSERT_TRUE(Parse({"a.avi", "out.v2/clip.SWF"}));
+  EXPECT_EQ(request.destinationPath, "out.v2/clip.SWF");
+  EXPECT_EQ(Logged(),
+            "Encoding: a.avi into out/clip.swf, 0->end ms, with Default Settings\n"
+            "Encoding: a.avi into out.v2/clip.SWF, 0->end ms, with Default Settings\n");
+}
+
+// Seeded: start and end written in the forms a user types, and the range they must give.
+TEST_F(BatchParseTest, TimeFormsGiveTheirTruncatedMilliseconds) {
+  std::mt19937 random(20261209);
+  for (int round = 0; round < 500; ++round) {
+    const uint32_t startMs = random() % 4000000;
+    const uint32_t lengthMs = random() % 4000000;
+    char start[64];
+    char end[64];
+    // Whole milliseconds plus a fraction below one, in fixed or exponent notation.
+    const double startSeconds = (startMs + 0.25) / 1000.0;
+    std::snprintf(start, sizeof start, round % 2 ? "%.6f" : "%.9e", startSeconds);
+    const bool relative = round % 3 == 0;
+    const double endSeconds = ((relative ? 0 : startMs) + lengthMs + 0.25) / 1000.0;
+    std::snprintf(end, sizeof end, relative ? "+%.6f" : "%.6f", endSeconds);
+    SCOPED_TRACE(std::string(start) + " " + end);
+    ASSERT_TRUE(Parse({"a.avi", "b.swf", start, end}));
+    EXPECT_EQ(request.startMs, startMs);
+    EXPECT_EQ(request.durationMs, lengthMs);
+  }
 }
 
 TEST_F(BatchParseTest, OverridesBeyondTheFloatRangeReadAsZero) {

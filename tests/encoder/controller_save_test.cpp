@@ -13,6 +13,7 @@
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <random>
 #include <sstream>
 #include <vector>
 
@@ -312,6 +313,28 @@ TEST_F(ControllerSaveTest, APartThatIsTheMovieItselfIsRefused) {
   EXPECT_TRUE(controller.CheckDestination(dest));
   EXPECT_TRUE(controller.SaveMovie(&dest)) << controller.GetMessage();
   EXPECT_EQ(ReadAll(movie), original);
+}
+
+// Seeded: destinations of separators, dots, digits and letters; every part's name reads back
+// as its number and part 1 is the destination, with ".swf" only when it had no extension.
+TEST(DestinationNameTest, PartNamesReadBackAsTheirNumbers) {
+  std::mt19937 random(17);
+  const std::string alphabet = "ab1/.\\9";
+  for (int round = 0; round < 2000; ++round) {
+    std::string destination;
+    for (size_t n = random() % 12; n > 0; --n) destination += alphabet[random() % alphabet.size()];
+    SCOPED_TRACE(destination);
+    const DestinationName d = SplitDestination(destination);
+    const size_t slash = destination.find_last_of("/\\");
+    const std::string file =
+        slash == std::string::npos ? destination : destination.substr(slash + 1);
+    EXPECT_EQ(FirstPartName(destination),
+              file.find('.') == std::string::npos ? destination + ".swf" : destination);
+    for (const uint32_t n : {1u, 2u, 10u, 12u, 123u}) {
+      const std::string name = FinalPartName(d, n);
+      EXPECT_EQ(PartNumberOf(d, name.substr(name.rfind('/') + 1)), n) << name;
+    }
+  }
 }
 
 TEST(DestinationNameTest, PartNumbersOfFileNames) {

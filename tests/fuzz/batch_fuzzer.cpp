@@ -2,7 +2,8 @@
 // (arguments cannot hold a NUL) and read whole as the command text. Besides the sanitizers'
 // checks: a parse logs exactly the lines its outcome calls for, a successful one names both
 // paths and a range whose logged end is its start plus its duration, the overrides are finite,
-// and the rebuilt command text reads back as the arguments whenever no argument holds a quote.
+// the rebuilt command text reads back as the arguments whenever no argument holds a quote, and
+// the destination's part names read back as their part numbers.
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -11,6 +12,7 @@
 
 #include "batch_log_recorder.h"
 #include "encoder/batch_command.h"
+#include "encoder/destination_name.h"
 #include "settings/encoder_settings.h"
 
 namespace {
@@ -23,6 +25,23 @@ void Check(bool condition) {
 
 bool IsFailure(LogEventKind kind) {
   return kind != LogEventKind::kRunStart;
+}
+
+// The part names of a destination: part 1 is the destination itself, or it with ".swf" added
+// when its file name has no extension; every part's file name reads back as its own number.
+void CheckDestinationNames(const std::string& destination) {
+  const quillon::DestinationName d = quillon::SplitDestination(destination);
+  const std::string first = quillon::FinalPartName(d, 1);
+  const std::size_t slash = destination.find_last_of("/\\");
+  const std::string file = slash == std::string::npos ? destination : destination.substr(slash + 1);
+  Check(first == (file.find('.') == std::string::npos ? destination + ".swf" : destination));
+  Check(first == quillon::FirstPartName(destination));
+  for (const std::uint32_t n : {1u, 2u, 9u, 10u, 11u, 100u, 4000000000u}) {
+    const std::string name = quillon::FinalPartName(d, n);
+    const std::size_t cut = name.rfind('/');
+    const std::string base = cut == std::string::npos ? name : name.substr(cut + 1);
+    Check(quillon::PartNumberOf(d, base) == (n > 999999999u ? 0u : n));
+  }
 }
 
 void CheckParse(bool ok, const quillon::BatchRequest& r) {
@@ -56,6 +75,7 @@ void CheckParse(bool ok, const quillon::BatchRequest& r) {
     quillon::EncoderSettings settings;
     quillon::ApplyBatchOverrides(r, settings);
     Check(settings.match.plainBound == settings.match.limit);
+    CheckDestinationNames(r.destinationPath);
   }
 }
 

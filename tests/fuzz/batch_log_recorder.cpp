@@ -34,6 +34,13 @@ void LogRunStart(const std::string& logPath, const std::string&, const std::stri
 void LogEndBeforeStart(const std::string& logPath) {
   gEvents.push_back({LogEventKind::kEndBeforeStart, logPath});
 }
+void LogTimeNotANumber(const std::string& logPath, const char*, const std::string&) {
+  gEvents.push_back({LogEventKind::kTimeNotANumber, logPath});
+}
+void LogNegativeTime(const std::string& logPath, const std::string&) {
+  gEvents.push_back({LogEventKind::kNegativeTime, logPath});
+}
+void LogStartAfterMovieEnd(const std::string&, std::uint32_t, std::uint32_t) {}
 void LogProgress(const std::string&, double) {}
 void LogControllerFailure(const std::string&, const std::string&, const std::string&) {}
 void LogEncodedOk(const std::string&, const std::string&, const std::string&) {}

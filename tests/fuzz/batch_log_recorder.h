@@ -7,7 +7,14 @@
 
 namespace quillon {
 
-enum class LogEventKind { kSourceMissing, kDestinationMissing, kRunStart, kEndBeforeStart };
+enum class LogEventKind {
+  kSourceMissing,
+  kDestinationMissing,
+  kRunStart,
+  kEndBeforeStart,
+  kTimeNotANumber,
+  kNegativeTime,
+};
 
 struct LogEvent {
   LogEventKind kind;

@@ -71,8 +71,10 @@ if(QUILLON_CLANGXX)
   add_executable(batch_fuzz_seeds ${fuzz_dir}/batch_seeds.cpp)
   quillon_add_fuzzer(batch
     SOURCES ${fuzz_dir}/batch_fuzzer.cpp ${fuzz_dir}/batch_log_recorder.cpp
-            ${fuzz_src}/encoder/batch_command.cpp ${fuzz_src}/settings/paths.cpp
+            ${fuzz_src}/encoder/batch_command.cpp ${fuzz_src}/encoder/destination_name.cpp
+            ${fuzz_src}/settings/paths.cpp
     HEADERS ${fuzz_dir}/batch_log_recorder.h ${fuzz_src}/encoder/batch_command.h
+            ${fuzz_src}/encoder/destination_name.h
             ${fuzz_src}/encoder/batch_log.h ${fuzz_src}/settings/encoder_settings.h
             ${fuzz_src}/settings/paths.h
     SEEDS batch_fuzz_seeds DICT ${fuzz_dir}/batch.dict TIME 12 MAX_LEN 1024)
