@@ -30,6 +30,8 @@ void InstallSignalHandlers() {
   sigemptyset(&action.sa_mask);
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
+  // Closing the terminal ends the run as a stop does, not by killing it mid-write.
+  sigaction(SIGHUP, &action, nullptr);
 }
 
 bool EnvironmentSet(const char* name) {

@@ -258,7 +258,7 @@ bool EncoderController::PrepareRun(uint32_t startMs, uint32_t durationMs) {
   selectionStart_ = video_->RangeStartMs();
   selectionDuration_ = video_->RangeDurationMs();
   selectionFrames_ = video_->RangeFrameCount();
-  const double playerRate = std::max<double>(settings_.transport.playerFps, video_->OutputFps());
+  const double playerRate = PlayerFrameRate(settings_.transport.playerFps, video_->OutputFps());
   playerFrames_ = static_cast<uint32_t>(playerRate * selectionDuration_ / 1000.0);
 
   if (audioUsable_) {

@@ -25,6 +25,8 @@ const char* SignalName(int signalNumber) {
       return "SIGINT";
     case SIGTERM:
       return "SIGTERM";
+    case SIGHUP:
+      return "SIGHUP";
     default:
       return "a signal";
   }

@@ -52,14 +52,25 @@ double QualityThreshold(double limit, const LimitSignature& signature) {
   return MapQualityLimit(limit, signature) * kQualityUnit;
 }
 
+namespace {
+
+double SwfFrameRate(double rate) {
+  return std::clamp(rate, kMinSwfFrameRate, kMaxSwfFrameRate);
+}
+
+}  // namespace
+
 bool OutputFrameRate(double fps, double sourceRate, double& outputRate) {
   if (fps > 0.0) {
     outputRate = std::min(fps, sourceRate);
-    return true;
+  } else {
+    if (sourceRate == 0.0) return false;
+    if (fps == 0.0) fps = -100.0;
+    outputRate = std::min(sourceRate, sourceRate * (-fps) * 0.01);
   }
-  if (sourceRate == 0.0) return false;
-  if (fps == 0.0) fps = -100.0;
-  outputRate = std::min(sourceRate, sourceRate * (-fps) * 0.01);
+  // A rate of 0 or below (a source without a rate, a negative percentage) stays for the
+  // caller to refuse.
+  if (outputRate > 0.0) outputRate = SwfFrameRate(outputRate);
   return true;
 }
 
@@ -92,8 +103,10 @@ void OutputFrameSize(float percent, std::uint32_t sourceWidth, std::uint32_t sou
 }
 
 double PlayerFrameRate(float playerFps, double outputRate) {
-  if (playerFps != 0.0f && static_cast<double>(playerFps) >= outputRate) return playerFps;
-  return outputRate;
+  if (playerFps != 0.0f && static_cast<double>(playerFps) >= outputRate) {
+    return SwfFrameRate(playerFps);
+  }
+  return SwfFrameRate(outputRate);
 }
 
 std::uint32_t LimboFrames(float blockLimbo, std::int32_t searchedFrames) {

@@ -54,6 +54,10 @@ enum class PlayerQuality : std::uint8_t {
   kBest = 4,
 };
 
+// The most smoothing passes a frame gets, as many as the settings page offers: a hand-edited
+// file asking for thousands would hold every frame (and a cancel) for minutes.
+inline constexpr std::uint32_t kMaxSmoothCycles = 9;
+
 // Section "Frame": output rate, size and the frame filters.
 struct FrameOptions {
   static constexpr std::uint32_t kProcess = 1u << 0;  // kept, not read by the video stages
@@ -77,7 +81,7 @@ struct FrameOptions {
   std::uint8_t lightQuantize = 8;
   std::uint8_t chromaQuantize = 8;
   float smooth = 0.0f;
-  std::uint32_t smoothCycles = 0;
+  std::uint32_t smoothCycles = 0;  // at most kMaxSmoothCycles are applied
   std::uint32_t cacheSize = 41;
 
   // Working values the video source fills when it takes its copy; never in a file.
@@ -204,8 +208,14 @@ double MapQualityLimit(double limit, const LimitSignature& signature);
 // otherwise MapQualityLimit(L) x kQualityUnit.
 double QualityThreshold(double limit, const LimitSignature& signature);
 
-// Output frame rate for a source rate; false when the rate is relative (or 0) and the source
-// rate is 0, which the video source reports as an error.
+// The frame rates an SWF header can state (8.8 fixed point): its smallest step and its largest
+// value. A rate outside them would be written clamped while the frames keep the real rate, so
+// the movie would play at the wrong speed against its sound.
+inline constexpr double kMinSwfFrameRate = 1.0 / 256.0;
+inline constexpr double kMaxSwfFrameRate = 65535.0 / 256.0;
+
+// Output frame rate for a source rate, within the SWF header's range; false when the rate is
+// relative (or 0) and the source rate is 0, which the video source reports as an error.
 [[nodiscard]] bool OutputFrameRate(double fps, double sourceRate, double& outputRate);
 // Resize as a percentage: a negative value (final width) becomes -value / sourceWidth x 100.
 // False for a negative value when sourceWidth is 0.
@@ -213,7 +223,8 @@ double QualityThreshold(double limit, const LimitSignature& signature);
 // Output size from a percentage: rounded, never larger than the source, at least 1.
 void OutputFrameSize(float percent, std::uint32_t sourceWidth, std::uint32_t sourceHeight,
                      std::uint32_t& width, std::uint32_t& height);
-// Transport.Player.FPS when it is set and not below the output rate, else the output rate.
+// Transport.Player.FPS when it is set and not below the output rate, else the output rate;
+// within the SWF header's range.
 double PlayerFrameRate(float playerFps, double outputRate);
 // Frames a released bitmap stays in player memory.
 std::uint32_t LimboFrames(float blockLimbo, std::int32_t searchedFrames);

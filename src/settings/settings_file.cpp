@@ -7,6 +7,8 @@
 #include <fstream>
 #include <limits>
 #include <memory>
+#include <sstream>
+#include <string>
 #include <string_view>
 
 #include <strings.h>
@@ -589,9 +591,18 @@ bool LoadSettingsFile(const std::string& path, FrameOptions* frame, AudioOptions
   std::ifstream in(path, std::ios::in | std::ios::binary);
   if (!in.is_open()) return false;
   try {
+    // Read with a bound: a device or a huge file without line ends would otherwise fill
+    // memory one endless line at a time.
+    std::string text(kMaxSettingsFileBytes + 1, '\0');
+    in.read(text.data(), static_cast<std::streamsize>(text.size()));
+    if (in.bad()) return false;
+    const auto got = static_cast<std::size_t>(in.gcount());
+    if (got > kMaxSettingsFileBytes) return false;
+    text.resize(got);
+    std::istringstream lines(text);
     BeginRead(transport);
     std::string line;
-    while (std::getline(in, line)) ReadLine(line, frame, audio, match, transport);
+    while (std::getline(lines, line)) ReadLine(line, frame, audio, match, transport);
     EndRead(transport);
   } catch (const std::bad_alloc&) {
     EndRead(transport);

@@ -61,7 +61,8 @@ bool ApplyFilters(FrameImage& image, const FrameOptions& o) {
     image.Quantise(o.chromaQuantize, 2);
   }
   if (o.smooth != 0.0f) {
-    for (uint32_t cycle = 0; cycle < o.smoothCycles; ++cycle) {
+    const uint32_t cycles = std::min(o.smoothCycles, kMaxSmoothCycles);
+    for (uint32_t cycle = 0; cycle < cycles; ++cycle) {
       if (cycle % 2 == 0) {
         image.SmoothForward(o.smooth);
       } else {

@@ -591,10 +591,41 @@ TEST_F(BatchTest, TimesOutsideTheMovieOrUnreadableAreRefused) {
   EXPECT_EQ(Outputs(dir), std::vector<std::string>{"a.swf"});
 }
 
+TEST_F(BatchTest, SmoothingCyclesStopAtWhatTheSettingsPageOffers) {
+  const std::string movie = MovieClip();
+  ASSERT_FALSE(movie.empty());
+  const std::string nine = Settings("nine.settings", "Frame.Smooth=60\nFrame.SmoothCycles=9\n");
+  const std::string many =
+      Settings("many.settings", "Frame.Smooth=60\nFrame.SmoothCycles=2000\n");
+  ASSERT_EQ(Run({movie, dir + "nine.swf", "0", "+1", "-s", nine}), 0) << Logged();
+  ASSERT_EQ(Run({movie, dir + "many.swf", "0", "+1", "-s", many}), 0) << Logged();
+  EXPECT_TRUE(ReadAll(dir + "nine.swf") == ReadAll(dir + "many.swf"));
+}
+
+TEST_F(BatchTest, FrameRatesStayWithinWhatTheHeaderCanState) {
+  // 2 s at 1000 frames per second: the movie must still last 2 s.
+  const std::string fast = Clip("fast.mkv",
+                                "-f lavfi -i testsrc=size=96x64:rate=1000:duration=2 -c:v libx264 "
+                                "-preset ultrafast -pix_fmt yuv420p");
+  ASSERT_FALSE(fast.empty());
+  ASSERT_EQ(Run({fast, dir + "fast.swf"}), 0) << Logged();
+  const SwfFile swf = ReadSwf(dir + "fast.swf");
+  ASSERT_TRUE(swf.ok);
+  EXPECT_EQ(swf.frameRate, 0xFFFF);
+  EXPECT_NEAR(swf.frameCount * 256.0 / swf.frameRate, 2.0, 0.02);
+
+  // A rate too small for the header is its smallest step, not 0.
+  const std::string slow = Settings("slow.settings", "Frame.FPS=0.000000001\n");
+  ASSERT_EQ(Run({MovieClip(), dir + "slow.swf", "-s", slow}), 0) << Logged();
+  const SwfFile still = ReadSwf(dir + "slow.swf");
+  ASSERT_TRUE(still.ok);
+  EXPECT_EQ(still.frameRate, 1);
+}
+
 TEST_F(BatchTest, InterruptStopsTheRunAndCleansUp) {
   const std::string movie = LongClip();
   ASSERT_FALSE(movie.empty());
-  const std::pair<int, int> cases[] = {{SIGINT, 130}, {SIGTERM, 143}};
+  const std::pair<int, int> cases[] = {{SIGINT, 130}, {SIGTERM, 143}, {SIGHUP, 129}};
   for (const auto& [sig, code] : cases) {
     SCOPED_TRACE(sig);
     fs::remove(log);
@@ -610,8 +641,9 @@ TEST_F(BatchTest, InterruptStopsTheRunAndCleansUp) {
     EXPECT_EQ(Wait(pid, 30), code);
     EXPECT_TRUE(TmpEmpty());
     EXPECT_FALSE(fs::exists(dir + "long.swf"));
-    EXPECT_TRUE(Contains(Logged(), std::string("Encoding Cancelled: Interrupted by ") +
-                                       (sig == SIGINT ? "SIGINT" : "SIGTERM") + "\n"));
+    const char* name = sig == SIGINT ? "SIGINT" : sig == SIGTERM ? "SIGTERM" : "SIGHUP";
+    EXPECT_TRUE(Contains(Logged(), std::string("Encoding Cancelled: Interrupted by ") + name +
+                                       "\n"));
   }
 }
 

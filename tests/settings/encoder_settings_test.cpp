@@ -48,6 +48,20 @@ TEST(OutputFrameRateTest, AbsoluteRelativeAndZeroRates) {
   EXPECT_FALSE(OutputFrameRate(-50.0, 0.0, rate));
 }
 
+TEST(OutputFrameRateTest, RatesStayWithinWhatTheSwfHeaderCanState) {
+  double rate = 0;
+  // A 1000 fps source, an absurdly small absolute rate, and the player rate above both.
+  ASSERT_TRUE(OutputFrameRate(-100.0, 1000.0, rate));
+  EXPECT_DOUBLE_EQ(rate, 65535.0 / 256);
+  ASSERT_TRUE(OutputFrameRate(1e-9, 25.0, rate));
+  EXPECT_DOUBLE_EQ(rate, 1.0 / 256);
+  ASSERT_TRUE(OutputFrameRate(-1e-9, 25.0, rate));
+  EXPECT_DOUBLE_EQ(rate, 1.0 / 256);
+  EXPECT_DOUBLE_EQ(PlayerFrameRate(1e9f, 12.0), 65535.0 / 256);
+  EXPECT_DOUBLE_EQ(PlayerFrameRate(0.0f, 1000.0), 65535.0 / 256);
+  EXPECT_DOUBLE_EQ(PlayerFrameRate(0.0f, 1e-9), 1.0 / 256);
+}
+
 TEST(OutputFrameSizeTest, FinalWidthPercentAndNoEnlarging) {
   float percent = 0;
   std::uint32_t w = 0, h = 0;

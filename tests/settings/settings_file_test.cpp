@@ -298,6 +298,24 @@ TEST(SettingsFileTest, UnreadableAndUnwritablePathsFail) {
   EXPECT_FALSE(SaveSettingsFile("/dev/full", s));
 }
 
+TEST(SettingsFileTest, FilesBeyondTheSizeLimitAreRefusedWithoutReadingThemWhole) {
+  EncoderSettings s;
+  // An endless device without line ends, and a file one byte over the limit.
+  EXPECT_FALSE(LoadSettingsFile("/dev/zero", s));
+  const std::string big = TempPath("big.settings");
+  std::string text = "Frame.FPS=7\n";
+  text.resize(kMaxSettingsFileBytes + 1, ' ');
+  WriteAll(big, text);
+  SetDefaults(s);
+  EXPECT_FALSE(LoadSettingsFile(big, s));
+  EXPECT_NE(s.frame.fps, 7.0);
+  text.resize(kMaxSettingsFileBytes);
+  WriteAll(big, text);
+  EXPECT_TRUE(LoadSettingsFile(big, s));
+  EXPECT_EQ(s.frame.fps, 7.0);
+  std::remove(big.c_str());
+}
+
 }  // namespace
 }  // namespace quillon
 
