@@ -595,8 +595,7 @@ TEST_F(BatchTest, SmoothingCyclesStopAtWhatTheSettingsPageOffers) {
   const std::string movie = MovieClip();
   ASSERT_FALSE(movie.empty());
   const std::string nine = Settings("nine.settings", "Frame.Smooth=60\nFrame.SmoothCycles=9\n");
-  const std::string many =
-      Settings("many.settings", "Frame.Smooth=60\nFrame.SmoothCycles=2000\n");
+  const std::string many = Settings("many.settings", "Frame.Smooth=60\nFrame.SmoothCycles=2000\n");
   ASSERT_EQ(Run({movie, dir + "nine.swf", "0", "+1", "-s", nine}), 0) << Logged();
   ASSERT_EQ(Run({movie, dir + "many.swf", "0", "+1", "-s", many}), 0) << Logged();
   EXPECT_TRUE(ReadAll(dir + "nine.swf") == ReadAll(dir + "many.swf"));
@@ -642,8 +641,8 @@ TEST_F(BatchTest, InterruptStopsTheRunAndCleansUp) {
     EXPECT_TRUE(TmpEmpty());
     EXPECT_FALSE(fs::exists(dir + "long.swf"));
     const char* name = sig == SIGINT ? "SIGINT" : sig == SIGTERM ? "SIGTERM" : "SIGHUP";
-    EXPECT_TRUE(Contains(Logged(), std::string("Encoding Cancelled: Interrupted by ") + name +
-                                       "\n"));
+    EXPECT_TRUE(
+        Contains(Logged(), std::string("Encoding Cancelled: Interrupted by ") + name + "\n"));
   }
 }
 
