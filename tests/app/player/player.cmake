@@ -18,3 +18,12 @@ if(QUILLON_E2E_TESTS AND TARGET quillon_ruffle AND TARGET Qt6::Test AND QUILLON_
     PROPERTIES TIMEOUT 300 LABELS "e2e;player" ENVIRONMENT "QT_QPA_PLATFORM=offscreen"
                RESOURCE_LOCK quillon_player)
 endif()
+
+# Ruffle names its menu items in the user's language: the buttons must work on a German desktop.
+if(TARGET app_player_tests)
+  add_test(NAME FlashPreviewPlayerTest.ButtonsOnAGermanDesktop
+           COMMAND app_player_tests --gtest_filter=FlashPreviewPlayerTest.PlaysStopsStepsAndRewinds)
+  set_tests_properties(FlashPreviewPlayerTest.ButtonsOnAGermanDesktop PROPERTIES
+    TIMEOUT 300 LABELS "e2e;player" RESOURCE_LOCK quillon_player
+    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;LANG=de_DE.UTF-8;LC_ALL=de_DE.UTF-8;LANGUAGE=de")
+endif()
