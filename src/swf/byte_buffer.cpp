@@ -9,10 +9,14 @@ namespace quillon {
 
 ByteBuffer::ByteBuffer() = default;
 
-ByteBuffer::ByteBuffer(uint32_t size) : initialCapacity_(size), increment_(size) {}
+ByteBuffer::ByteBuffer(uint32_t size)
+    : initialCapacity_(size), increment_(size), initialIncrement_(size) {}
 
 ByteBuffer::ByteBuffer(uint32_t initialCapacity, uint32_t increment, float factor)
-    : initialCapacity_(initialCapacity), increment_(increment), factor_(factor) {}
+    : initialCapacity_(initialCapacity),
+      increment_(increment),
+      initialIncrement_(increment),
+      factor_(factor) {}
 
 ByteBuffer::ByteBuffer(ByteBuffer&& other) noexcept {
   *this = std::move(other);
@@ -25,6 +29,7 @@ ByteBuffer& ByteBuffer::operator=(ByteBuffer&& other) noexcept {
   capacity_ = std::exchange(other.capacity_, 0);
   initialCapacity_ = other.initialCapacity_;
   increment_ = other.increment_;
+  initialIncrement_ = other.initialIncrement_;
   shortRead_ = std::exchange(other.shortRead_, 0);
   factor_ = other.factor_;
   data_ = std::move(other.data_);
@@ -38,6 +43,7 @@ ByteBuffer& ByteBuffer::operator=(ByteBuffer&& other) noexcept {
 uint8_t* ByteBuffer::Allocate() {
   data_.reset();
   cursor_ = size_ = capacity_ = 0;
+  increment_ = initialIncrement_;
   shortRead_ = 0;
   failed_ = false;
   bits_.Reset();

@@ -123,6 +123,9 @@ class ByteBuffer {
   uint32_t capacity_ = 0;
   uint32_t initialCapacity_ = kDefaultCapacity;
   uint32_t increment_ = kDefaultIncrement;
+  // The step as constructed: Allocate starts growth over from it, so a buffer filled again and
+  // again (a preloader read for every part) does not see its step multiply without end.
+  uint32_t initialIncrement_ = kDefaultIncrement;
   uint8_t shortRead_ = 0;
   float factor_ = 1.0f;
   std::unique_ptr<uint8_t, FreeDeleter> data_;

@@ -13,6 +13,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/avutil.h>
+#include <libavutil/display.h>
 #include <libavutil/log.h>
 #include <libavutil/pixdesc.h>
 #include <libswscale/swscale.h>
@@ -78,6 +79,46 @@ struct ScalerFreer {
   void operator()(SwsContext* p) const { sws_freeContext(p); }
 };
 
+// Clockwise quarter turns (0 to 3) that show the stream upright: its display matrix rounded
+// to the nearest quarter turn, as FFmpeg's tools apply it (other angles are left alone).
+int QuarterTurnsOf(const AVStream* stream) {
+  const uint8_t* matrix = av_stream_get_side_data(stream, AV_PKT_DATA_DISPLAYMATRIX, nullptr);
+  if (matrix == nullptr) return 0;
+  const double rotation = av_display_rotation_get(reinterpret_cast<const int32_t*>(matrix));
+  if (!std::isfinite(rotation)) return 0;
+  // The matrix turns counter-clockwise; the picture is turned back clockwise.
+  double clockwise = std::fmod(-rotation, 360.0);
+  if (clockwise < 0.0) clockwise += 360.0;
+  const double quarters = std::round(clockwise / 90.0);
+  if (std::fabs(clockwise - quarters * 90.0) > 1.0) return 0;
+  return static_cast<int>(quarters) % 4;
+}
+
+// Copies a w x h RGB picture turned clockwise by quarter turns into `out` (rows of outStride).
+void TurnRgb(const uint8_t* in, int w, int h, int inStride, int quarterTurns, uint8_t* out,
+             int outStride) {
+  const int outWidth = quarterTurns % 2 == 0 ? w : h;
+  const int outHeight = quarterTurns % 2 == 0 ? h : w;
+  for (int y = 0; y < outHeight; ++y) {
+    uint8_t* row = out + static_cast<std::size_t>(y) * outStride;
+    for (int x = 0; x < outWidth; ++x) {
+      int sx = x;
+      int sy = y;
+      if (quarterTurns == 1) {
+        sx = y;
+        sy = h - 1 - x;
+      } else if (quarterTurns == 2) {
+        sx = w - 1 - x;
+        sy = h - 1 - y;
+      } else if (quarterTurns == 3) {
+        sx = w - 1 - y;
+        sy = x;
+      }
+      std::memcpy(row + 3 * x, in + static_cast<std::size_t>(sy) * inStride + 3 * sx, 3);
+    }
+  }
+}
+
 }  // namespace
 
 // First timestamp and end of the video stream's packets, in the stream's time base.
@@ -102,7 +143,8 @@ struct FfmpegVideoReader::Decoder {
   int scalerFormat = -1;
   int scalerSpace = -1;
   bool scalerFullRange = false;
-  std::vector<uint8_t> rgb;  // converted rows of the current frame, FrameImage stride
+  std::vector<uint8_t> rgb;     // converted rows of the current frame, FrameImage stride
+  std::vector<uint8_t> turned;  // the same rows turned for display, when the stream asks
 
   int streamIndex = -1;
   AVRational timeBase{1, 1000};
@@ -194,6 +236,7 @@ void FfmpegVideoReader::CloseLocked() {
   msPerSample = 0;
   width = 0;
   height = 0;
+  quarterTurns_ = 0;
 }
 
 FfmpegVideoReader::Stats FfmpegVideoReader::GetStats() const {
@@ -328,8 +371,11 @@ bool FfmpegVideoReader::OpenLocked(const std::string& path) {
                 std::to_string(par->height) + ") is not one this program takes (at most 16384 " +
                 "x 16384)");
   }
-  width = static_cast<uint32_t>(par->width);
-  height = static_cast<uint32_t>(par->height);
+  // Shown as the file asks (a phone's upright video is stored on its side), as FFmpeg's own
+  // tools do by default.
+  quarterTurns_ = QuarterTurnsOf(stream);
+  width = static_cast<uint32_t>(quarterTurns_ % 2 == 0 ? par->width : par->height);
+  height = static_cast<uint32_t>(quarterTurns_ % 2 == 0 ? par->height : par->width);
 
   // Average rate, else the base rate, else a conventional default.
   double rate = 0.0;
@@ -564,9 +610,11 @@ std::unique_ptr<FrameImage> FfmpegVideoReader::ConvertCurrent() {
   const AVFrame* frame = d.current.get();
   if (frame->width <= 0 || frame->height <= 0 || frame->data[0] == nullptr) return nullptr;
   // Every picture comes out at the size fixed at Open, whatever size the decoder reports for
-  // this one: the scaler reads the frame within its real bounds.
-  const int w = static_cast<int>(width);
-  const int h = static_cast<int>(height);
+  // this one: the scaler reads the frame within its real bounds. It scales to the stored
+  // orientation; a turn for display comes after.
+  const bool sideways = quarterTurns_ % 2 != 0;
+  const int w = static_cast<int>(sideways ? height : width);
+  const int h = static_cast<int>(sideways ? width : height);
   const auto format = static_cast<AVPixelFormat>(frame->format);
   SwsContext* scaler = sws_getCachedContext(d.scaler.release(), frame->width, frame->height, format,
                                             w, h, AV_PIX_FMT_RGB24, SWS_BILINEAR | SWS_ACCURATE_RND,
@@ -620,14 +668,27 @@ std::unique_ptr<FrameImage> FfmpegVideoReader::ConvertCurrent() {
       h) {
     return nullptr;
   }
+  const uint8_t* rows = d.rgb.data();
+  int rowStride = stride;
+  if (quarterTurns_ != 0) {
+    rowStride = (static_cast<int>(width) * 3 + 3) & ~3;
+    const std::size_t turnedBytes = static_cast<std::size_t>(rowStride) * height;
+    try {
+      if (d.turned.size() < turnedBytes) d.turned.resize(turnedBytes);
+    } catch (const std::bad_alloc&) {
+      return nullptr;
+    }
+    TurnRgb(d.rgb.data(), w, h, stride, quarterTurns_, d.turned.data(), rowStride);
+    rows = d.turned.data();
+  }
   std::unique_ptr<FrameImage> image;
   try {
     image = std::make_unique<FrameImage>(ColourTag::kYCbCr);
   } catch (const std::bad_alloc&) {
     return nullptr;
   }
-  if (!image->LoadRows(width, static_cast<uint32_t>(stride), static_cast<int32_t>(height),
-                       d.rgb.data(), false, bytes)) {
+  if (!image->LoadRows(width, static_cast<uint32_t>(rowStride), static_cast<int32_t>(height), rows,
+                       false, static_cast<std::size_t>(rowStride) * height)) {
     return nullptr;
   }
   return image;

@@ -73,6 +73,7 @@ class FfmpegVideoReader final : public VideoReader {
   mutable std::recursive_mutex mutex_;
   std::unique_ptr<Decoder> decoder_;
   Stats stats_;
+  int quarterTurns_ = 0;  // clockwise turns for display; width and height are the turned ones
 };
 
 }  // namespace quillon

@@ -46,6 +46,11 @@ TEST(ByteBufferTest, GrowsByIncrementMultipleAndScalesIncrement) {
   ASSERT_EQ(c.Append(big.data(), 25), 25u);
   EXPECT_EQ(c.Capacity(), 10u + 10u * 3u);
   EXPECT_EQ(c.Increment(), 10u);
+
+  // Allocate starts over: capacity and step as constructed.
+  ASSERT_NE(b.Allocate(), nullptr);
+  EXPECT_EQ(b.Capacity(), 5632u);
+  EXPECT_EQ(b.Increment(), 11264u);
 }
 
 TEST(ByteBufferTest, KeepsContentsAcrossGrowth) {

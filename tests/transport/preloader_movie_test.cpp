@@ -231,6 +231,16 @@ TEST(PreloaderMovieTest, ReadsFilesAndReportsMissingOnes) {
   std::remove(path.c_str());
 }
 
+TEST(PreloaderMovieTest, ReadsAPreloaderOfManyKilobytesAgainForEveryPart) {
+  // 40 KB of tags makes the copy grow a few steps per read; each part reads it again.
+  const Bytes movie = MovieBuilder().Tag(43, Bytes(40000, 'x')).ShowFrame().End().Build();
+  PreloaderMovie m;
+  for (int part = 1; part <= 200; ++part) {
+    ASSERT_TRUE(m.ReadBytes(movie.data(), movie.size())) << "part " << part << ": " << m.lastError;
+    ASSERT_EQ(m.TagBytes(), 6u + 40000u + 2u);
+  }
+}
+
 TEST(PreloaderMovieTest, ResolvesLoaderPaths) {
   EXPECT_EQ(PreloaderMovie::ResolvePath("/opt/q/", "/home/u/intro.swf"), "/home/u/intro.swf");
   EXPECT_EQ(PreloaderMovie::ResolvePath("/opt/q/", "C:\\movies\\intro.swf"), "C:/movies/intro.swf");

@@ -3,7 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cmath>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -213,6 +218,76 @@ TEST(FfmpegVideoReaderTest, DamagedFirstPictureIsStoodInForByTheFirstGoodOne) {
   EXPECT_NE(reader.OpenFailure().find("no picture of its video could be decoded"),
             std::string::npos)
       << reader.OpenFailure();
+}
+
+// The clip with its track header's matrix set to turn the picture for display, as phones
+// store upright video: {a, b, c, d} in 16.16 fixed point.
+std::string TurnedClip(const std::string& name, const std::array<int32_t, 4>& abcd) {
+  std::ifstream in(Clip("h264_25.mp4"), std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::size_t tkhd = bytes.find("tkhd");
+  if (tkhd == std::string::npos || tkhd + 80 > bytes.size()) return {};
+  // Type, version and flags, times, track id, duration, layer, group, volume: then the matrix.
+  const std::size_t matrix = tkhd + 44;
+  const int32_t values[9] = {abcd[0], abcd[1], 0, abcd[2], abcd[3], 0, 0, 0, 0x40000000};
+  for (int i = 0; i < 9; ++i) {
+    for (int k = 0; k < 4; ++k) {
+      bytes[matrix + 4 * i + k] =
+          static_cast<char>(static_cast<uint32_t>(values[i]) >> (24 - 8 * k));
+    }
+  }
+  const std::string path = std::string(QUILLON_TEST_BINARY_DIR) + "/test-clips/video/" + name;
+  std::ofstream(path, std::ios::binary) << bytes;
+  return path;
+}
+
+// What the ffmpeg command makes of frame 0 with a transpose filter, in the reader's colours.
+std::unique_ptr<FrameImage> FfmpegTurned(const std::string& name, const std::string& filter) {
+  const std::string path = std::string(QUILLON_TEST_BINARY_DIR) + "/test-clips/video/" + name;
+  const std::string cmd = "ffmpeg -nostdin -v error -y -i \"" + Clip("h264_25.mp4") + "\" -vf " +
+                          filter + " -frames:v 1 -c:v qtrle -pix_fmt rgb24 \"" + path + "\"";
+  if (std::system(cmd.c_str()) != 0) return nullptr;
+  FfmpegVideoReader reader;
+  if (!reader.Open(path)) return nullptr;
+  return reader.FrameAtTime(0);
+}
+
+double MeanDifference(const FrameImage& a, const FrameImage& b) {
+  if (a.Width() != b.Width() || a.Height() != b.Height()) return 255.0;
+  double sum = 0.0;
+  for (uint32_t y = 0; y < a.Height(); ++y) {
+    for (uint32_t x = 0; x < 3 * a.Width(); ++x) sum += std::abs(a.Row(y)[x] - b.Row(y)[x]);
+  }
+  return sum / (3.0 * a.Width() * a.Height());
+}
+
+TEST(FfmpegVideoReaderTest, PicturesAreTurnedAsTheStreamAsksForDisplay) {
+  constexpr int32_t kOne = 0x10000;
+  const struct {
+    const char* name;
+    std::array<int32_t, 4> abcd;
+    const char* filter;
+  } cases[] = {
+      {"turn90.mp4", {0, kOne, -kOne, 0}, "transpose=clock"},
+      {"turn180.mp4", {-kOne, 0, 0, -kOne}, "hflip,vflip"},
+      {"turn270.mp4", {0, -kOne, kOne, 0}, "transpose=cclock"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = TurnedClip(c.name, c.abcd);
+    ASSERT_FALSE(path.empty());
+    FfmpegVideoReader reader;
+    ASSERT_TRUE(reader.Open(path));
+    const bool sideways = c.abcd[0] == 0;
+    EXPECT_EQ(reader.Width(), sideways ? 120u : 160u);
+    EXPECT_EQ(reader.Height(), sideways ? 160u : 120u);
+    const auto turned = reader.FrameAtTime(0);
+    const auto expected = FfmpegTurned(std::string("expected_") + c.name + ".mov", c.filter);
+    ASSERT_NE(turned, nullptr);
+    ASSERT_NE(expected, nullptr);
+    // Scaler rounding differs a little between the two paths; a wrong turn differs a lot.
+    EXPECT_LT(MeanDifference(*turned, *expected), 4.0);
+  }
 }
 
 TEST(FfmpegVideoReaderTest, TwoThreadsReadTheSameFrames) {
