@@ -19,6 +19,7 @@
 #include <QWebEngineProfile>
 #include <QWebEngineSettings>
 #include <QWebEngineView>
+#include <utility>
 
 #include "app/message_box.h"
 #include "app/preview_server.h"
@@ -76,7 +77,7 @@ bool WebEngineInstalled(QString* why) {
 }
 
 QString ColourText(uint32_t rgb) {
-  return QStringLiteral("%1").arg(rgb & 0xFFFFFFu, 6, 16, QLatin1Char('0')).toUpper();
+  return QStringLiteral("%1").arg(rgb, 6, 16, QLatin1Char('0')).toUpper();
 }
 
 }  // namespace
@@ -168,7 +169,7 @@ Prompts& FlashPreview::UsePrompts() {
 
 bool FlashPreview::LoadMovie(const QString& path, uint32_t backgroundRgb) {
   DestroyPlayer();
-  background_ = backgroundRgb & 0xFFFFFFu;
+  background_ = backgroundRgb;
   if (path.isEmpty()) {
     path_.clear();
     ShowPlaceholder();
@@ -233,8 +234,16 @@ bool FlashPreview::CreatePlayer(QString* why) {
   page->settings()->setAttribute(QWebEngineSettings::PlaybackRequiresUserGesture, false);
   view_->setPage(page);
   frame_->layout()->addWidget(view_);
+  pageReady_ = false;
+  queued_.clear();
   connect(page, &QWebEnginePage::loadFinished, this, [this](bool ok) {
-    if (!ok) FailPlayer();
+    if (!ok) {
+      FailPlayer();
+    } else {
+      pageReady_ = true;
+      const QStringList queued = std::exchange(queued_, {});
+      for (const QString& name : queued) Call(name.toLatin1().constData());
+    }
     emit PlayerLoaded(ok);
   });
   connect(page, &QWebEnginePage::renderProcessTerminated, this,
@@ -248,6 +257,8 @@ bool FlashPreview::CreatePlayer(QString* why) {
 }
 
 void FlashPreview::DestroyPlayer() {
+  pageReady_ = false;
+  queued_.clear();
   // The page is the view's child and goes with it.
   delete view_;
   view_ = nullptr;
@@ -268,7 +279,8 @@ void FlashPreview::FailPlayer() {
 
 void FlashPreview::ShowPlaceholder() {
   QPalette palette = placeholder_->palette();
-  palette.setColor(QPalette::Window, QColor::fromRgb(background_));
+  palette.setColor(QPalette::Window,
+                   QColor::fromRgb(background_ <= 0xFFFFFFu ? background_ : 0xFFFFFFu));
   placeholder_->setPalette(palette);
   placeholder_->show();
   for (QPushButton* b : movieButtons_) b->setEnabled(false);
@@ -279,7 +291,8 @@ QString FlashPreview::PageUrl() const {
   QUrlQuery query;
   query.addQueryItem(
       "movie", QString::fromLatin1(PreviewServer::kMoviePrefix) + QFileInfo(path_).fileName());
-  query.addQueryItem("bg", ColourText(background_));
+  // Without a colour of its own the movie keeps the one it sets itself.
+  if (background_ <= 0xFFFFFFu) query.addQueryItem("bg", ColourText(background_));
   QUrl url(server_->Url(kPagePath));
   url.setQuery(query);
   return url.toString(QUrl::FullyEncoded);
@@ -287,6 +300,12 @@ QString FlashPreview::PageUrl() const {
 
 void FlashPreview::Call(const char* name) {
   if (view_ == nullptr) return;
+  // The window stops or rewinds a movie it has only just handed over; the page's script takes
+  // calls once it is there, and holds them itself until the movie has arrived.
+  if (!pageReady_) {
+    queued_.append(QString::fromLatin1(name));
+    return;
+  }
   view_->page()->runJavaScript(
       QStringLiteral("window.quillonCall && window.quillonCall('%1')").arg(QLatin1String(name)));
 }

@@ -25,7 +25,8 @@ class FlashPreview : public QWidget {
   explicit FlashPreview(QWidget* parent = nullptr);
   ~FlashPreview() override;
 
-  // Replaces the player with one playing path (empty: none) on the background colour 0xRRGGBB.
+  // Replaces the player with one playing path (empty: none) on the background colour 0xRRGGBB
+  // (above 0xFFFFFF: the movie's own).
   // False, after the "Could not create Flash player" message, when the player cannot start.
   bool LoadMovie(const QString& path, uint32_t backgroundRgb);
   void Unload();
@@ -71,6 +72,8 @@ class FlashPreview : public QWidget {
   uint32_t background_ = 0;
   QString playerFolder_;
   QStringList consoleErrors_;
+  QStringList queued_;      // calls made before the page was there
+  bool pageReady_ = false;  // the page's script is loaded
   Prompts* prompts_ = nullptr;
   PreviewServer* server_ = nullptr;
   QWebEngineProfile* profile_ = nullptr;

@@ -26,11 +26,10 @@ else()
   add_dependencies(quillon_ruffle quillon)
 endif()
 
-# Installed into the program's own folder, where the page looks for it.
-set(QUILLON_INSTALL_APP_DIR ${CMAKE_INSTALL_BINDIR} CACHE STRING
-    "Folder (under the install prefix) of the quillon program and the files beside it")
+# Installed into the program's own folder, where the page looks for it; that folder is chosen
+# with the program's install rule.
 if(NOT QUILLON_INSTALL_APP_DIR)
-  set(QUILLON_INSTALL_APP_DIR bin)
+  set(QUILLON_INSTALL_APP_DIR ${CMAKE_INSTALL_BINDIR})
 endif()
 if(ruffle_files)
   install(FILES ${ruffle_files} DESTINATION ${QUILLON_INSTALL_APP_DIR}/ruffle)

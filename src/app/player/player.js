@@ -13,7 +13,7 @@ for (const key of ['language', 'languages']) {
   });
 }
 
-window.quillon = { loaded: false, error: null, pending: null };
+window.quillon = { loaded: false, error: null, pending: [] };
 
 window.quillonPanic = () => {
   const player = document.getElementById('player');
@@ -79,15 +79,41 @@ const calls = {
   rewind: () => setPlaying(false) && choose('Rewind'),
 };
 
-window.quillonCall = (name) => {
-  const call = calls[name];
-  if (!call) return false;
-  if (!window.quillon.loaded) {
-    // Pressed before the movie arrived: done as soon as it has.
-    window.quillon.pending = name;
-    return true;
+// The movie's own items join the menu only once the movie runs, a little after Ruffle has read
+// it; calls made before then wait for them (a movie of one frame never has them: after a few
+// seconds its calls are let go).
+function movieItemsReady() {
+  let ready = false;
+  withMenu((item) => {
+    ready = item('Play') !== null;
+    return false;
+  });
+  return ready;
+}
+
+let waits = 0;
+let waiting = null;
+function runPending() {
+  const quillon = window.quillon;
+  if (!quillon.loaded || quillon.pending.length === 0 || waiting) return;
+  if (!movieItemsReady() && ++waits < 100) {
+    waiting = setTimeout(() => {
+      waiting = null;
+      runPending();
+    }, 50);
+    return;
   }
-  return call();
+  waits = 0;
+  const pending = quillon.pending;
+  quillon.pending = [];
+  for (const name of pending) calls[name]();
+}
+
+window.quillonCall = (name) => {
+  if (!calls[name]) return false;
+  window.quillon.pending.push(name);
+  runPending();
+  return true;
 };
 
 window.addEventListener('DOMContentLoaded', () => {
@@ -102,9 +128,7 @@ window.addEventListener('DOMContentLoaded', () => {
   document.body.appendChild(player);
   player.addEventListener('loadedmetadata', () => {
     window.quillon.loaded = true;
-    const pending = window.quillon.pending;
-    window.quillon.pending = null;
-    if (pending) calls[pending]();
+    runPending();
   });
   player.addEventListener('loadederror', (e) => {
     window.quillon.error = String((e && e.detail) || 'load error');

@@ -85,6 +85,10 @@ class FlashPreviewPlayerTest : public ::testing::Test {
   // Loads the movie and waits until Ruffle has read it.
   void Load(const std::string& movie) {
     ASSERT_TRUE(preview_.LoadMovie(QString::fromStdString(movie), 0x336699));
+    ASSERT_NO_FATAL_FAILURE(WaitLoaded());
+  }
+
+  void WaitLoaded() {
     ASSERT_NE(preview_.View(), nullptr);
     // The answers may come after this function has returned.
     auto state = std::make_shared<QString>();
@@ -107,12 +111,19 @@ class FlashPreviewPlayerTest : public ::testing::Test {
   }
 
   // The one-part movie, encoded by the first test that needs it.
-  void LoadSingleMovie() {
+  static std::string SingleMovie() {
     const std::string folder = kOutput + "single/";
-    if (!QFileInfo::exists(QString::fromStdString(folder + "movie.swf"))) {
-      ASSERT_EQ(Encode(folder, ""), 1);
+    if (!QFileInfo::exists(QString::fromStdString(folder + "movie.swf")) &&
+        Encode(folder, "") != 1) {
+      return std::string();
     }
-    ASSERT_NO_FATAL_FAILURE(Load(folder + "movie.swf"));
+    return folder + "movie.swf";
+  }
+
+  void LoadSingleMovie() {
+    const std::string movie = SingleMovie();
+    ASSERT_FALSE(movie.empty()) << "the movie could not be encoded";
+    ASSERT_NO_FATAL_FAILURE(Load(movie));
   }
 
   QImage Grab() const { return preview_.View()->grab().toImage(); }
@@ -209,6 +220,23 @@ TEST_F(FlashPreviewPlayerTest, PlaysStopsStepsAndRewinds) {
   EXPECT_TRUE(preview_.ConsoleErrors().isEmpty())
       << preview_.ConsoleErrors().join('\n').toStdString();
   EXPECT_TRUE(prompts_.titles.isEmpty());
+}
+
+// What the window does after a run when the movie is not to play at once.
+TEST_F(FlashPreviewPlayerTest, StopAndRewindRightAfterLoadingHoldTheFirstFrame) {
+  const std::string movie = SingleMovie();
+  ASSERT_FALSE(movie.empty());
+  // No colour of its own: the movie's.
+  ASSERT_TRUE(preview_.LoadMovie(QString::fromStdString(movie), 0x1000000));
+  EXPECT_FALSE(preview_.PageUrl().contains("bg="));
+  preview_.Stop();
+  preview_.Rewind();
+  ASSERT_NO_FATAL_FAILURE(WaitLoaded());
+  EXPECT_EQ(WaitForFrame(0), 0);
+  QTest::qWait(1000);
+  EXPECT_EQ(FrameShown(Grab()), 0) << "the movie plays after all";
+  EXPECT_TRUE(StaysStill());
+  Save(Grab(), "held-first-frame.png");
 }
 
 TEST_F(FlashPreviewPlayerTest, PlaysAMovieOfThreePartsIntoItsLastPart) {
