@@ -59,6 +59,7 @@ int RunWindow(int argc, char** argv) {
   QApplication::setOrganizationName("Zelmorra Software");
   QApplication::setApplicationName("Quillon Video Encoder");
   quillon::MainWindow window(QString::fromStdString(quillon::ApplicationFolder()));
+  window.Start();
   window.show();
   return QApplication::exec();
 }

@@ -404,6 +404,10 @@ bool EncoderController::UpdateProgress() {
   return true;
 }
 
+void EncoderController::RequestCancel() {
+  if (transport_) transport_->RequestStop();
+}
+
 bool EncoderController::StopRun() {
   if (!IsActive()) return false;
   if (transport_) {

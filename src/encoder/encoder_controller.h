@@ -68,6 +68,9 @@ class EncoderController {
   // Cancels, waits for the encoding thread to report its end, destroys the stages. False
   // (and nothing changes) when idle.
   bool StopRun();
+  // Asks a running encoding to stop before its next frame and returns at once; the next Step
+  // then sees the cancelled run. Lets a window cancel without waiting on the encoding thread.
+  void RequestCancel();
   // Copies the temporary parts to their final names; destination null = the last destination.
   // Each part is written beside its final name and renamed over it once complete; a failure
   // leaves every file that was there as it was. Refused when a part would be the open movie.

@@ -11,7 +11,7 @@ if(TARGET quillon_app)
     QUILLON_TEST_BINARY_DIR="${PROJECT_BINARY_DIR}"
     QUILLON_TEST_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
     QUILLON_PROGRAM="$<TARGET_FILE:quillon>")
-  add_dependencies(app_tests quillon quillon_presets)
+  add_dependencies(app_tests quillon quillon_presets quillon_app_files)
   gtest_discover_tests(app_tests DISCOVERY_TIMEOUT 60
     PROPERTIES TIMEOUT 600 LABELS app ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
   include(${CMAKE_CURRENT_SOURCE_DIR}/app/player/player.cmake)
