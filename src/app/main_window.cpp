@@ -165,6 +165,7 @@ void MainWindow::BuildLayout() {
 
   lowerTabs_ = new QTabWidget(central);
   lowerTabs_->setObjectName("lowerTabs");
+  lowerTabs_->setStyleSheet("QTabBar::tab { min-width: 100px; }");
   pages_ = {new VideoPage(lowerTabs_), new FlashPage(lowerTabs_), new AudioPage(lowerTabs_),
             new AdvancedPage(lowerTabs_)};
   const char* const names[] = {"Video", "Flash", "Audio", "Advanced"};
@@ -193,6 +194,8 @@ void MainWindow::BuildLayout() {
 
   setCentralWidget(central);
   setAcceptDrops(true);
+  // About 355 x 355 dialog units: room for the pages without growing as texts change.
+  resize(560, 640);
 }
 
 void MainWindow::SetUiState(UiState state) {

@@ -16,3 +16,10 @@ if(TARGET quillon_app)
     PROPERTIES TIMEOUT 600 LABELS app ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
   include(${CMAKE_CURRENT_SOURCE_DIR}/app/player/player.cmake)
 endif()
+
+# The screenshot driver of scripts/screenshots (not a test).
+if(TARGET quillon_app)
+  add_executable(app_screenshots ${CMAKE_CURRENT_SOURCE_DIR}/app/window_screenshots.cpp)
+  set_target_properties(app_screenshots PROPERTIES EXCLUDE_FROM_ALL ON)
+  target_link_libraries(app_screenshots PRIVATE quillon_app Qt6::Test)
+endif()

@@ -1,0 +1,60 @@
+// Not a test: drives the main window through its four states on a movie and saves a picture
+// of each (scripts/screenshots runs it under a virtual display).
+// Usage: app_screenshots PROGRAM_FOLDER MOVIE OUT_FOLDER
+#include <QApplication>
+#include <QDir>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <cstdio>
+
+#include "app/main_window.h"
+#include "app/timeline_page.h"
+#include "encoder/encoder_controller.h"
+
+namespace {
+
+bool Save(quillon::MainWindow& window, const QString& path) {
+  QApplication::processEvents();  // let the window take what it was just given
+  const bool ok = window.grab().save(path);
+  std::printf("%s %s\n", ok ? "wrote" : "could not write", qPrintable(path));
+  return ok;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 4) {
+    std::fputs("usage: app_screenshots PROGRAM_FOLDER MOVIE OUT_FOLDER\n", stderr);
+    return 2;
+  }
+  QApplication application(argc, argv);
+  QApplication::setOrganizationName("Zelmorra Software");
+  QApplication::setApplicationName("Quillon Video Encoder");
+  // The pictures show the defaults, never the user's own preferences.
+  QStandardPaths::setTestModeEnabled(true);
+  QTemporaryDir settings;
+  QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
+  const QString out = QString::fromLocal8Bit(argv[3]) + "/";
+  QDir().mkpath(out);
+
+  using quillon::UiState;
+  QString folder = QString::fromLocal8Bit(argv[1]);
+  if (!folder.endsWith('/')) folder += '/';
+  quillon::MainWindow window(folder);
+  window.Start();
+  window.show();
+  bool ok = Save(window, out + "state-0-no-movie.png");
+  ok = window.OpenMovie(QString::fromLocal8Bit(argv[2])) && ok;
+  ok = Save(window, out + "state-1-movie-open.png") && ok;
+  window.Timeline()->SelectAll();
+  window.EncodeOrCancel();
+  (void)QTest::qWaitFor([&] { return window.Controller().Progress() >= 10.0 ||
+                               window.State() != UiState::kEncoding; }, 60000);
+  ok = Save(window, out + "state-2-encoding.png") && ok;
+  ok = QTest::qWaitFor([&] { return window.State() != UiState::kEncoding; }, 120000) && ok;
+  ok = window.State() == UiState::kMovieGenerated && ok;
+  ok = Save(window, out + "state-3-movie-generated.png") && ok;
+  return ok ? 0 : 1;
+}
