@@ -68,7 +68,10 @@ MainWindow::~MainWindow() {
   timeline_->AttachMovie(nullptr);
 }
 
-void MainWindow::SetPrompts(std::unique_ptr<Prompts> prompts) { prompts_ = std::move(prompts); }
+void MainWindow::SetPrompts(std::unique_ptr<Prompts> prompts) {
+  prompts_ = std::move(prompts);
+  preview_->SetPrompts(prompts_.get());
+}
 
 void MainWindow::SetHelpRedirectFolder(const QString& folder) {
   help_ = HelpOpener(applicationFolder_, folder);
@@ -156,6 +159,8 @@ void MainWindow::BuildLayout() {
   upperTabs_->addTab(timeline_, tr("Timeline"));
   upperTabs_->addTab(preview_, tr("Encoded Flash"));
   connect(preview_, &FlashPreview::HelpRequested, this, &MainWindow::OpenHelpPage);
+  preview_->SetPrompts(prompts_.get());
+  preview_->SetPlayerFolder(applicationFolder_ + "ruffle");
   layout->addWidget(upperTabs_, 3);
 
   encodeButton_ = new QPushButton(tr("Encode"), central);

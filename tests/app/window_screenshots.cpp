@@ -15,11 +15,16 @@
 
 namespace {
 
-bool Save(quillon::MainWindow& window, const QString& path) {
-  QApplication::processEvents();  // let the window take what it was just given
-  const bool ok = window.grab().save(path);
+bool Write(const QPixmap& picture, const QString& path) {
+  const bool ok = !picture.isNull() && picture.save(path);
   std::printf("%s %s\n", ok ? "wrote" : "could not write", qPrintable(path));
   return ok;
+}
+
+// settleMs lets the picture worker and the player catch up with what the window was given.
+bool Save(quillon::MainWindow& window, const QString& path, int settleMs) {
+  QTest::qWait(settleMs);
+  return Write(window.grab(), path);
 }
 
 }  // namespace
@@ -45,16 +50,24 @@ int main(int argc, char** argv) {
   quillon::MainWindow window(folder);
   window.Start();
   window.show();
-  bool ok = Save(window, out + "state-0-no-movie.png");
+  bool ok = Save(window, out + "state-0-no-movie.png", 300);
   ok = window.OpenMovie(QString::fromLocal8Bit(argv[2])) && ok;
-  ok = Save(window, out + "state-1-movie-open.png") && ok;
+  // A frame a little into the selection rather than the first, often blank, one.
+  window.Timeline()->SetCursor(1500, false);
+  ok = Save(window, out + "state-1-movie-open.png", 1000) && ok;
   window.Timeline()->SelectAll();
   window.EncodeOrCancel();
-  (void)QTest::qWaitFor([&] { return window.Controller().Progress() >= 10.0 ||
-                               window.State() != UiState::kEncoding; }, 60000);
-  ok = Save(window, out + "state-2-encoding.png") && ok;
+  // Taken at the first progress figures, before the run can end.
+  QPixmap encoding;
+  (void)QTest::qWaitFor([&] {
+    if (window.State() == UiState::kEncoding && window.Controller().Progress() > 0.0) {
+      encoding = window.grab();
+    }
+    return !encoding.isNull() || window.State() != UiState::kEncoding;
+  }, 60000);
+  ok = Write(encoding, out + "state-2-encoding.png") && ok;
   ok = QTest::qWaitFor([&] { return window.State() != UiState::kEncoding; }, 120000) && ok;
   ok = window.State() == UiState::kMovieGenerated && ok;
-  ok = Save(window, out + "state-3-movie-generated.png") && ok;
+  ok = Save(window, out + "state-3-movie-generated.png", 4000) && ok;
   return ok ? 0 : 1;
 }

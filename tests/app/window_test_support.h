@@ -28,7 +28,7 @@ class ScriptedPrompts : public Prompts {
 
   MessageAnswer Message(QWidget*, const QString& title, const QString& text,
                         MessageStyle style) override {
-    shown->push_back({title, text, style});
+    if (!ignoredTitles.contains(title)) shown->push_back({title, text, style});
     if (answers.empty()) {
       return style == MessageStyle::kYesNoWarning || style == MessageStyle::kYesNoQuestion
                  ? MessageAnswer::kNo
@@ -52,6 +52,7 @@ class ScriptedPrompts : public Prompts {
   // Owned by the test, so that they outlive the window that owns the prompts.
   std::vector<Shown>* shown = nullptr;
   QStringList* opened = nullptr;
+  QStringList ignoredTitles;  // answered but not recorded
   std::deque<MessageAnswer> answers;
   std::deque<QString> fileNames;  // answers of the file dialogs, in order; empty = cancel
   bool openSucceeds = true;
