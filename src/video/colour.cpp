@@ -31,8 +31,8 @@ constexpr int64_t kCrr = Fixed(0.5f), kCrg = Fixed(-0.41869f), kCrb = Fixed(-0.0
 constexpr int64_t kRcr = Fixed(1.402f), kGcb = Fixed(-0.34414f), kGcr = Fixed(-0.71414f);
 constexpr int64_t kBcb = Fixed(1.772f);
 static_assert(IsExact(0.299f) && IsExact(0.587f) && IsExact(0.114f) && IsExact(-0.16874f) &&
-              IsExact(-0.33126f) && IsExact(-0.41869f) && IsExact(-0.08131f) &&
-              IsExact(1.402f) && IsExact(-0.34414f) && IsExact(-0.71414f) && IsExact(1.772f));
+              IsExact(-0.33126f) && IsExact(-0.41869f) && IsExact(-0.08131f) && IsExact(1.402f) &&
+              IsExact(-0.34414f) && IsExact(-0.71414f) && IsExact(1.772f));
 
 // Clamp to [0, 255], then truncate: for the clamped range truncation is the floor.
 inline uint8_t ClampShift(int64_t n) {
@@ -69,7 +69,9 @@ namespace {
 // SH = sum of H x v and SL = sum of L x v. floor(C-sum / 2^27) = (SH + floor(SL / 2^12)) >> 15,
 // because the remainder SL mod 2^12 adds less than one unit of 2^-15 to a multiple of 2^-15.
 constexpr int kSplit = 12;
-constexpr int16_t High(int64_t c) { return static_cast<int16_t>(c >> kSplit); }
+constexpr int16_t High(int64_t c) {
+  return static_cast<int16_t>(c >> kSplit);
+}
 constexpr int16_t Low(int64_t c) {
   return static_cast<int16_t>(c - (static_cast<int64_t>(High(c)) << kSplit));
 }
@@ -81,13 +83,11 @@ struct ChannelTerms {
 
 __attribute__((target("ssse3"))) inline ChannelTerms Terms(int64_t r, int64_t g, int64_t b,
                                                            int32_t offsetUnits) {
-  return ChannelTerms{_mm_setr_epi16(High(r), High(g), High(r), High(g), High(r), High(g),
-                                     High(r), High(g)),
-                      _mm_setr_epi16(High(b), 0, High(b), 0, High(b), 0, High(b), 0),
-                      _mm_setr_epi16(Low(r), Low(g), Low(r), Low(g), Low(r), Low(g), Low(r),
-                                     Low(g)),
-                      _mm_setr_epi16(Low(b), 0, Low(b), 0, Low(b), 0, Low(b), 0),
-                      _mm_set1_epi32(offsetUnits)};
+  return ChannelTerms{
+      _mm_setr_epi16(High(r), High(g), High(r), High(g), High(r), High(g), High(r), High(g)),
+      _mm_setr_epi16(High(b), 0, High(b), 0, High(b), 0, High(b), 0),
+      _mm_setr_epi16(Low(r), Low(g), Low(r), Low(g), Low(r), Low(g), Low(r), Low(g)),
+      _mm_setr_epi16(Low(b), 0, Low(b), 0, Low(b), 0, Low(b), 0), _mm_set1_epi32(offsetUnits)};
 }
 
 __attribute__((target("ssse3"))) inline __m128i Channel(const ChannelTerms& t, __m128i rg,
@@ -111,8 +111,7 @@ __attribute__((target("ssse3"))) uint32_t RgbToYCbCrSsse3(const uint8_t* in, uin
   const __m128i pickB =
       bgr ? _mm_setr_epi8(0, -1, -1, -1, 3, -1, -1, -1, 6, -1, -1, -1, 9, -1, -1, -1)
           : _mm_setr_epi8(2, -1, -1, -1, 5, -1, -1, -1, 8, -1, -1, -1, 11, -1, -1, -1);
-  const __m128i interleave =
-      _mm_setr_epi8(0, 4, 8, 1, 5, 9, 2, 6, 10, 3, 7, 11, -1, -1, -1, -1);
+  const __m128i interleave = _mm_setr_epi8(0, 4, 8, 1, 5, 9, 2, 6, 10, 3, 7, 11, -1, -1, -1, -1);
   uint32_t i = 0;
   for (; i + 6 <= count; i += 4, in += 12, out += 12) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
@@ -122,8 +121,7 @@ __attribute__((target("ssse3"))) uint32_t RgbToYCbCrSsse3(const uint8_t* in, uin
     const __m128i vcb = Channel(cb, rg, bz);
     const __m128i vcr = Channel(cr, rg, bz);
     // Saturating packs clamp to [0, 255].
-    const __m128i bytes =
-        _mm_packus_epi16(_mm_packs_epi32(vy, vcb), _mm_packs_epi32(vcr, vcr));
+    const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(vy, vcb), _mm_packs_epi32(vcr, vcr));
     const __m128i packed = _mm_shuffle_epi8(bytes, interleave);
     _mm_storel_epi64(reinterpret_cast<__m128i*>(out), packed);
     const auto tail = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(packed, 8)));
@@ -218,8 +216,8 @@ void RgbToYCbCr(const uint8_t* in, uint8_t* out, uint32_t count, bool bgr) {
 #if QUILLON_COLOUR_SSSE3
   if (HasAvx2()) done = RgbToYCbCrAvx2(in, out, count, bgr);
   if (HasSsse3()) {
-    done += RgbToYCbCrSsse3(in + std::size_t{done} * 3, out + std::size_t{done} * 3,
-                            count - done, bgr);
+    done +=
+        RgbToYCbCrSsse3(in + std::size_t{done} * 3, out + std::size_t{done} * 3, count - done, bgr);
   }
 #endif
   in += std::size_t{done} * 3;
@@ -234,10 +232,65 @@ void RgbToYCbCr(const uint8_t* in, uint8_t* out, uint32_t count, bool bgr) {
   }
 }
 
-void RgbToYCbCr(uint8_t* pixels, uint32_t count) { RgbToYCbCr(pixels, pixels, count, false); }
+void RgbToYCbCr(uint8_t* pixels, uint32_t count) {
+  RgbToYCbCr(pixels, pixels, count, false);
+}
+
+namespace {
+
+// y x 2^27 is a whole multiple of the fixed-point unit, so floor((y x 2^27 + C) / 2^27) equals
+// y + floor(C / 2^27): every channel is the luma plus an offset of the chroma bytes alone, and
+// tables of those offsets give the single-pixel results without 64-bit multiplies.
+struct ChromaOffsets {
+  int16_t red[256];   // by Cr
+  int16_t blue[256];  // by Cb
+  int64_t greenCb[256];
+  int64_t greenCr[256];
+};
+
+const ChromaOffsets& Offsets() {
+  static const ChromaOffsets table = [] {
+    ChromaOffsets t{};
+    for (int32_t v = 0; v < 256; ++v) {
+      const int64_t c = v - 128;
+      t.red[v] = static_cast<int16_t>((kRcr * c) >> kShift);
+      t.blue[v] = static_cast<int16_t>((kBcb * c) >> kShift);
+      t.greenCb[v] = kGcb * c;
+      t.greenCr[v] = kGcr * c;
+    }
+    return t;
+  }();
+  return table;
+}
+
+inline uint8_t ClampByte(int32_t v) {
+  return v < 0 ? 0 : v > 255 ? 255 : static_cast<uint8_t>(v);
+}
+
+// in and out may be the same bytes when outStep is 3.
+template <int outStep>
+void YCbCrRows(const uint8_t* in, uint8_t* out, uint32_t count) {
+  const ChromaOffsets& t = Offsets();
+  for (uint32_t i = 0; i < count; ++i, in += 3, out += outStep) {
+    const int32_t y = in[0];
+    const uint8_t cb = in[1], cr = in[2];
+    const auto green = static_cast<int32_t>((t.greenCb[cb] + t.greenCr[cr]) >> kShift);
+    uint8_t* o = out + (outStep - 3);
+    if constexpr (outStep == 4) out[0] = 0xFF;
+    o[0] = ClampByte(y + t.red[cr]);
+    o[1] = ClampByte(y + green);
+    o[2] = ClampByte(y + t.blue[cb]);
+  }
+}
+
+}  // namespace
 
 void YCbCrToRgb(uint8_t* pixels, uint32_t count) {
-  for (uint32_t i = 0; i < count; ++i, pixels += 3) YCbCrToRgb(pixels, pixels);
+  YCbCrRows<3>(pixels, pixels, count);
+}
+
+void YCbCrToArgb(const uint8_t* in, uint8_t* out, uint32_t count) {
+  YCbCrRows<4>(in, out, count);
 }
 
 void SwapRedBlue(uint8_t* pixels, uint32_t count) {

@@ -33,6 +33,9 @@ void RgbToYCbCr(uint8_t* pixels, uint32_t count);
 // From in to out (the same bytes or not overlapping); bgr: the source is blue-green-red.
 void RgbToYCbCr(const uint8_t* in, uint8_t* out, uint32_t count, bool bgr);
 void YCbCrToRgb(uint8_t* pixels, uint32_t count);
+// Four bytes 0xFF, R, G, B per pixel (the lossless bitmaps' layout) from packed Y, Cb, Cr,
+// with the same R, G, B as YCbCrToRgb.
+void YCbCrToArgb(const uint8_t* in, uint8_t* out, uint32_t count);
 // Exchanges bytes 0 and 2 of every pixel (blue-green-red <-> red-green-blue).
 void SwapRedBlue(uint8_t* pixels, uint32_t count);
 

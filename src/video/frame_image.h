@@ -163,8 +163,8 @@ class FrameImage {
   // vertical, horizontal, both; a later reading wins only when strictly smaller, 0 ends the
   // search. flags receives kFlipHorizontal / kFlipVertical of the winner (0 on kNoMatch, and
   // when no reading came out below ceiling).
-  float RegionDifferenceMirrored(const FrameImage& other, int32_t ox, int32_t oy,
-                                 uint32_t& flags, float ceiling = kNoMatch) const;
+  float RegionDifferenceMirrored(const FrameImage& other, int32_t ox, int32_t oy, uint32_t& flags,
+                                 float ceiling = kNoMatch) const;
 
   // ---- Halving (the Transport's block size reduction) -------------------------------------
 
@@ -188,9 +188,12 @@ class FrameImage {
   [[nodiscard]] bool EncodeZlib32(ByteBuffer& out, int32_t x, int32_t y, int32_t w, int32_t h,
                                   int32_t level) const;
   // The same stream, abandoned as soon as it grows past byteLimit bytes (overLimit set, out
-  // unusable): a caller that only keeps the smallest encoding need not finish a loser.
+  // empty): a caller that only keeps the smallest encoding need not finish a loser. With
+  // estimateFirst, a fast compressor looks at the pixels first and overLimit is also set when
+  // its stream is already several times the limit, without the slow stream being started.
   [[nodiscard]] bool EncodeZlib32(ByteBuffer& out, int32_t x, int32_t y, int32_t w, int32_t h,
-                                  int32_t level, uint32_t byteLimit, bool& overLimit) const;
+                                  int32_t level, uint32_t byteLimit, bool& overLimit,
+                                  bool estimateFirst = false) const;
   // zlib stream of a palette of the most frequent colours (n x R, G, B) followed by index rows
   // padded to 4 bytes. Fails with more than uniqueLimit distinct colours or a pixel farther
   // than distanceLimit from every palette colour. paletteSize: at most this many colours (up

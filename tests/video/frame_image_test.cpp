@@ -36,7 +36,9 @@ TEST(ColourTest, GreysConvertToNeutralChromaAndBack) {
 
 // The conversions in their documented form: single-precision coefficients, double sums,
 // clamp, truncate.
-uint8_t Reference(double v) { return v <= 0.0 ? 0 : v >= 255.0 ? 255 : uint8_t(v); }
+uint8_t Reference(double v) {
+  return v <= 0.0 ? 0 : v >= 255.0 ? 255 : uint8_t(v);
+}
 
 TEST(ColourTest, RunConversionMatchesTheFormulaForEveryColour) {
   std::vector<uint8_t> run(256 * 256 * 3);
@@ -70,6 +72,32 @@ TEST(ColourTest, RunConversionMatchesTheFormulaForEveryColour) {
         ASSERT_EQ(p[0], Reference(r));
         ASSERT_EQ(p[1], Reference(g));
         ASSERT_EQ(p[2], Reference(b));
+      }
+    }
+  }
+}
+
+// The run forms (lossless bitmaps, exports) take table shortcuts: they must give the
+// single-pixel bytes for every colour, including the clamped corners.
+TEST(ColourTest, RunFormsOfYCbCrToRgbMatchThePixelFormForEveryColour) {
+  std::vector<uint8_t> run(256 * 256 * 3), argb(256 * 256 * 4);
+  for (int y = 0; y < 256; ++y) {
+    uint8_t* p = run.data();
+    for (int cb = 0; cb < 256; ++cb)
+      for (int cr = 0; cr < 256; ++cr, p += 3)
+        p[0] = uint8_t(y), p[1] = uint8_t(cb), p[2] = uint8_t(cr);
+    YCbCrToArgb(run.data(), argb.data(), 256 * 256);
+    YCbCrToRgb(run.data(), 256 * 256);
+    const uint8_t* q = run.data();
+    const uint8_t* a = argb.data();
+    for (int cb = 0; cb < 256; ++cb) {
+      for (int cr = 0; cr < 256; ++cr, q += 3, a += 4) {
+        uint8_t expected[3] = {uint8_t(y), uint8_t(cb), uint8_t(cr)};
+        YCbCrToRgb(expected, expected);
+        if (std::memcmp(q, expected, 3) != 0 || a[0] != 0xFF ||
+            std::memcmp(a + 1, expected, 3) != 0) {
+          FAIL() << y << "," << cb << "," << cr;
+        }
       }
     }
   }
@@ -151,8 +179,7 @@ TEST(FrameImageTest, CopyRectKeepsPixelCorrespondenceWhenClipped) {
 
 // Two rows of 3 pixels in tightly packed R, G, B (stride 9: not a multiple of 4).
 std::vector<uint8_t> TwoRows() {
-  return {200, 200, 200, 0, 0, 0, 255, 255, 255,
-          10,  20,  30,  30, 20, 10, 50, 50, 50};
+  return {200, 200, 200, 0, 0, 0, 255, 255, 255, 10, 20, 30, 30, 20, 10, 50, 50, 50};
 }
 
 TEST(FrameImageTest, LoadRowsTopDownBottomUpAndSwapped) {

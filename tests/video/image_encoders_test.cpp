@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstdio>
 #include <vector>
@@ -45,8 +46,8 @@ struct DecodeError {
 };
 
 // Decodes a complete JPEG into packed pixels of the given colour space; empty on error.
-std::vector<uint8_t> Decode(const std::vector<uint8_t>& jpeg, J_COLOR_SPACE space,
-                            uint32_t& w, uint32_t& h) {
+std::vector<uint8_t> Decode(const std::vector<uint8_t>& jpeg, J_COLOR_SPACE space, uint32_t& w,
+                            uint32_t& h) {
   jpeg_decompress_struct cinfo;
   DecodeError err;
   cinfo.err = jpeg_std_error(&err.pub);
@@ -234,6 +235,85 @@ TEST(EncodeZlib32Test, ByteLimitKeepsTheStreamOrReportsOverflow) {
   }
 }
 
+// A picture of flat stretches, a gradient and noise: large enough for several deflate blocks.
+void Mixed(FrameImage& image, uint32_t w, uint32_t h, uint32_t seed) {
+  ASSERT_TRUE(image.Allocate(w, h));
+  for (uint32_t y = 0; y < h; ++y)
+    for (uint32_t x = 0; x < w; ++x) {
+      seed = seed * 1103515245u + 12345u;
+      const uint8_t noise = uint8_t(seed >> 24);
+      Colour c{uint8_t(x * 2), uint8_t(64 + y), 128};
+      if (x > w / 2) c = Colour{noise, uint8_t(noise ^ 0x5A), uint8_t(y)};
+      if (y < h / 4) c = Colour{30, 140, 200};
+      SetPixel(image, x, y, c);
+    }
+}
+
+std::vector<uint8_t> ReferenceZlib32(const FrameImage& image, uint32_t x0, uint32_t y0, uint32_t w,
+                                     uint32_t h, int level) {
+  std::vector<uint8_t> argb;
+  for (uint32_t y = y0; y < y0 + h; ++y)
+    for (uint32_t x = x0; x < x0 + w; ++x) {
+      uint8_t p[3];
+      std::copy_n(image.Row(y) + x * 3, 3, p);
+      YCbCrToRgb(p, p);
+      argb.insert(argb.end(), {0xFF, p[0], p[1], p[2]});
+    }
+  std::vector<uint8_t> out(compressBound(argb.size()));
+  uLongf len = out.size();
+  EXPECT_EQ(compress2(out.data(), &len, argb.data(), argb.size(), level), Z_OK);
+  out.resize(len);
+  return out;
+}
+
+// The stored bitmaps must stay the very bytes a one-call compression of the pixels gives, at
+// every level (level 0's stored blocks follow the output room), bounded or not.
+TEST(EncodeZlib32Test, StreamEqualsOneCallCompressionOfThePixels) {
+  FrameImage image;
+  Mixed(image, 300, 240, 5);
+  for (int level : {0, 1, 6, 9}) {
+    const std::vector<uint8_t> expected = ReferenceZlib32(image, 7, 3, 280, 230, level);
+    ByteBuffer out;
+    ASSERT_TRUE(image.EncodeZlib32(out, 7, 3, 280, 230, level));
+    EXPECT_EQ(Bytes(out), expected) << "level " << level;
+    bool over = true;
+    ASSERT_TRUE(image.EncodeZlib32(out, 7, 3, 280, 230, level,
+                                   static_cast<uint32_t>(expected.size()), over, true));
+    EXPECT_FALSE(over) << "level " << level;
+    EXPECT_EQ(Bytes(out), expected) << "level " << level;
+  }
+}
+
+// The quick estimate gives up only far above the limit: a pattern whose exact stream fits is
+// never refused by it, noise against a tenth of its size is.
+TEST(EncodeZlib32Test, EstimateRefusesOnlyStreamsFarOverTheLimit) {
+  FrameImage stripes;
+  ASSERT_TRUE(stripes.Allocate(256, 256));
+  for (uint32_t y = 0; y < 256; ++y)
+    for (uint32_t x = 0; x < 256; ++x)
+      SetPixel(stripes, x, y, Colour{uint8_t((x / 3 + y / 5) * 37), uint8_t(x ^ y), 90});
+  ByteBuffer exact;
+  ASSERT_TRUE(stripes.EncodeZlib32(exact, 0, 0, 256, 256, 9));
+  ByteBuffer out;
+  bool over = true;
+  ASSERT_TRUE(stripes.EncodeZlib32(out, 0, 0, 256, 256, 9, exact.Size(), over, true));
+  EXPECT_FALSE(over);
+  EXPECT_EQ(Bytes(out), Bytes(exact));
+
+  FrameImage noise;
+  Mixed(noise, 256, 256, 9);
+  for (uint32_t y = 0; y < 256; ++y)
+    for (uint32_t x = 0; x < 256; ++x) {
+      const uint8_t* p = noise.Row((y * 7 + 3) % 256) + ((x * 13 + 1) % 256) * 3;
+      SetPixel(noise, x, y, Colour{uint8_t(p[0] ^ x), uint8_t(p[1] + y), uint8_t(p[2] * 3 + x)});
+    }
+  ASSERT_TRUE(noise.EncodeZlib32(exact, 0, 0, 256, 256, 9));
+  over = false;
+  ASSERT_TRUE(noise.EncodeZlib32(out, 0, 0, 256, 256, 9, exact.Size() / 10, over, true));
+  EXPECT_TRUE(over);
+  EXPECT_EQ(out.Size(), 0u);
+}
+
 TEST(EncodeZlib8Test, TwoColoursNeedUniqueLimitTwo) {
   FrameImage image(ColourTag::kRgb);
   ASSERT_TRUE(image.Allocate(5, 2, Colour{10, 20, 30}));
@@ -246,8 +326,7 @@ TEST(EncodeZlib8Test, TwoColoursNeedUniqueLimitTwo) {
   EXPECT_EQ(palette, 2u);
   // Palette by count, then rows of 5 indices padded to 8.
   const std::vector<uint8_t> expected = {10, 20, 30, 1, 2, 3,  //
-                                         0,  0,  0,  0, 0, 0, 0, 0,
-                                         0,  0,  0,  0, 1, 0, 0, 0};
+                                         0,  0,  0,  0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0};
   EXPECT_EQ(Inflate(out, expected.size()), expected);
 }
 
@@ -270,7 +349,7 @@ TEST(EncodeZlib8Test, PaletteByCountEarliestFirstAndNearestWithinLimit) {
   EXPECT_EQ(palette, 2u);
   // Palette converted to RGB: greys 50 and 200. A (2500 from B, 10000 from C) and D go to B.
   const std::vector<uint8_t> expected = {50, 50, 50, 200, 200, 200,  //
-                                         0,  0,  1,  1,   0,   0, 0, 0};
+                                         0,  0,  1,  1,   0,   0,   0, 0};
   EXPECT_EQ(Inflate(out, expected.size()), expected);
   // Equal distances take the first palette entry.
   SetPixel(image, 0, 0, Colour{125, 128, 128});

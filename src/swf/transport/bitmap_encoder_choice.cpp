@@ -86,8 +86,8 @@ bool BitmapDefinitions::EncodeSource(const FrameImage& source, int32_t x, int32_
   if ((switches & TransportOptions::kZlib8) != 0) {
     paletteSize = std::min<uint32_t>(options_.zlib8Palette, 256);
     // Too many colours, or a pixel too far from the palette: the other encoders decide.
-    if (source.EncodeZlib8(*work.zlib8, x, y, w, h, options_.zlibQuality,
-                           options_.paletteThreshold, paletteSize, options_.zlib8UniqueLimit) &&
+    if (source.EncodeZlib8(*work.zlib8, x, y, w, h, options_.zlibQuality, options_.paletteThreshold,
+                           paletteSize, options_.zlib8UniqueLimit) &&
         paletteSize > 0) {
       sizes.zlib8 = true;
       sizes.zlib8Bytes = work.zlib8->Size();
@@ -109,12 +109,14 @@ bool BitmapDefinitions::EncodeSource(const FrameImage& source, int32_t x, int32_
         loser = sizes.zlib8Bytes - 1u;
       }
     }
+    // Against a JPEG, a fast look at the pixels settles most trials: camera pictures never come
+    // near, and only the lossless-only presets weigh ZLIB32 against an encoding as exact.
+    const bool estimate = (switches & TransportOptions::kJpeg) != 0 && sizes.jpeg;
     bool overLimit = false;
     const bool encoded =
-        loser < UINT32_MAX
-            ? source.EncodeZlib32(*work.zlib32, x, y, w, h, options_.zlibQuality,
-                                  static_cast<uint32_t>(loser), overLimit)
-            : source.EncodeZlib32(*work.zlib32, x, y, w, h, options_.zlibQuality);
+        loser < UINT32_MAX ? source.EncodeZlib32(*work.zlib32, x, y, w, h, options_.zlibQuality,
+                                                 static_cast<uint32_t>(loser), overLimit, estimate)
+                           : source.EncodeZlib32(*work.zlib32, x, y, w, h, options_.zlibQuality);
     if (!encoded) {
       work.error = "ZLIB32 encoding failed";
       return false;
