@@ -29,9 +29,10 @@ constexpr Library kLibraries[] = {
 }  // namespace
 
 QString AboutDialog::Text() {
-  QString text = QString("<h3>Quillon Video Encoder</h3><p>Version %1</p>"
-                         "<p>Converts movies into Flash (SWF) movies.</p>"
-                         "<p>Built on:</p><table>")
+  QString text = QString(
+                     "<h3>Quillon Video Encoder</h3><p>Version %1</p>"
+                     "<p>Converts movies into Flash (SWF) movies.</p>"
+                     "<p>Built on:</p><table>")
                      .arg(QUILLON_VERSION_TEXT);
   for (const Library& library : kLibraries) {
     QString name = library.name;

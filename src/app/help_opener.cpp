@@ -20,13 +20,15 @@ bool IsWebAddress(const QString& page) {
 }  // namespace
 
 HelpOpener::HelpOpener(QString applicationFolder, QString redirectFolder)
-    : applicationFolder_(std::move(applicationFolder)), redirectFolder_(std::move(redirectFolder)) {}
+    : applicationFolder_(std::move(applicationFolder)),
+      redirectFolder_(std::move(redirectFolder)) {}
 
 QString HelpOpener::PageUrl(const QString& page) const {
   QString path = page;
   path.replace('\\', '/');
   const qsizetype hash = path.indexOf('#');
-  QUrl url = QUrl::fromLocalFile(QDir::cleanPath(applicationFolder_ + path.left(hash < 0 ? path.size() : hash)));
+  QUrl url = QUrl::fromLocalFile(
+      QDir::cleanPath(applicationFolder_ + path.left(hash < 0 ? path.size() : hash)));
   if (hash >= 0) url.setFragment(path.mid(hash + 1));
   return url.toString(QUrl::FullyEncoded);
 }
@@ -35,7 +37,9 @@ QString HelpOpener::RedirectText(const QString& url) {
   return QString("<script language=\"javascript\">location.href=\"%1\";</script>").arg(url);
 }
 
-QString HelpOpener::RedirectPath() const { return redirectFolder_ + "context.htm"; }
+QString HelpOpener::RedirectPath() const {
+  return redirectFolder_ + "context.htm";
+}
 
 bool HelpOpener::Open(const QString& page, Prompts& prompts) const {
   if (page.isEmpty()) return false;

@@ -27,8 +27,8 @@
 #include "app/timeline_page.h"
 #include "app/video_page.h"
 #include "app/window_skin.h"
-#include "encoder/encoder_controller.h"
 #include "encoder/batch_command.h"
+#include "encoder/encoder_controller.h"
 
 namespace quillon {
 
@@ -78,16 +78,15 @@ void MainWindow::SetHelpRedirectFolder(const QString& folder) {
 }
 
 void MainWindow::BuildMenus() {
-  auto add = [this](QMenu* menu, const QString& text, const QKeySequence& keys,
-                    auto slot) {
+  auto add = [this](QMenu* menu, const QString& text, const QKeySequence& keys, auto slot) {
     QAction* action = menu->addAction(text);
     if (!keys.isEmpty()) action->setShortcut(keys);
     connect(action, &QAction::triggered, this, slot);
     return action;
   };
   fileMenu_ = menuBar()->addMenu(tr("&File"));
-  openMovieAction_ = add(fileMenu_, tr("&Open Movie..."), QKeySequence(tr("Ctrl+O")),
-                         [this] { OpenMovie(); });
+  openMovieAction_ =
+      add(fileMenu_, tr("&Open Movie..."), QKeySequence(tr("Ctrl+O")), [this] { OpenMovie(); });
   saveFlashAction_ =
       add(fileMenu_, tr("&Save Flash"), QKeySequence(tr("Ctrl+S")), &MainWindow::SaveFlash);
   saveFlashAsAction_ = add(fileMenu_, tr("Save Flash As..."), {}, &MainWindow::SaveFlashAs);
@@ -100,8 +99,7 @@ void MainWindow::BuildMenus() {
   settingsMenu_ = menuBar()->addMenu(tr("&Settings"));
   presetsAction_ = add(settingsMenu_, tr("&Preset Settings..."), QKeySequence(tr("Ctrl+P")),
                        &MainWindow::ChoosePreset);
-  openSettingsAction_ =
-      add(settingsMenu_, tr("Open Settings..."), {}, [this] { OpenSettings(); });
+  openSettingsAction_ = add(settingsMenu_, tr("Open Settings..."), {}, [this] { OpenSettings(); });
   saveSettingsAction_ = add(settingsMenu_, tr("Save Settings"), {}, &MainWindow::SaveSettings);
   saveSettingsAsAction_ =
       add(settingsMenu_, tr("Save Settings As..."), {}, &MainWindow::SaveSettingsAs);
@@ -257,7 +255,9 @@ void MainWindow::ShowControllerMessage() {
   if (title != nullptr) Message(title, QString::fromStdString(text));
 }
 
-QString MainWindow::MoviePath() const { return QString::fromStdString(controller_->MoviePath()); }
+QString MainWindow::MoviePath() const {
+  return QString::fromStdString(controller_->MoviePath());
+}
 
 QPoint MainWindow::ClampToScreen(QPoint topLeft, QSize window, QSize screen) {
   int left = topLeft.x();
@@ -339,7 +339,9 @@ void MainWindow::dropEvent(QDropEvent* event) {
   });
 }
 
-void MainWindow::OpenHelpPage(const QString& page) { OpenHelpAnchor(page); }
+void MainWindow::OpenHelpPage(const QString& page) {
+  OpenHelpAnchor(page);
+}
 
 bool MainWindow::OpenHelpAnchor(const QString& anchor) {
   if (anchor.isEmpty()) return false;

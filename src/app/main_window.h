@@ -95,6 +95,9 @@ class MainWindow : public QMainWindow {
   void RefreshProgress();
   void FinishEncoding();
   void AbandonEncoding();
+  // The save dialog; the name chosen with its extension, remembered; empty when cancelled.
+  QString AskSaveName(const QString& title, const char* remembered, const char* filter,
+                      const char* extension);
   void SaveToLastDestination();
   void AskToSaveUnsaved();
   void FinishClose();

@@ -36,11 +36,6 @@ class WaitCursor {
   WaitCursor& operator=(const WaitCursor&) = delete;
 };
 
-// A name without an extension gets the given one.
-QString WithExtension(const QString& path, const char* extension) {
-  return QFileInfo(path).fileName().contains('.') ? path : path + extension;
-}
-
 }  // namespace
 
 void MainWindow::BindPages() {
@@ -251,15 +246,22 @@ void MainWindow::SaveFlash() {
 
 void MainWindow::SaveFlashAs() {
   if (state_ != UiState::kMovieGenerated) return;
-  preview_->Stop();
-  QString path = prompts_->SaveFileName(
-      this, tr("Save Flash"), RememberedFolder(kLastSaveFilename, applicationFolder_),
-      kFlashFileFilter);
+  const QString path = AskSaveName(tr("Save Flash"), kLastSaveFilename, kFlashFileFilter, ".swf");
   if (path.isEmpty()) return;
-  path = WithExtension(path, ".swf");
-  SaveRememberedName(kLastSaveFilename, path);
   controller_->SetLastDestination(path.toStdString());
   SaveToLastDestination();
+}
+
+QString MainWindow::AskSaveName(const QString& title, const char* remembered, const char* filter,
+                                const char* extension) {
+  preview_->Stop();
+  QString path =
+      prompts_->SaveFileName(this, title, RememberedFolder(remembered, applicationFolder_), filter);
+  if (path.isEmpty()) return path;
+  // A name without an extension gets the file type's own.
+  if (!QFileInfo(path).fileName().contains('.')) path += extension;
+  SaveRememberedName(remembered, path);
+  return path;
 }
 
 void MainWindow::SaveToLastDestination() {
@@ -308,13 +310,9 @@ void MainWindow::SaveSettings() {
 }
 
 void MainWindow::SaveSettingsAs() {
-  preview_->Stop();
-  QString path = prompts_->SaveFileName(
-      this, tr("Save Settings"), RememberedFolder(kLastSettingsFilename, applicationFolder_),
-      kSettingsFileFilter);
+  const QString path =
+      AskSaveName(tr("Save Settings"), kLastSettingsFilename, kSettingsFileFilter, ".settings");
   if (path.isEmpty()) return;
-  path = WithExtension(path, ".settings");
-  SaveRememberedName(kLastSettingsFilename, path);
   settingsFile_ = path;
   StorePages();
   if (!controller_->SaveSettings(path.toStdString())) ShowControllerMessage();

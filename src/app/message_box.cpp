@@ -51,6 +51,8 @@ QString Prompts::SaveFileName(QWidget* parent, const QString& title, const QStri
   return QFileDialog::getSaveFileName(parent, title, folder, filter);
 }
 
-bool Prompts::OpenUrl(const QString& url) { return QDesktopServices::openUrl(QUrl(url)); }
+bool Prompts::OpenUrl(const QString& url) {
+  return QDesktopServices::openUrl(QUrl(url));
+}
 
 }  // namespace quillon

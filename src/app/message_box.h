@@ -9,10 +9,10 @@ class QWidget;
 namespace quillon {
 
 enum class MessageStyle {
-  kWarning,         // errors and warnings: exclamation icon, OK
-  kPlain,           // no icon, OK
-  kYesNoWarning,    // the multi-part and close questions
-  kYesNoQuestion,   // the save question, brought to the front
+  kWarning,        // errors and warnings: exclamation icon, OK
+  kPlain,          // no icon, OK
+  kYesNoWarning,   // the multi-part and close questions
+  kYesNoQuestion,  // the save question, brought to the front
 };
 
 // The button pressed.

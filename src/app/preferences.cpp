@@ -8,7 +8,9 @@ namespace quillon {
 
 namespace {
 
-QSettings Store() { return QSettings("Zelmorra Software", "Quillon Video Encoder"); }
+QSettings Store() {
+  return QSettings("Zelmorra Software", "Quillon Video Encoder");
+}
 
 std::optional<uint32_t> ReadNumber(const QSettings& store, const char* name) {
   const QVariant value = store.value(name);
@@ -70,7 +72,9 @@ uint32_t ParseDefaultDuration(const QString& secondsText) {
   return static_cast<uint32_t>(std::clamp(ms, 1.0, 4294967295.0));
 }
 
-QString LoadRememberedName(const char* name) { return Store().value(name).toString(); }
+QString LoadRememberedName(const char* name) {
+  return Store().value(name).toString();
+}
 
 void SaveRememberedName(const char* name, const QString& path) {
   QSettings store = Store();

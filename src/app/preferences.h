@@ -15,7 +15,7 @@ struct Preferences {
   bool autoPlay = true;
   bool autoSave = false;
   bool autoOpenLastMovie = false;
-  uint32_t encodingPriority = 0;  // 0 normal, 1 lower, 2 lowest
+  uint32_t encodingPriority = 0;       // 0 normal, 1 lower, 2 lowest
   uint32_t formatFlags = 0xFFFFFFFFu;  // reader mask; only ever set by hand
   std::optional<QPoint> lastPosition;
 

@@ -58,7 +58,9 @@ Preferences PreferencesDialog::Values(const Preferences& base) const {
   return p;
 }
 
-QString PreferencesDialog::DurationText() const { return duration_->text(); }
+QString PreferencesDialog::DurationText() const {
+  return duration_->text();
+}
 
 void PreferencesDialog::accept() {
   if (ParseDefaultDuration(DurationText()) == 0) {

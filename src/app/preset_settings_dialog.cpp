@@ -63,7 +63,9 @@ PresetSettingsDialog::PresetSettingsDialog(const QString& folder, QWidget* paren
   resize(360, 320);
 }
 
-QString PresetSettingsDialog::DescriptionShown() const { return description_->toPlainText(); }
+QString PresetSettingsDialog::DescriptionShown() const {
+  return description_->toPlainText();
+}
 
 void PresetSettingsDialog::ShowDescription(int row) {
   if (row < 0 || static_cast<size_t>(row) >= entries_.size()) {

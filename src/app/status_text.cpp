@@ -9,14 +9,18 @@ namespace quillon {
 
 namespace {
 
-QString Format(const char* format, auto... values) { return QString::asprintf(format, values...); }
+QString Format(const char* format, auto... values) {
+  return QString::asprintf(format, values...);
+}
 
 QStringList PadLines(QStringList lines, int count) {
   while (lines.size() < count) lines.append(QString());
   return lines;
 }
 
-QString StatusTime(uint32_t ms) { return QString::fromStdString(FormatTimeText(ms, kTimeStatusFlags)); }
+QString StatusTime(uint32_t ms) {
+  return QString::fromStdString(FormatTimeText(ms, kTimeStatusFlags));
+}
 
 }  // namespace
 
@@ -46,9 +50,11 @@ QStringList MovieStatusLines(uint32_t width, uint32_t height, double fps,
 }
 
 QStringList EncodingStatusLines(const RunFigures& f) {
-  QStringList lines{Format("Encoding %.0f%%", f.progress), "Time: " + StatusTime(f.elapsedMs) + "s"};
+  QStringList lines{Format("Encoding %.0f%%", f.progress),
+                    "Time: " + StatusTime(f.elapsedMs) + "s"};
   if (f.progress > 0.0) lines.append("Estimated: " + StatusTime(f.estimatedMs) + "s");
-  if (f.averageBitRate != 0.0) lines.append(Format("Avg Rate: %.1f kbps", f.averageBitRate / 1000.0));
+  if (f.averageBitRate != 0.0)
+    lines.append(Format("Avg Rate: %.1f kbps", f.averageBitRate / 1000.0));
   if (f.outputBytes != 0) {
     const double kb = static_cast<double>(f.outputBytes) / 1024.0;
     lines.append(f.partCount > 1 ? Format("Size: %.0f KB, %u parts", kb, f.partCount)
@@ -61,14 +67,17 @@ QStringList EncodingStatusLines(const RunFigures& f) {
   return PadLines(lines, kStatusLineCount);
 }
 
-QStringList NoEncodedFigures() { return PadLines({"No movie encoded..."}, 4); }
+QStringList NoEncodedFigures() {
+  return PadLines({"No movie encoded..."}, 4);
+}
 
 QStringList EncodedFigures(const RunFigures& f) {
   const double kbps = f.averageBitRate / 1000.0;
   QString rate = Format("Avg Rate: %.1f kbps", kbps);
   if (f.averageBitRate != f.previousBitRate && f.previousBitRate != 0.0) {
     const double change = kbps - f.previousBitRate / 1000.0;
-    rate = Format("Avg Rate: %.1f kbps (%s%.1f)", kbps, change >= 0.0 ? "+" : "-", std::fabs(change));
+    rate =
+        Format("Avg Rate: %.1f kbps (%s%.1f)", kbps, change >= 0.0 ? "+" : "-", std::fabs(change));
   }
   const double kb = static_cast<double>(f.outputBytes) / 1024.0;
   return {rate,
@@ -78,7 +87,9 @@ QStringList EncodedFigures(const RunFigures& f) {
           Format("PixCompression: %.1f%%", f.pixelCompression)};
 }
 
-QString MovieTitle(const QString& nameOrPath) { return QString(kProductName) + ": " + nameOrPath; }
+QString MovieTitle(const QString& nameOrPath) {
+  return QString(kProductName) + ": " + nameOrPath;
+}
 
 QString ProgressTitle(double percent, const QString& moviePath) {
   return Format("%.0f%%", percent) + " - " + MovieTitle(moviePath);

@@ -22,9 +22,9 @@ QSet<QString> AnchorsOf(const QString& page) {
 }
 
 TEST(HelpPagesTest, EveryMenuPageIsInstalledBesideTheProgram) {
-  for (const char* page : {"ReadMe.htm", "Help/Manual.htm", "Help/Using.htm",
-                           "Help/VideoSettings.htm", "Help/FlashSettings.htm",
-                           "Help/AudioSettings.htm", "Help/AdvancedSettings.htm"}) {
+  for (const char* page :
+       {"ReadMe.htm", "Help/Manual.htm", "Help/Using.htm", "Help/VideoSettings.htm",
+        "Help/FlashSettings.htm", "Help/AudioSettings.htm", "Help/AdvancedSettings.htm"}) {
     EXPECT_TRUE(QFile::exists(testing::ProgramFolder() + page)) << page;
   }
 }
@@ -35,8 +35,7 @@ TEST(HelpPagesTest, EveryHelpStripAnchorIsDefined) {
     std::vector<const char*> anchors;
   } kPages[] = {
       {"Help/VideoSettings.htm",
-       {"videoquality", "framerate", "smooth", "smoothcycles", "jpegquality", "resize",
-        "bitrate"}},
+       {"videoquality", "framerate", "smooth", "smoothcycles", "jpegquality", "resize", "bitrate"}},
       {"Help/FlashSettings.htm",
        {"loader", "onclick", "onend", "playervariables", "backgroundcolor", "playerfps",
         "playerquality", "partsplit"}},

@@ -8,12 +8,14 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QPushButton>
 #include <QSettings>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QUrl>
 #include <cstdlib>
 
 #include "app/flash_preview.h"
@@ -54,6 +56,16 @@ class MainWindowTest : public ::testing::Test {
 
   static bool WaitForEncoding(MainWindow& window) {
     return QTest::qWaitFor([&] { return window.State() != UiState::kEncoding; }, kEncodeWaitMs);
+  }
+
+  // A started window with the short clip open, encoded over the default selection.
+  std::unique_ptr<MainWindow> EncodedWindow(const std::string& clip) {
+    auto window = MakeWindow();
+    EXPECT_TRUE(window->OpenMovie(QString::fromStdString(clip)));
+    window->EncodeOrCancel();
+    EXPECT_TRUE(WaitForEncoding(*window));
+    EXPECT_EQ(window->State(), UiState::kMovieGenerated) << Titles().join(", ").toStdString();
+    return window;
   }
 
   QStringList Titles() const {
@@ -119,18 +131,14 @@ TEST_F(MainWindowTest, EnablingFollowsTheStateTableThroughOpenEncodeAndCancel) {
   EXPECT_EQ(window->State(), UiState::kMovieOpen);
   EXPECT_TRUE(shown_.empty());
   ExpectEnabling(*window, {true, false, true, true, true, "Encode"});
-  EXPECT_EQ(window->windowTitle(),
-            "Quillon Video Encoder: " + QString::fromStdString(clip));
+  EXPECT_EQ(window->windowTitle(), "Quillon Video Encoder: " + QString::fromStdString(clip));
 }
 
 TEST_F(MainWindowTest, EncodedSelectionSavesTheSameBytesAsBatchMode) {
   const std::string clip = testing::ShortClip();
   ASSERT_FALSE(clip.empty());
-  auto window = MakeWindow();
-  ASSERT_TRUE(window->OpenMovie(QString::fromStdString(clip)));
-  window->EncodeOrCancel();
-  ASSERT_TRUE(WaitForEncoding(*window));
-  ASSERT_EQ(window->State(), UiState::kMovieGenerated) << Titles().join(", ").toStdString();
+  auto window = EncodedWindow(clip);
+  ASSERT_EQ(window->State(), UiState::kMovieGenerated);
   ExpectEnabling(*window, {true, true, true, true, true, "Encode"});
   EXPECT_TRUE(window->Unsaved());
   EXPECT_EQ(window->findChild<QTabWidget*>("upperTabs")->currentWidget(), window->Preview());
@@ -159,10 +167,7 @@ TEST_F(MainWindowTest, EncodedSelectionSavesTheSameBytesAsBatchMode) {
 TEST_F(MainWindowTest, OnlyAMovieFromANonDefaultSelectionAsksToBeSaved) {
   const std::string clip = testing::ShortClip();
   ASSERT_FALSE(clip.empty());
-  auto window = MakeWindow();
-  ASSERT_TRUE(window->OpenMovie(QString::fromStdString(clip)));
-  window->EncodeOrCancel();
-  ASSERT_TRUE(WaitForEncoding(*window));
+  auto window = EncodedWindow(clip);
   ASSERT_EQ(window->State(), UiState::kMovieGenerated);
   // The default selection (the first DefaultDuration ms) is not worth a question.
   ASSERT_TRUE(window->OpenMovie(QString::fromStdString(clip)));
@@ -294,8 +299,9 @@ TEST_F(MainWindowTest, RefusedPreferencesWriteNothing) {
   });
   window->EditPreferences();
   EXPECT_EQ(window->Prefs().defaultDurationMs, 500u);
-  EXPECT_EQ(QSettings("Zelmorra Software", "Quillon Video Encoder").value("DefaultDuration").toUInt(),
-            500u);
+  EXPECT_EQ(
+      QSettings("Zelmorra Software", "Quillon Video Encoder").value("DefaultDuration").toUInt(),
+      500u);
 }
 
 TEST_F(MainWindowTest, HelpPagesOpenThroughTheRedirectPageAndFailuresAreReported) {
@@ -322,6 +328,60 @@ TEST_F(MainWindowTest, HelpPagesOpenThroughTheRedirectPageAndFailuresAreReported
   EXPECT_EQ(shown_[1].title, "Error Opening Help");
   EXPECT_EQ(shown_[1].text,
             "Could not open Help file - make sure Quillon Video Encoder is properly installed");
+}
+
+TEST_F(MainWindowTest, DroppedFileOpensExceptWhileEncoding) {
+  const std::string clip = testing::LongClip();
+  ASSERT_FALSE(clip.empty());
+  auto window = MakeWindow();
+  auto drop = [&] {
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(QString::fromStdString(clip))});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(window.get(), &enter);
+    QDropEvent event(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(window.get(), &event);
+    return enter.isAccepted();
+  };
+  EXPECT_TRUE(drop());
+  ASSERT_TRUE(QTest::qWaitFor([&] { return window->State() == UiState::kMovieOpen; }, 10000));
+  EXPECT_EQ(QSettings("Zelmorra Software", "Quillon Video Encoder").value("LastOpenFilename"),
+            QString::fromStdString(clip));
+
+  window->Timeline()->SelectAll();
+  window->EncodeOrCancel();
+  ASSERT_EQ(window->State(), UiState::kEncoding);
+  EXPECT_FALSE(drop());
+  window->EncodeOrCancel();
+  ASSERT_TRUE(WaitForEncoding(*window));
+  EXPECT_TRUE(shown_.empty());
+}
+
+TEST_F(MainWindowTest, StartReopensTheLastMovieWhenAsked) {
+  const std::string clip = testing::ShortClip();
+  ASSERT_FALSE(clip.empty());
+  {
+    QSettings store("Zelmorra Software", "Quillon Video Encoder");
+    store.setValue("AutoOpenLastMovie", 1);
+    store.setValue("LastOpenFilename", QString::fromStdString(clip));
+    store.setValue("DefaultDuration", 1500);
+  }
+  auto window = MakeWindow();
+  EXPECT_EQ(window->State(), UiState::kMovieOpen);
+  EXPECT_EQ(window->Timeline()->SelectionEnd(), 1499u);
+  EXPECT_TRUE(shown_.empty());
+}
+
+TEST_F(MainWindowTest, MissingDefaultSettingsAreReportedAtStart) {
+  MainWindow window(temp_.path() + "/");
+  std::vector<ScriptedPrompts::Shown> shown;
+  auto prompts = std::make_unique<ScriptedPrompts>();
+  prompts->shown = &shown;
+  window.SetPrompts(std::move(prompts));
+  window.Start();
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(shown[0].title, "Error Opening Settings");
+  EXPECT_EQ(window.State(), UiState::kNoMovie);
 }
 
 TEST(MainWindowPositionTest, StoredPositionIsPulledBackOntoTheScreen) {

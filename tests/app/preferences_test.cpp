@@ -7,7 +7,9 @@
 namespace quillon {
 namespace {
 
-QSettings Store() { return QSettings("Zelmorra Software", "Quillon Video Encoder"); }
+QSettings Store() {
+  return QSettings("Zelmorra Software", "Quillon Video Encoder");
+}
 
 TEST(PreferencesTest, UnreadableValuesKeepTheirDefaults) {
   Store().clear();

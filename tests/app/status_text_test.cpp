@@ -10,8 +10,7 @@ namespace {
 TEST(StatusTextTest, EncodingLinesAppearAsTheirFiguresBecomeKnown) {
   RunFigures f;
   f.elapsedMs = 65000;
-  EXPECT_EQ(EncodingStatusLines(f),
-            QStringList({"Encoding 0%", "Time: 1:05s", "", "", "", ""}));
+  EXPECT_EQ(EncodingStatusLines(f), QStringList({"Encoding 0%", "Time: 1:05s", "", "", "", ""}));
   f.progress = 42;
   f.estimatedMs = 3725000;
   f.averageBitRate = 123456;

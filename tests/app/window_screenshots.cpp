@@ -59,12 +59,14 @@ int main(int argc, char** argv) {
   window.EncodeOrCancel();
   // Taken at the first progress figures, before the run can end.
   QPixmap encoding;
-  (void)QTest::qWaitFor([&] {
-    if (window.State() == UiState::kEncoding && window.Controller().Progress() > 0.0) {
-      encoding = window.grab();
-    }
-    return !encoding.isNull() || window.State() != UiState::kEncoding;
-  }, 60000);
+  (void)QTest::qWaitFor(
+      [&] {
+        if (window.State() == UiState::kEncoding && window.Controller().Progress() > 0.0) {
+          encoding = window.grab();
+        }
+        return !encoding.isNull() || window.State() != UiState::kEncoding;
+      },
+      60000);
   ok = Write(encoding, out + "state-2-encoding.png") && ok;
   ok = QTest::qWaitFor([&] { return window.State() != UiState::kEncoding; }, 120000) && ok;
   ok = window.State() == UiState::kMovieGenerated && ok;

@@ -14,7 +14,9 @@
 #include <ostream>
 
 // Readable QStrings in test failures.
-inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
+inline void PrintTo(const QString& text, std::ostream* out) {
+  *out << '"' << text.toStdString() << '"';
+}
 
 namespace quillon::testing {
 
@@ -67,7 +69,9 @@ class ScriptedPrompts : public Prompts {
 };
 
 // Where the build puts the program, its presets and help pages (with a trailing "/").
-inline QString ProgramFolder() { return QString::fromUtf8(QUILLON_TEST_BINARY_DIR "/src/app/"); }
+inline QString ProgramFolder() {
+  return QString::fromUtf8(QUILLON_TEST_BINARY_DIR "/src/app/");
+}
 
 // 4 s of 160x120 at 12 fps with a stereo tone.
 inline std::string ShortClip() {
