@@ -121,7 +121,8 @@ void TurnRgb(const uint8_t* in, int w, int h, int inStride, int quarterTurns, ui
 
 }  // namespace
 
-// First timestamp and end of the video stream's packets, in the stream's time base.
+// First timestamp of the video stream's packets and the end of its packets and of the sound's,
+// in the video stream's time base.
 struct FfmpegVideoReader::PacketSpan {
   bool found = false;
   int64_t first = 0;
@@ -311,8 +312,13 @@ FfmpegVideoReader::PacketSpan FfmpegVideoReader::ScanPackets(const Decoder& d, i
   const std::unique_ptr<AVFormatContext, FormatCloser> format(raw);
   if (avformat_find_stream_info(raw, nullptr) < 0) return span;
   if (d.streamIndex >= static_cast<int>(raw->nb_streams)) return span;
+  // The sound counts towards the end too: a movie whose sound outlasts its pictures keeps its
+  // last picture up to the end of the sound, as before.
   for (unsigned i = 0; i < raw->nb_streams; ++i) {
-    if (static_cast<int>(i) != d.streamIndex) raw->streams[i]->discard = AVDISCARD_ALL;
+    if (static_cast<int>(i) != d.streamIndex &&
+        raw->streams[i]->codecpar->codec_type != AVMEDIA_TYPE_AUDIO) {
+      raw->streams[i]->discard = AVDISCARD_ALL;
+    }
   }
   const bool fromStart = fromPts == AV_NOPTS_VALUE;
   if (!fromStart && av_seek_frame(raw, d.streamIndex, fromPts, AVSEEK_FLAG_BACKWARD) < 0) {
@@ -322,8 +328,16 @@ FfmpegVideoReader::PacketSpan FfmpegVideoReader::ScanPackets(const Decoder& d, i
   if (!packet) return span;
   // Packets without a timestamp follow the one before; from the start, the first is at 0.
   int64_t next = fromStart ? 0 : AV_NOPTS_VALUE;
+  int64_t soundEnd = AV_NOPTS_VALUE;
   while (av_read_frame(raw, packet.get()) >= 0) {
-    if (packet->stream_index == d.streamIndex) {
+    const int index = packet->stream_index;
+    if (index != d.streamIndex && index >= 0 && index < static_cast<int>(raw->nb_streams) &&
+        packet->pts != AV_NOPTS_VALUE) {
+      const int64_t end = av_rescale_q(packet->pts + std::max<int64_t>(packet->duration, 0),
+                                       raw->streams[index]->time_base, d.timeBase);
+      if (soundEnd == AV_NOPTS_VALUE || end > soundEnd) soundEnd = end;
+    }
+    if (index == d.streamIndex) {
       int64_t ts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
       if (ts == AV_NOPTS_VALUE) ts = next;
       if (ts != AV_NOPTS_VALUE) {
@@ -336,6 +350,7 @@ FfmpegVideoReader::PacketSpan FfmpegVideoReader::ScanPackets(const Decoder& d, i
     }
     av_packet_unref(packet.get());
   }
+  if (span.found && soundEnd != AV_NOPTS_VALUE && soundEnd > span.end) span.end = soundEnd;
   return span;
 }
 

@@ -53,8 +53,8 @@ class FfmpegVideoReader final : public VideoReader {
 
   bool OpenLocked(const std::string& path);
   bool OpenDecoder(Decoder& d);
-  // Reads the video packets of a second demuxer on the same file, without decoding: from the
-  // start when fromPts is AV_NOPTS_VALUE, else from the keyframe at or before fromPts.
+  // Reads the video and sound packets of a second demuxer on the same file, without decoding:
+  // from the start when fromPts is AV_NOPTS_VALUE, else from the keyframe at or before fromPts.
   static PacketSpan ScanPackets(const Decoder& d, int64_t fromPts);
   // The pending picture becomes the current one.
   static void TakePending(Decoder& d);

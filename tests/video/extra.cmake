@@ -105,6 +105,10 @@ if(CMAKE_SCRIPT_MODE_FILE)
             -c:v libx264 -preset ultrafast -pix_fmt yuv420p)
   make_clip(raw.mjpeg ${src} testsrc2=size=96x64:rate=25:duration=2 -c:v mjpeg)
   make_clip(raw.m2v ${src} testsrc2=size=96x64:rate=25:duration=2 -c:v mpeg2video)
+  # 2 s of pictures under 4 s of sound, in a container that states only the whole length.
+  make_clip(long_sound.mkv ${src} testsrc2=size=96x64:rate=25:duration=2
+            ${src} sine=duration=4 -c:v libx264 -preset ultrafast -pix_fmt yuv420p
+            -c:a aac)
 
   # One-second keyframe spacing; then the data of the first packet, or of every packet,
   # overwritten by noise while the container around it stays whole.

@@ -195,6 +195,10 @@ TEST(FfmpegVideoReaderTest, LengthsCountFromTheStreamsOwnFirstTimestamp) {
     EXPECT_NE(reader.FrameAtTime(1000), nullptr);
     EXPECT_NE(reader.FrameAtTime(reader.DurationMs() - 1), nullptr);
   }
+  // Sound that outlasts the pictures keeps the last picture on until it ends.
+  FfmpegVideoReader reader;
+  ASSERT_TRUE(reader.Open(Clip("long_sound.mkv")));
+  EXPECT_NEAR(reader.DurationMs(), 4000.0, 40.0);
 }
 
 TEST(FfmpegVideoReaderTest, DamagedFirstPictureIsStoodInForByTheFirstGoodOne) {
