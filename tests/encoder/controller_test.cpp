@@ -207,5 +207,26 @@ TEST(ControllerRunTest, StopRunEndsARunningEncodingAndLeavesNothingToSave) {
   EXPECT_FALSE(c.StopRun());
 }
 
+TEST(ControllerRunTest, RequestCancelReturnsAtOnceAndTheNextStepsSeeTheCancelledRun) {
+  const std::string movie = LongClip();
+  ASSERT_FALSE(movie.empty());
+  EncoderController c;
+  c.RequestCancel();  // idle: nothing to cancel
+  ASSERT_TRUE(c.OpenMovie(movie));
+  ASSERT_TRUE(c.PrepareRun(0, kDurationToEnd));
+  ASSERT_TRUE(c.Step());
+  c.RequestCancel();
+  EXPECT_EQ(c.State(), RunState::kRunning);  // nothing waited for the thread
+  bool stepping = true;
+  for (int i = 0; i < 600 && stepping; ++i) {
+    stepping = c.Step();
+    if (stepping) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  EXPECT_FALSE(stepping);
+  EXPECT_EQ(c.State(), RunState::kIdle);
+  EXPECT_EQ(c.GetMessage(), nullptr);
+  EXPECT_EQ(c.PartCount(), 0u);
+}
+
 }  // namespace
 }  // namespace quillon
