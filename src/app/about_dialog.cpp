@@ -55,12 +55,14 @@ AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
   auto* label = new QLabel(Text(), this);
   label->setTextFormat(Qt::RichText);
   label->setWordWrap(true);
+  label->setFixedWidth(440);
   row->addWidget(label, 1);
   layout->addLayout(row);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
   connect(buttons, &QDialogButtonBox::accepted, this, &AboutDialog::accept);
   layout->addWidget(buttons);
-  resize(480, 0);
+  // Wrapped text needs the box to follow the label's height for its width.
+  layout->setSizeConstraint(QLayout::SetFixedSize);
 }
 
 }  // namespace quillon

@@ -1,6 +1,6 @@
 // Not a test: drives the main window through its four states on a movie and saves a picture
-// of each (scripts/screenshots runs it under a virtual display).
-// Usage: app_screenshots PROGRAM_FOLDER MOVIE OUT_FOLDER
+// of each, and of the Preferences, Preset Settings and About dialogs (scripts/screenshots runs it
+// under a virtual display). Usage: app_screenshots PROGRAM_FOLDER MOVIE OUT_FOLDER
 #include <QApplication>
 #include <QDir>
 #include <QSettings>
@@ -9,7 +9,10 @@
 #include <QTest>
 #include <cstdio>
 
+#include "app/about_dialog.h"
 #include "app/main_window.h"
+#include "app/preferences_dialog.h"
+#include "app/preset_settings_dialog.h"
 #include "app/timeline_page.h"
 #include "encoder/encoder_controller.h"
 
@@ -18,6 +21,15 @@ namespace {
 bool Write(const QPixmap& picture, const QString& path) {
   const bool ok = !picture.isNull() && picture.save(path);
   std::printf("%s %s\n", ok ? "wrote" : "could not write", qPrintable(path));
+  return ok;
+}
+
+// A dialog of the window, shown without its own event loop.
+bool SaveDialog(QDialog& dialog, const QString& path) {
+  dialog.show();
+  QTest::qWait(200);
+  const bool ok = Write(dialog.grab(), path);
+  dialog.close();
   return ok;
 }
 
@@ -71,5 +83,13 @@ int main(int argc, char** argv) {
   ok = QTest::qWaitFor([&] { return window.State() != UiState::kEncoding; }, 120000) && ok;
   ok = window.State() == UiState::kMovieGenerated && ok;
   ok = Save(window, out + "state-3-movie-generated.png", 4000) && ok;
+
+  quillon::PreferencesDialog preferences(&window);
+  preferences.SetValues(window.Prefs());
+  ok = SaveDialog(preferences, out + "dialog-preferences.png") && ok;
+  quillon::PresetSettingsDialog presets(folder + "presets/", &window);
+  ok = SaveDialog(presets, out + "dialog-preset-settings.png") && ok;
+  quillon::AboutDialog about(&window);
+  ok = SaveDialog(about, out + "dialog-about.png") && ok;
   return ok ? 0 : 1;
 }
