@@ -573,6 +573,11 @@ FfmpegVideoReader::Position FfmpegVideoReader::PositionAt(uint32_t ms) {
     } else if (!d.haveCurrent && d.havePending && t < d.pendingStart) {
       if (d.fromStreamStart) return Position::kNone;  // before the first picture
       seek = true;
+    } else if (!d.haveCurrent && !d.havePending && t > kSeekAheadMs) {
+      // Nothing decoded since the file was opened or repositioned: a far time (the readable
+      // end, a selection late in the movie) is reached from the keyframe before it, not by
+      // decoding everything in front of it.
+      seek = true;
     } else if (d.haveCurrent && t > d.currentStart + kSeekAheadMs &&
                (!d.havePending || t >= d.pendingStart)) {
       // Far ahead: worth it only when a keyframe lies between here and there.

@@ -145,6 +145,27 @@ TEST(FfmpegVideoReaderTest, RandomAccessMatchesSequentialDecoding) {
   EXPECT_GT(random.GetStats().seeks, 0u);
 }
 
+// Opening finds the readable end, and a first request late in the movie lands there, from the
+// keyframe before it (one a second): neither decodes the movie from its start.
+TEST(FfmpegVideoReaderTest, FirstRequestFarInSeeksToTheKeyframeBeforeIt) {
+  FfmpegVideoReader sequential;
+  ASSERT_TRUE(sequential.Open(Clip("h264_25.mp4")));
+  std::vector<uint8_t> expected;
+  for (uint32_t i = 0; i <= 130; ++i) expected = Bytes(*sequential.FrameAtTime(i * 40));
+
+  FfmpegVideoReader reader;
+  ASSERT_TRUE(reader.Open(Clip("h264_25.mp4")));
+  EXPECT_EQ(reader.DurationMs(), sequential.DurationMs());
+  auto image = reader.FrameAtTime(130 * 40 + 20);
+  ASSERT_NE(image, nullptr);
+  EXPECT_EQ(Bytes(*image), expected);
+  EXPECT_EQ(reader.GetStats().seeks, 1u);
+  EXPECT_LE(reader.GetStats().framesDecoded, 30u);
+  // From there on, in order, without seeking again.
+  ASSERT_NE(reader.FrameAtTime(131 * 40), nullptr);
+  EXPECT_EQ(reader.GetStats().seeks, 1u);
+}
+
 TEST(FfmpegVideoReaderTest, FrameTimesFollowThePresentationTimes) {
   // 29.97 fps: frame k starts at k x 33.3667 ms; the times a 29.97 fps output asks for
   // (truncated) must each land on their own frame.
