@@ -3,8 +3,6 @@
 // under a virtual display). Usage: app_screenshots PROGRAM_FOLDER MOVIE OUT_FOLDER
 #include <QApplication>
 #include <QDir>
-#include <QSettings>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <cstdio>
@@ -15,6 +13,7 @@
 #include "app/preset_settings_dialog.h"
 #include "app/timeline_page.h"
 #include "encoder/encoder_controller.h"
+#include "test_application.h"
 
 namespace {
 
@@ -47,12 +46,9 @@ int main(int argc, char** argv) {
     return 2;
   }
   QApplication application(argc, argv);
-  QApplication::setOrganizationName("Zelmorra Software");
-  QApplication::setApplicationName("Quillon Video Encoder");
   // The pictures show the defaults, never the user's own preferences.
-  QStandardPaths::setTestModeEnabled(true);
   QTemporaryDir settings;
-  QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
+  quillon::testing::UsePrivatePreferences(settings.path());
   const QString out = QString::fromLocal8Bit(argv[3]) + "/";
   QDir().mkpath(out);
 
