@@ -330,6 +330,32 @@ TEST_F(MainWindowTest, HelpPagesOpenThroughTheRedirectPageAndFailuresAreReported
             "Could not open Help file - make sure Quillon Video Encoder is properly installed");
 }
 
+TEST_F(MainWindowTest, TooManyFramesAskBeforeSplittingUnlessPartsAreLimited) {
+  const std::string clip = testing::SevenHundredSecondClip();
+  ASSERT_FALSE(clip.empty());
+  auto window = MakeWindow();
+  ASSERT_TRUE(window->OpenMovie(QString::fromStdString(clip)));
+  window->Timeline()->SelectAll();
+  window->EncodeOrCancel();  // answered No
+  ASSERT_EQ(shown_.size(), 1u);
+  EXPECT_EQ(shown_[0].title, "Selection Needs Multiple Part Encode");
+  EXPECT_EQ(shown_[0].style, MessageStyle::kYesNoWarning);
+  EXPECT_TRUE(shown_[0].text.contains("to about 22.8 FPS")) << shown_[0].text.toStdString();
+  EXPECT_EQ(window->State(), UiState::kMovieOpen);
+  EXPECT_FALSE(window->Controller().IsActive());
+
+  // With a part size limit the parts are wanted: no question, the run starts.
+  window->Controller().Settings().transport.partSizeLimit = 1000 * 1024;
+  const QString path = temp_.path() + "/parts.settings";
+  ASSERT_TRUE(window->Controller().SaveSettings(path.toStdString()));
+  ASSERT_TRUE(window->OpenSettings(path));
+  window->EncodeOrCancel();
+  EXPECT_EQ(window->State(), UiState::kEncoding);
+  window->EncodeOrCancel();
+  ASSERT_TRUE(WaitForEncoding(*window));
+  EXPECT_EQ(shown_.size(), 1u);
+}
+
 TEST_F(MainWindowTest, DroppedFileOpensExceptWhileEncoding) {
   const std::string clip = testing::LongClip();
   ASSERT_FALSE(clip.empty());

@@ -88,4 +88,11 @@ inline std::string LongClip() {
                   "-c:v libx264 -preset ultrafast");
 }
 
+// 700 s at 25 fps, tiny: 17500 frames, more than the player takes in one part.
+inline std::string SevenHundredSecondClip() {
+  return MakeClip(ClipFolder("app"), "long700.mp4",
+                  "-f lavfi -i color=c=gray:size=32x24:rate=25:duration=700 -pix_fmt yuv420p "
+                  "-c:v libx264 -preset ultrafast -g 250");
+}
+
 }  // namespace quillon::testing
