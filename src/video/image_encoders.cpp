@@ -298,7 +298,11 @@ struct FastCompressorDeleter {
 constexpr uint64_t kEstimateHalves = 5;
 
 // The first part starts at 1.5 x that size and doubles, so a picture that compresses well is
-// looked at in full before being given up, and noise only in its first rows.
+// looked at in full before being given up, and noise only in its first rows. Each new stretch
+// beyond the first 64 KB is compressed on its own and the sizes added up: matches across
+// stretches are lost (the sum errs upwards by what they would save), but no byte is compressed
+// twice.
+constexpr std::size_t kRestartedUpTo = 64 * 1024;
 bool EstimatedOver(ArgbRows& rows, uint64_t limit) {
   thread_local std::unique_ptr<libdeflate_compressor, FastCompressorDeleter> fast(
       libdeflate_alloc_compressor(1));
@@ -306,16 +310,26 @@ bool EstimatedOver(ArgbRows& rows, uint64_t limit) {
   if (fast == nullptr) return false;
   const uint64_t over = limit * kEstimateHalves / 2;
   std::size_t part = static_cast<std::size_t>(std::min<uint64_t>(rows.Total(), over + over / 2));
+  std::size_t done = 0;
+  uint64_t sum = 0;
   while (true) {
     rows.PackUpTo(part);
     const std::size_t ready = rows.Ready();
-    const std::size_t bound = libdeflate_zlib_compress_bound(fast.get(), ready);
+    if (ready <= kRestartedUpTo) {
+      // Small parts are compressed again from the start: a stretch's own headers and tables
+      // would weigh too much in the sum.
+      done = 0;
+      sum = 0;
+    }
+    const std::size_t bound = libdeflate_zlib_compress_bound(fast.get(), ready - done);
     if (scratch.size() < bound) scratch.resize(bound);
-    const std::size_t size =
-        libdeflate_zlib_compress(fast.get(), rows.Data(), ready, scratch.data(), scratch.size());
+    const std::size_t size = libdeflate_zlib_compress(fast.get(), rows.Data() + done, ready - done,
+                                                      scratch.data(), scratch.size());
     if (size == 0) return false;
-    if (size > over) return true;
+    sum += size;
+    if (sum > over) return true;
     if (ready >= rows.Total()) return false;
+    done = ready;
     part = ready * 2;
   }
 }
