@@ -152,7 +152,11 @@ bool EncoderController::OpenMovie(const std::string& path) {
       video->SetEmptyVideo(frames, durationMs, kBlankWidth, kBlankHeight, kBlankFps);
     }
   } else if (!videoOpened) {
-    SetMessage(kTitleOpenMovie, "Unable to Open Movie: " + video->lastError + ".");
+    // Without pictures the sound was the last hope; say that it failed too.
+    const std::string why = video->lastError == kNoVideoStream
+                                ? video->lastError + ", nor any sound FFmpeg can decode"
+                                : video->lastError;
+    SetMessage(kTitleOpenMovie, "Unable to Open Movie: " + why + ".");
     return false;
   }
 

@@ -271,7 +271,7 @@ bool FfmpegVideoReader::OpenDecoder(Decoder& d) {
     }
   }
   if (d.streamIndex < 0) {
-    openFailure = "the file holds no video stream";
+    openFailure = kNoVideoStream;
     return false;
   }
   AVStream* stream = d.format->streams[d.streamIndex];

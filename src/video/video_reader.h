@@ -19,6 +19,10 @@ enum class ReaderKind : int32_t {
   kEmptyVideo = 9,  // no reader: sound-only movie shown as an empty picture
 };
 
+// Why a file without pictures fails to open as video (the caller may add why its sound
+// failed too).
+inline constexpr const char* kNoVideoStream = "the file holds no video stream";
+
 // The back-ends a source may try, one bit each; one mask serves the video and audio sources.
 using ReaderMask = uint32_t;
 inline constexpr ReaderMask kReaderMaskQuickTime = 1u << 0;

@@ -98,6 +98,18 @@ TEST(ControllerOpenTest, RefusesWhatIsNotAMovie) {
   // What FFmpeg could not read, and no advice from another platform.
   EXPECT_NE(text.find("FFmpeg could not read the file as a movie"), std::string::npos) << text;
   EXPECT_EQ(text.find("QuickTime"), std::string::npos);
+
+  // No pictures, and a sound in a format FFmpeg has no decoder for.
+  std::string wav = testing::PcmWavBytes(8000, 1, std::string(1600, '\0'), 1600);
+  wav[20] = '\x99';  // format tag
+  wav[21] = '\x99';
+  const std::string odd = ClipDir() + "odd-format.wav";
+  std::ofstream(odd, std::ios::binary) << wav;
+  EXPECT_FALSE(c.OpenMovie(odd));
+  EXPECT_STREQ(c.GetMessage(&text), "Error Opening Movie");
+  EXPECT_EQ(text,
+            "Unable to Open Movie: the file holds no video stream, nor any sound FFmpeg can "
+            "decode.");
   EXPECT_TRUE(c.MoviePath().empty());
 }
 
