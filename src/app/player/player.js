@@ -70,13 +70,38 @@ function setPlaying(playing) {
   return playable;
 }
 
+// Right after a movie arrives its Play item can still read "not playing" for a moment before
+// the movie starts on its own, so a stop made then would not hold. After every call that leaves
+// the movie stopped, the menu is looked at again for a while and the movie stopped once more if
+// it has started after all; Play ends that watch.
+let holdStopped = null;
+function keepStopped() {
+  clearInterval(holdStopped);
+  let looks = 0;
+  holdStopped = setInterval(() => {
+    if (++looks > 30) clearInterval(holdStopped);
+    setPlaying(false);
+  }, 100);
+}
+
+function stopped(action) {
+  return () => {
+    const playable = action();
+    keepStopped();
+    return playable;
+  };
+}
+
 const calls = {
-  play: () => setPlaying(true),
-  stop: () => setPlaying(false),
+  play: () => {
+    clearInterval(holdStopped);
+    return setPlaying(true);
+  },
+  stop: stopped(() => setPlaying(false)),
   // Each step leaves the movie stopped, also where the player has no step to take.
-  back: () => setPlaying(false) && choose('Back'),
-  forward: () => setPlaying(false) && choose('Forward'),
-  rewind: () => setPlaying(false) && choose('Rewind'),
+  back: stopped(() => setPlaying(false) && choose('Back')),
+  forward: stopped(() => setPlaying(false) && choose('Forward')),
+  rewind: stopped(() => setPlaying(false) && choose('Rewind')),
 };
 
 // The movie's own items join the menu only once the movie runs, a little after Ruffle has read
