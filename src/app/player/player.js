@@ -74,20 +74,30 @@ function setPlaying(playing) {
 // the movie starts on its own, so a stop made then would not hold. After every call that leaves
 // the movie stopped, the menu is looked at again for a while and the movie stopped once more if
 // it has started after all; Play ends that watch.
+// A rewind is made again when the movie had moved on; a stop or a step only stops it.
 let holdStopped = null;
-function keepStopped() {
+function keepStopped(again) {
   clearInterval(holdStopped);
   let looks = 0;
   holdStopped = setInterval(() => {
     if (++looks > 30) clearInterval(holdStopped);
-    setPlaying(false);
+    let wasPlaying = false;
+    withMenu((item) => {
+      const li = item('Play');
+      wasPlaying = li !== null && li.classList.contains('checked');
+      return false;
+    });
+    if (wasPlaying) {
+      setPlaying(false);
+      if (again) choose(again);
+    }
   }, 100);
 }
 
-function stopped(action) {
+function stopped(action, again) {
   return () => {
     const playable = action();
-    keepStopped();
+    keepStopped(again);
     return playable;
   };
 }
@@ -101,7 +111,7 @@ const calls = {
   // Each step leaves the movie stopped, also where the player has no step to take.
   back: stopped(() => setPlaying(false) && choose('Back')),
   forward: stopped(() => setPlaying(false) && choose('Forward')),
-  rewind: stopped(() => setPlaying(false) && choose('Rewind')),
+  rewind: stopped(() => setPlaying(false) && choose('Rewind'), 'Rewind'),
 };
 
 // The movie's own items join the menu only once the movie runs, a little after Ruffle has read
@@ -110,7 +120,10 @@ const calls = {
 function movieItemsReady() {
   let ready = false;
   withMenu((item) => {
-    ready = item('Play') !== null;
+    // Autoplay: the movie counts as arrived once it plays, so that a stop is not undone by
+    // the movie starting a moment later.
+    const li = item('Play');
+    ready = li !== null && li.classList.contains('checked');
     return false;
   });
   return ready;
