@@ -129,19 +129,22 @@ function movieItemsReady() {
   return ready;
 }
 
+// Once the movie has arrived, calls run at once: a movie the user has stopped reads as not
+// playing, and must not hold the next button press back.
+let arrived = false;
 let waits = 0;
 let waiting = null;
 function runPending() {
   const quillon = window.quillon;
   if (!quillon.loaded || quillon.pending.length === 0 || waiting) return;
-  if (!movieItemsReady() && ++waits < 100) {
+  if (!arrived && !movieItemsReady() && ++waits < 100) {
     waiting = setTimeout(() => {
       waiting = null;
       runPending();
     }, 50);
     return;
   }
-  waits = 0;
+  arrived = true;
   const pending = quillon.pending;
   quillon.pending = [];
   for (const name of pending) calls[name]();

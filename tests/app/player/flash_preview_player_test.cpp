@@ -27,6 +27,10 @@ namespace {
 // 10 frames a second; the upper half is a moving test picture (new bitmaps in every frame), the
 // lower half a flat colour whose red holds the frame number's units and green its tens.
 constexpr int kRate = 10;
+constexpr int kFrames = 100;
+constexpr unsigned kWhite = 0xFFFFFF;
+// A button is answered at once; seconds mean the press waited for something it should not.
+constexpr int kAnswerMs = 3000;
 const char kClipArgs[] =
     "-f lavfi -i testsrc2=s=160x60:r=10:d=10 "
     "-f lavfi -i color=c=black:s=160x60:r=10:d=10,format=rgb24,"
@@ -84,7 +88,8 @@ class FlashPreviewPlayerTest : public ::testing::Test {
 
   // Loads the movie and waits until Ruffle has read it.
   void Load(const std::string& movie) {
-    ASSERT_TRUE(preview_.LoadMovie(QString::fromStdString(movie), 0x336699));
+    // White reads as frame 110, which the movie does not have.
+    ASSERT_TRUE(preview_.LoadMovie(QString::fromStdString(movie), kWhite));
     ASSERT_NO_FATAL_FAILURE(WaitLoaded());
   }
 
@@ -110,14 +115,12 @@ class FlashPreviewPlayerTest : public ::testing::Test {
     ASSERT_TRUE(prompts_.titles.isEmpty()) << prompts_.titles.join(", ").toStdString();
   }
 
-  // The one-part movie, encoded by the first test that needs it.
+  // The one-part movie, encoded afresh for each case into a folder of its own: ctest runs the
+  // cases side by side, and a shared folder would be emptied under a case that is reading it.
   static std::string SingleMovie() {
-    const std::string folder = kOutput + "single/";
-    if (!QFileInfo::exists(QString::fromStdString(folder + "movie.swf")) &&
-        Encode(folder, "") != 1) {
-      return std::string();
-    }
-    return folder + "movie.swf";
+    const std::string folder =
+        kOutput + ::testing::UnitTest::GetInstance()->current_test_info()->name() + "/";
+    return Encode(folder, "") == 1 ? folder + "movie.swf" : std::string();
   }
 
   void LoadSingleMovie() {
@@ -176,13 +179,12 @@ class FlashPreviewPlayerTest : public ::testing::Test {
 };
 
 TEST_F(FlashPreviewPlayerTest, PlaysStopsStepsAndRewinds) {
-  // Encoded afresh, so that a new build of the program is what plays.
-  ASSERT_EQ(Encode(kOutput + "single/", ""), 1);
   ASSERT_NO_FATAL_FAILURE(LoadSingleMovie());
 
   // Playing: the picture moves on by itself.
-  const QImage first = Grab();
-  const int firstFrame = FrameShown(first);
+  int firstFrame = -1;
+  ASSERT_TRUE(QTest::qWaitFor([&] { return (firstFrame = FrameShown(Grab())) < kFrames; }, 10000))
+      << "the page shows no frame of the movie";
   ASSERT_TRUE(QTest::qWaitFor([&] { return FrameShown(Grab()) > firstFrame; }, 10000))
       << "the movie does not play; it stays on frame " << firstFrame;
   Save(Grab(), "playing.png");
@@ -195,19 +197,19 @@ TEST_F(FlashPreviewPlayerTest, PlaysStopsStepsAndRewinds) {
   Save(Grab(), "stopped.png");
 
   Press("rewindButton");
-  EXPECT_EQ(WaitForFrame(0), 0) << "Rewind";
+  EXPECT_EQ(WaitForFrame(0, kAnswerMs), 0) << "Rewind";
   EXPECT_TRUE(StaysStill()) << "the movie plays on after Rewind";
   Save(Grab(), "rewound.png");
   Save(preview_.grab().toImage(), "page-rewound.png");
 
   Press("forwardButton");
-  EXPECT_EQ(WaitForFrame(1), 1) << "> from the first frame";
+  EXPECT_EQ(WaitForFrame(1, kAnswerMs), 1) << "> from the first frame";
   EXPECT_TRUE(StaysStill());
   Press("forwardButton");
-  EXPECT_EQ(WaitForFrame(2), 2) << "> again";
+  EXPECT_EQ(WaitForFrame(2, kAnswerMs), 2) << "> again";
   Save(Grab(), "forward2.png");
   Press("backButton");
-  EXPECT_EQ(WaitForFrame(1), 1) << "<";
+  EXPECT_EQ(WaitForFrame(1, kAnswerMs), 1) << "<";
   EXPECT_TRUE(StaysStill());
 
   Press("playButton");
