@@ -56,8 +56,8 @@ bool IsEndStatus(TransportStatus s) {
          s == TransportStatus::kCancelled;
 }
 
-void SleepPoll() {
-  std::this_thread::sleep_for(std::chrono::milliseconds(kPollIntervalMs));
+void SleepStopCheck() {
+  std::this_thread::sleep_for(std::chrono::milliseconds(kStopCheckMs));
 }
 
 double Compression(uint64_t sent, uint64_t all) {
@@ -420,7 +420,7 @@ bool EncoderController::StopRun() {
     while (started && !threadDone_.load(std::memory_order_acquire) &&
            !IsEndStatus(transport_->Status())) {
       transport_->RequestStop();
-      SleepPoll();
+      SleepStopCheck();
     }
   }
   if (thread_.joinable()) thread_.join();

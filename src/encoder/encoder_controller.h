@@ -38,8 +38,11 @@ inline constexpr const char* kTitleOpenSettings = "Error Opening Settings";
 inline constexpr const char* kTitleSaveSettings = "Error Saving Settings";
 inline constexpr const char* kTitleSaveMovie = "Error Saving Flash Movie";
 
-// The controller's poll interval, also used while a stopped run winds down.
+// The controller's poll interval.
 inline constexpr uint32_t kPollIntervalMs = 333;
+// How often a stop looks whether the run has wound down, and a batch poll whether a signal
+// came: short enough that a cancel is not held up by the waiting itself.
+inline constexpr uint32_t kStopCheckMs = 10;
 
 // Calling order: SetPreferences once; OpenMovie; LoadSettings / Settings() edits; PrepareRun;
 // Step and UpdateProgress every kPollIntervalMs until Step returns false or the run ends;

@@ -101,7 +101,10 @@ bool EncoderController::RunParsedBatch(const BatchRequest& request) {
     }
     if (!Step()) break;
     if (!IsActive()) break;  // the run just ended well: no reason to wait another poll
-    std::this_thread::sleep_for(std::chrono::milliseconds(kPollIntervalMs));
+    // A signal cuts the wait short, so the cancel begins at once.
+    for (uint32_t waited = 0; waited < kPollIntervalMs && !interrupted(); waited += kStopCheckMs) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(kStopCheckMs));
+    }
   }
   display.Clear();
   if (interrupted()) {

@@ -105,6 +105,8 @@ bool MatchEngine::MatchFrame(uint32_t frame) {
         status_.store(MatchStatus::kFailed, std::memory_order_relaxed);
         return false;
       }
+      // A search cut short by the cancel leaves a verdict that must not be recorded.
+      if (CancelRequested(cancel_)) return Fail("The run was cancelled");
       if (!screen_->RecordBlock(frame, bx, by, result)) {
         return Fail("The screen store rejected a block verdict");
       }
@@ -180,6 +182,7 @@ float MatchEngine::SearchEarlier(const FrameImage& current, uint32_t n, uint32_t
   uint32_t bestFrame = 0;
   uint32_t bestFlags = 0;
   for (uint32_t m = n - 1; m + depth >= n; --m) {
+    if (CancelRequested(cancel_)) break;
     const FrameImage* earlier = frames_->GetFrame(m);
     const FrameUse* use = uses_->GetFrameUse(m);
     if (!earlier || !use) return kNoScore;

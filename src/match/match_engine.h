@@ -81,6 +81,10 @@ class MatchEngine {
   [[nodiscard]] bool MatchFrame(uint32_t frame);
   // Progress 100, status kFinished.
   void Finish();
+  // While set, MatchFrame gives up (status kFailed) once the flag turns true, between blocks
+  // and between the earlier frames a search compares, so that a cancelled run need not wait
+  // for a huge frame. Null (the default) never cancels.
+  void SetCancelFlag(const std::atomic<bool>* cancel) { cancel_ = cancel; }
 
   // The verdict for the block (x, y, w, h) of frame n. False when a frame cannot be read.
   [[nodiscard]] bool MatchBlock(uint32_t n, uint32_t x, uint32_t y, uint32_t w, uint32_t h,
@@ -122,6 +126,7 @@ class MatchEngine {
   uint32_t blockWidth_ = 8;
   uint32_t blockHeight_ = 8;
   uint32_t searchDepth_ = 0;
+  const std::atomic<bool>* cancel_ = nullptr;
   std::atomic<MatchStatus> status_{MatchStatus::kSetUp};
   std::atomic<uint8_t> progress_{0};
   std::atomic<uint32_t> frameMillis_{0};

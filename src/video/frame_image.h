@@ -2,6 +2,7 @@
 // measures, halving and the JPEG / zlib bitmap encoders.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -19,6 +20,12 @@ struct RgbPicture {
   uint32_t height = 0;
   std::vector<uint8_t> pixels;
 };
+
+// True once a run's stop flag is set (a null flag never is). The long loops over a picture ask
+// it every few rows and give up, so that a cancel need not wait for a huge frame.
+inline bool CancelRequested(const std::atomic<bool>* cancel) {
+  return cancel != nullptr && cancel->load(std::memory_order_relaxed);
+}
 
 // Invariants: stride = (width x 3 + 3) rounded down to a multiple of 4; the buffer holds
 // height x stride bytes, rows top to bottom; the selected region always lies inside the image
@@ -123,30 +130,37 @@ class FrameImage {
   std::unique_ptr<RgbPicture> ExportRgb(bool grey = false) const;
 
   // ---- Frame filters (applied by FrameStore in a fixed order) -----------------------------
+  // Each looks at `cancel` every few rows or columns and stops half done once it is set: it
+  // then returns false and the picture is fit only to be thrown away.
 
   // Shrinks to width x height in place; method 1 averages source areas, anything else samples.
-  // Selects the whole image afterwards. False (image unchanged) when memory runs out or a size
-  // is 0.
-  [[nodiscard]] bool Resize(uint32_t width, uint32_t height, int32_t method);
+  // Selects the whole image afterwards. False (image unchanged) when memory runs out, a size
+  // is 0 or cancel is set.
+  [[nodiscard]] bool Resize(uint32_t width, uint32_t height, int32_t method,
+                            const std::atomic<bool>* cancel = nullptr);
   // Replaces runs of near-uniform pixels by their average: a run ends when a pixel lies farther
   // than threshold (squared distance) from the run's first pixel or holds maxRun pixels.
-  void UniformSpanHorizontal(float threshold, uint32_t maxRun);
-  void UniformSpanVertical(float threshold, uint32_t maxRun);
+  bool UniformSpanHorizontal(float threshold, uint32_t maxRun,
+                             const std::atomic<bool>* cancel = nullptr);
+  bool UniformSpanVertical(float threshold, uint32_t maxRun,
+                           const std::atomic<bool>* cancel = nullptr);
   // Fills each segment of `segment` pixels with its average when the mean squared distance to
   // the average stays below threshold and no pixel exceeds it.
-  void UniformBlockHorizontal(float threshold, uint32_t segment);
-  void UniformBlockVertical(float threshold, uint32_t segment);
+  bool UniformBlockHorizontal(float threshold, uint32_t segment,
+                              const std::atomic<bool>* cancel = nullptr);
+  bool UniformBlockVertical(float threshold, uint32_t segment,
+                            const std::atomic<bool>* cancel = nullptr);
   // Channel 0 times factor, clamped and truncated.
-  void Darken(float factor);
+  bool Darken(float factor, const std::atomic<bool>* cancel = nullptr);
   // Pixels whose channel 0 is below threshold become black (0, 128, 128).
-  void DarkLimit(float threshold);
+  bool DarkLimit(float threshold, const std::atomic<bool>* cancel = nullptr);
   // On the selected region: keeps the top `bits` bits of `channel` and sets the next one
   // (the middle of the interval); bits >= 8 changes nothing, 0 zeroes the channel.
-  void Quantise(uint32_t bits, uint32_t channel);
+  bool Quantise(uint32_t bits, uint32_t channel, const std::atomic<bool>* cancel = nullptr);
   // One smoothing pass of strength `smooth` percent: forward mixes each pixel with its right,
   // lower and lower-right neighbours, backward with left, upper and upper-left ones.
-  void SmoothForward(float smooth);
-  void SmoothBackward(float smooth);
+  bool SmoothForward(float smooth, const std::atomic<bool>* cancel = nullptr);
+  bool SmoothBackward(float smooth, const std::atomic<bool>* cancel = nullptr);
 
   // ---- Distance measures (hot path of matching: integer sums, no allocation) --------------
 
@@ -177,12 +191,15 @@ class FrameImage {
   [[nodiscard]] bool HalveHeight(FrameImage& target, float limit, int32_t method) const;
 
   // ---- Bitmap encoders (each output buffer is first emptied; false: output unusable) ------
+  // Those given a cancel flag look at it every few rows (and between pieces of compressed
+  // output) and fail once it is set; the bytes they make do not depend on it.
 
   // Baseline JPEG of the clipped rectangle at quality 0-100: the tables-only stream into
   // tables, the abbreviated image stream (no tables) into image. A null buffer discards its
   // stream. Needs tag kRgb or kYCbCr (the pixels are handed over unconverted).
   [[nodiscard]] bool EncodeJpeg(ByteBuffer* tables, ByteBuffer* image, int32_t x, int32_t y,
-                                int32_t w, int32_t h, int32_t quality) const;
+                                int32_t w, int32_t h, int32_t quality,
+                                const std::atomic<bool>* cancel = nullptr) const;
   [[nodiscard]] bool EncodeJpeg(ByteBuffer* tables, ByteBuffer* image, int32_t quality) const;
   // zlib stream of w x h pixels 0xFF, R, G, B, rows without padding.
   [[nodiscard]] bool EncodeZlib32(ByteBuffer& out, int32_t x, int32_t y, int32_t w, int32_t h,
@@ -193,14 +210,16 @@ class FrameImage {
   // its stream is already several times the limit, without the slow stream being started.
   [[nodiscard]] bool EncodeZlib32(ByteBuffer& out, int32_t x, int32_t y, int32_t w, int32_t h,
                                   int32_t level, uint32_t byteLimit, bool& overLimit,
-                                  bool estimateFirst = false) const;
+                                  bool estimateFirst = false,
+                                  const std::atomic<bool>* cancel = nullptr) const;
   // zlib stream of a palette of the most frequent colours (n x R, G, B) followed by index rows
   // padded to 4 bytes. Fails with more than uniqueLimit distinct colours or a pixel farther
   // than distanceLimit from every palette colour. paletteSize: at most this many colours (up
   // to 256) in, the number used out.
   [[nodiscard]] bool EncodeZlib8(ByteBuffer& out, int32_t x, int32_t y, int32_t w, int32_t h,
                                  int32_t level, float distanceLimit, uint32_t& paletteSize,
-                                 uint32_t uniqueLimit) const;
+                                 uint32_t uniqueLimit,
+                                 const std::atomic<bool>* cancel = nullptr) const;
 
  private:
   struct FreeDeleter {

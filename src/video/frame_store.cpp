@@ -33,41 +33,46 @@ void DeriveFilterFields(FrameOptions& o, uint32_t sourceWidth, uint32_t sourceHe
   OutputFrameSize(o.resize, sourceWidth, sourceHeight, o.outputWidth, o.outputHeight);
 }
 
-// The frame filters in their fixed order. False only when resizing runs out of memory (the
-// frame would otherwise leave at the wrong size).
-bool ApplyFilters(FrameImage& image, const FrameOptions& o) {
+// The frame filters in their fixed order. False when resizing runs out of memory (the frame
+// would otherwise leave at the wrong size) or when cancel is set before the last pass ends.
+bool ApplyFilters(FrameImage& image, const FrameOptions& o, const std::atomic<bool>* cancel) {
   if (o.resize != 100.0f &&
-      !image.Resize(o.outputWidth, o.outputHeight, o.resizeMethod == 1 ? 1 : 0)) {
+      !image.Resize(o.outputWidth, o.outputHeight, o.resizeMethod == 1 ? 1 : 0, cancel)) {
     return false;
   }
-  if (o.flags & FrameOptions::kUniformSpanHorizontal) {
-    image.UniformSpanHorizontal(o.spanThreshold, o.uniformSpanSize);
+  if ((o.flags & FrameOptions::kUniformSpanHorizontal) &&
+      !image.UniformSpanHorizontal(o.spanThreshold, o.uniformSpanSize, cancel)) {
+    return false;
   }
-  if (o.flags & FrameOptions::kUniformSpanVertical) {
-    image.UniformSpanVertical(o.spanThreshold, o.uniformSpanSize);
+  if ((o.flags & FrameOptions::kUniformSpanVertical) &&
+      !image.UniformSpanVertical(o.spanThreshold, o.uniformSpanSize, cancel)) {
+    return false;
   }
-  if (o.flags & FrameOptions::kUniformBlockHorizontal) {
-    image.UniformBlockHorizontal(o.blockThreshold, o.uniformBlockSize);
+  if ((o.flags & FrameOptions::kUniformBlockHorizontal) &&
+      !image.UniformBlockHorizontal(o.blockThreshold, o.uniformBlockSize, cancel)) {
+    return false;
   }
-  if (o.flags & FrameOptions::kUniformBlockVertical) {
-    image.UniformBlockVertical(o.blockThreshold, o.uniformBlockSize);
+  if ((o.flags & FrameOptions::kUniformBlockVertical) &&
+      !image.UniformBlockVertical(o.blockThreshold, o.uniformBlockSize, cancel)) {
+    return false;
   }
-  if (o.darken != 0.0f) image.Darken(static_cast<float>((100.0 - o.darken) * 0.01));
-  if (o.darkLimit != 0.0f) image.DarkLimit(o.darkThreshold);
+  if (o.darken != 0.0f && !image.Darken(static_cast<float>((100.0 - o.darken) * 0.01), cancel)) {
+    return false;
+  }
+  if (o.darkLimit != 0.0f && !image.DarkLimit(o.darkThreshold, cancel)) return false;
   image.SelectAll();
-  if (o.lightQuantize != 8) image.Quantise(o.lightQuantize, 0);
-  if (o.chromaQuantize != 8) {
-    image.Quantise(o.chromaQuantize, 1);
-    image.Quantise(o.chromaQuantize, 2);
+  if (o.lightQuantize != 8 && !image.Quantise(o.lightQuantize, 0, cancel)) return false;
+  if (o.chromaQuantize != 8 &&
+      (!image.Quantise(o.chromaQuantize, 1, cancel) ||
+       !image.Quantise(o.chromaQuantize, 2, cancel))) {
+    return false;
   }
   if (o.smooth != 0.0f) {
     const uint32_t cycles = std::min(o.smoothCycles, kMaxSmoothCycles);
     for (uint32_t cycle = 0; cycle < cycles; ++cycle) {
-      if (cycle % 2 == 0) {
-        image.SmoothForward(o.smooth);
-      } else {
-        image.SmoothBackward(o.smooth);
-      }
+      const bool done = cycle % 2 == 0 ? image.SmoothForward(o.smooth, cancel)
+                                       : image.SmoothBackward(o.smooth, cancel);
+      if (!done) return false;
     }
   }
   return true;
@@ -287,7 +292,7 @@ std::unique_ptr<FrameImage> FrameStore::LoadFrame(uint32_t index) {
   // of the track, which no reader can decode: it shows the last readable picture instead.
   if (sourceDurationMs_ > 0 && t >= sourceDurationMs_) t = sourceDurationMs_ - 1;
   std::unique_ptr<FrameImage> image = reader_->FrameAtTime(static_cast<uint32_t>(t));
-  if (!image || !ApplyFilters(*image, *options_)) return nullptr;
+  if (!image || !ApplyFilters(*image, *options_, cancel_)) return nullptr;
   return image;
 }
 
@@ -303,7 +308,7 @@ std::unique_ptr<RgbPicture> FrameStore::RenderPreview(uint32_t ms,
     o.resize = percent;
     DeriveFilterFields(o, sourceWidth_, sourceHeight_);
     std::unique_ptr<FrameImage> image = reader_->FrameAtTime(ms);
-    if (!image || !ApplyFilters(*image, o)) return nullptr;
+    if (!image || !ApplyFilters(*image, o, nullptr)) return nullptr;
     return image->ExportRgb(false);
   } catch (const std::bad_alloc&) {
     return nullptr;

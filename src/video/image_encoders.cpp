@@ -23,6 +23,9 @@ namespace {
 
 constexpr std::size_t kJpegBlockSize = 4096;
 
+// Rows between two looks at a cancel flag.
+constexpr uint32_t kRowsPerCancelCheck = 16;
+
 struct JpegErrorManager {
   jpeg_error_mgr pub;
   std::jmp_buf jump;
@@ -75,7 +78,8 @@ void JpegTermDestination(j_compress_ptr cinfo) {
 
 // Kept free of objects with destructors: a library error leaves it through longjmp.
 bool CompressJpeg(ByteBuffer* tables, ByteBuffer* image, const uint8_t* first, std::size_t stride,
-                  uint32_t w, uint32_t h, J_COLOR_SPACE space, int32_t quality) {
+                  uint32_t w, uint32_t h, J_COLOR_SPACE space, int32_t quality,
+                  const std::atomic<bool>* cancel) {
   jpeg_compress_struct cinfo;
   JpegErrorManager err;
   JpegDestination dest;
@@ -106,6 +110,10 @@ bool CompressJpeg(ByteBuffer* tables, ByteBuffer* image, const uint8_t* first, s
     dest.target = image;
     jpeg_start_compress(&cinfo, FALSE);
     for (uint32_t y = 0; y < h; ++y) {
+      if (y % kRowsPerCancelCheck == 0 && CancelRequested(cancel)) {
+        jpeg_destroy_compress(&cinfo);
+        return false;
+      }
       JSAMPROW row = const_cast<JSAMPROW>(first + y * stride);
       jpeg_write_scanlines(&cinfo, &row, 1);
     }
@@ -119,14 +127,18 @@ bool CompressJpeg(ByteBuffer* tables, ByteBuffer* image, const uint8_t* first, s
 
 enum class DeflateOutcome { kDone, kOverLimit, kFailed };
 
+// Output room handed to deflate at a time when a cancel flag is to be looked at in between.
+constexpr uLong kDeflatePiece = 64 * 1024;
+
 // Compresses src into out (emptied first), stopping once more than limit bytes would be
 // produced. The input goes to deflate in one piece on a fresh stream: both the pieces and a
 // reused stream change which match deflate picks near the end (it compares bytes beyond the
 // input that differ between the cases). Only the output room varies, which changes nothing
 // but where the stream is given up (except at level 0, whose stored blocks follow the room:
-// that level always gets all it could need).
+// that level always gets all it could need). So the room may also come in pieces, between
+// which a cancel is looked at (a failure here); level 0 is quick and gets it whole.
 DeflateOutcome Deflate(ByteBuffer& out, const uint8_t* src, std::size_t size, int32_t level,
-                       uint64_t limit) {
+                       uint64_t limit, const std::atomic<bool>* cancel = nullptr) {
   const auto srcLen = static_cast<uLong>(size);
   const uLong room = std::max<uLong>(srcLen + srcLen / 100 + 12, compressBound(srcLen));
   if (room > UINT32_MAX) return DeflateOutcome::kFailed;
@@ -139,8 +151,20 @@ DeflateOutcome Deflate(ByteBuffer& out, const uint8_t* src, std::size_t size, in
   stream.next_in = const_cast<Bytef*>(src);
   stream.avail_in = static_cast<uInt>(srcLen);
   stream.next_out = dst;
-  stream.avail_out = static_cast<uInt>(cap);
-  const int result = deflate(&stream, Z_FINISH);
+  const uLong piece = level == 0 || cancel == nullptr ? cap : kDeflatePiece;
+  uLong given = 0;
+  int result = Z_OK;
+  do {
+    if (given > 0 && CancelRequested(cancel)) {
+      deflateEnd(&stream);
+      return DeflateOutcome::kFailed;
+    }
+    const uLong more = std::min(piece, cap - given);
+    stream.avail_out = static_cast<uInt>(more);
+    given += more;
+    result = deflate(&stream, Z_FINISH);
+    // Only a piece used up to its last byte leaves the stream wanting more room.
+  } while ((result == Z_OK || result == Z_BUF_ERROR) && stream.avail_out == 0 && given < cap);
   const uLong produced = stream.total_out;
   deflateEnd(&stream);
   if (result == Z_STREAM_END) {
@@ -151,10 +175,6 @@ DeflateOutcome Deflate(ByteBuffer& out, const uint8_t* src, std::size_t size, in
   // The room up to the limit ran out.
   if ((result == Z_OK || result == Z_BUF_ERROR) && cap < room) return DeflateOutcome::kOverLimit;
   return DeflateOutcome::kFailed;
-}
-
-bool CompressInto(ByteBuffer& out, const std::vector<uint8_t>& src, int32_t level) {
-  return Deflate(out, src.data(), src.size(), level, UINT64_MAX) == DeflateOutcome::kDone;
 }
 
 inline void ToRgb(ColourTag tag, const uint8_t* in, uint8_t* out) {
@@ -255,9 +275,11 @@ class ArgbRows {
   std::size_t Total() const { return total_; }
   std::size_t Ready() const { return std::size_t(packedRows_) * rowBytes_; }
   const uint8_t* Data() const { return scratch_.get(); }
-  // Packs whole rows until at least `bytes` bytes are ready, or all of them.
-  void PackUpTo(std::size_t bytes) {
+  // Packs whole rows until at least `bytes` bytes are ready, or all of them; false when cancel
+  // was set first.
+  bool PackUpTo(std::size_t bytes, const std::atomic<bool>* cancel) {
     while (packedRows_ < h_ && Ready() < bytes) {
+      if (packedRows_ % kRowsPerCancelCheck == 0 && CancelRequested(cancel)) return false;
       const uint8_t* in = image_.Row(static_cast<uint32_t>(y_ + packedRows_)) + std::size_t(x_) * 3;
       uint8_t* o = scratch_.get() + Ready();
       if (image_.Tag() == ColourTag::kYCbCr) {
@@ -272,6 +294,7 @@ class ArgbRows {
       }
       ++packedRows_;
     }
+    return true;
   }
 
  private:
@@ -303,17 +326,18 @@ constexpr uint64_t kEstimateHalves = 5;
 // stretches are lost (the sum errs upwards by what they would save), but no byte is compressed
 // twice.
 constexpr std::size_t kRestartedUpTo = 64 * 1024;
-bool EstimatedOver(ArgbRows& rows, uint64_t limit) {
+enum class Estimate { kOver, kNotOver, kCancelled };
+Estimate EstimatedOver(ArgbRows& rows, uint64_t limit, const std::atomic<bool>* cancel) {
   thread_local std::unique_ptr<libdeflate_compressor, FastCompressorDeleter> fast(
       libdeflate_alloc_compressor(1));
   thread_local std::vector<uint8_t> scratch;
-  if (fast == nullptr) return false;
+  if (fast == nullptr) return Estimate::kNotOver;
   const uint64_t over = limit * kEstimateHalves / 2;
   std::size_t part = static_cast<std::size_t>(std::min<uint64_t>(rows.Total(), over + over / 2));
   std::size_t done = 0;
   uint64_t sum = 0;
   while (true) {
-    rows.PackUpTo(part);
+    if (!rows.PackUpTo(part, cancel) || CancelRequested(cancel)) return Estimate::kCancelled;
     const std::size_t ready = rows.Ready();
     if (ready <= kRestartedUpTo) {
       // Small parts are compressed again from the start: a stretch's own headers and tables
@@ -325,10 +349,10 @@ bool EstimatedOver(ArgbRows& rows, uint64_t limit) {
     if (scratch.size() < bound) scratch.resize(bound);
     const std::size_t size = libdeflate_zlib_compress(fast.get(), rows.Data() + done, ready - done,
                                                       scratch.data(), scratch.size());
-    if (size == 0) return false;
+    if (size == 0) return Estimate::kNotOver;
     sum += size;
-    if (sum > over) return true;
-    if (ready >= rows.Total()) return false;
+    if (sum > over) return Estimate::kOver;
+    if (ready >= rows.Total()) return Estimate::kNotOver;
     done = ready;
     part = ready * 2;
   }
@@ -337,7 +361,7 @@ bool EstimatedOver(ArgbRows& rows, uint64_t limit) {
 }  // namespace
 
 bool FrameImage::EncodeJpeg(ByteBuffer* tables, ByteBuffer* image, int32_t x, int32_t y, int32_t w,
-                            int32_t h, int32_t quality) const {
+                            int32_t h, int32_t quality, const std::atomic<bool>* cancel) const {
   if (tables != nullptr) tables->Truncate(0);
   if (image != nullptr) image->Truncate(0);
   J_COLOR_SPACE space;
@@ -353,7 +377,7 @@ bool FrameImage::EncodeJpeg(ByteBuffer* tables, ByteBuffer* image, int32_t x, in
   if (w > 65500 || h > 65500) return false;
   const uint8_t* first = Row(static_cast<uint32_t>(y)) + std::size_t(x) * 3;
   return CompressJpeg(tables, image, first, stride_, static_cast<uint32_t>(w),
-                      static_cast<uint32_t>(h), space, quality);
+                      static_cast<uint32_t>(h), space, quality, cancel);
 }
 
 bool FrameImage::EncodeJpeg(ByteBuffer* tables, ByteBuffer* image, int32_t quality) const {
@@ -369,19 +393,23 @@ bool FrameImage::EncodeZlib32(ByteBuffer& out, int32_t x, int32_t y, int32_t w, 
 
 bool FrameImage::EncodeZlib32(ByteBuffer& out, int32_t x, int32_t y, int32_t w, int32_t h,
                               int32_t level, uint32_t byteLimit, bool& overLimit,
-                              bool estimateFirst) const {
+                              bool estimateFirst, const std::atomic<bool>* cancel) const {
   overLimit = false;
   out.Truncate(0);
   if (!ClipRect(x, y, w, h)) return false;
   try {
     ArgbRows rows(*this, x, y, w, h);
     const uint64_t limit = byteLimit == UINT32_MAX ? UINT64_MAX : uint64_t{byteLimit};
-    if (estimateFirst && limit != UINT64_MAX && EstimatedOver(rows, limit)) {
-      overLimit = true;
-      return true;
+    if (estimateFirst && limit != UINT64_MAX) {
+      const Estimate estimate = EstimatedOver(rows, limit, cancel);
+      if (estimate == Estimate::kCancelled) return false;
+      if (estimate == Estimate::kOver) {
+        overLimit = true;
+        return true;
+      }
     }
-    rows.PackUpTo(rows.Total());
-    const DeflateOutcome outcome = Deflate(out, rows.Data(), rows.Total(), level, limit);
+    if (!rows.PackUpTo(rows.Total(), cancel)) return false;
+    const DeflateOutcome outcome = Deflate(out, rows.Data(), rows.Total(), level, limit, cancel);
     overLimit = outcome == DeflateOutcome::kOverLimit;
     if (overLimit) out.Truncate(0);
     return outcome != DeflateOutcome::kFailed;
@@ -392,7 +420,7 @@ bool FrameImage::EncodeZlib32(ByteBuffer& out, int32_t x, int32_t y, int32_t w, 
 
 bool FrameImage::EncodeZlib8(ByteBuffer& out, int32_t x, int32_t y, int32_t w, int32_t h,
                              int32_t level, float distanceLimit, uint32_t& paletteSize,
-                             uint32_t uniqueLimit) const {
+                             uint32_t uniqueLimit, const std::atomic<bool>* cancel) const {
   out.Truncate(0);
   if (!ClipRect(x, y, w, h)) return false;
   try {
@@ -402,6 +430,7 @@ bool FrameImage::EncodeZlib8(ByteBuffer& out, int32_t x, int32_t y, int32_t w, i
     ColourCounter counter(std::min(pixelCount, uniqueLimit) + 1);
     uint32_t k = 0;
     for (int32_t r = 0; r < h; ++r) {
+      if (r % kRowsPerCancelCheck == 0 && CancelRequested(cancel)) return false;
       const uint8_t* in = Row(static_cast<uint32_t>(y + r)) + std::size_t(x) * 3;
       for (int32_t c = 0; c < w; ++c, in += 3) {
         pixelColour[k++] = counter.Add(Pack(in));
@@ -455,7 +484,10 @@ bool FrameImage::EncodeZlib8(ByteBuffer& out, int32_t x, int32_t y, int32_t w, i
       uint8_t* o = data.data() + std::size_t{n} * 3 + std::size_t(r) * rowBytes;
       for (int32_t c = 0; c < w; ++c) o[c] = nearest[pixelColour[k++]];
     }
-    if (!CompressInto(out, data, level)) return false;
+    if (Deflate(out, data.data(), data.size(), level, UINT64_MAX, cancel) !=
+        DeflateOutcome::kDone) {
+      return false;
+    }
     paletteSize = n;
     return true;
   } catch (const std::bad_alloc&) {

@@ -12,6 +12,14 @@
 namespace quillon {
 namespace {
 
+// Lines between two looks at the cancel flag: a look costs next to nothing, and even 16384
+// pixels of the slowest pass (a column) take well under a millisecond each.
+constexpr uint32_t kLinesPerCancelCheck = 16;
+
+inline bool CheckNow(uint32_t line, const std::atomic<bool>* cancel) {
+  return line % kLinesPerCancelCheck == 0 && CancelRequested(cancel);
+}
+
 inline uint8_t ClampTruncate(float v) {
   if (!(v > 0.0f)) return 0;
   if (v >= 255.0f) return 255;
@@ -94,7 +102,8 @@ void BlockSegment(uint8_t* first, uint32_t count, std::size_t step, float thresh
 
 }  // namespace
 
-bool FrameImage::Resize(uint32_t width, uint32_t height, int32_t method) {
+bool FrameImage::Resize(uint32_t width, uint32_t height, int32_t method,
+                        const std::atomic<bool>* cancel) {
   if (width == 0 || height == 0 || !pixels_) return false;
   if (width == width_ && height == height_) return true;
   FrameImage scratch(ColourTag::kPlain);
@@ -109,6 +118,10 @@ bool FrameImage::Resize(uint32_t width, uint32_t height, int32_t method) {
     const Region saved = region_;
     float yi = 0.0f;
     for (uint32_t i = 0; i < height; ++i, yi += sy) {
+      if (CheckNow(i, cancel)) {
+        SetRegion(saved.x, saved.y, saved.w, saved.h);
+        return false;
+      }
       uint8_t* out = scratch.Row(i);
       const auto top = std::min(static_cast<uint32_t>(yi), lastY);
       float xj = 0.0f;
@@ -128,6 +141,7 @@ bool FrameImage::Resize(uint32_t width, uint32_t height, int32_t method) {
     // Extended-precision accumulators: the sampled positions follow repeated addition.
     long double yi = 0.0L;
     for (uint32_t i = 0; i < height; ++i, yi += sy) {
+      if (CheckNow(i, cancel)) return false;
       uint8_t* out = scratch.Row(i);
       const uint8_t* in = Row(std::min(static_cast<uint32_t>(yi), lastY));
       long double xj = 0.0L;
@@ -149,50 +163,67 @@ bool FrameImage::Resize(uint32_t width, uint32_t height, int32_t method) {
   return true;
 }
 
-void FrameImage::UniformSpanHorizontal(float threshold, uint32_t maxRun) {
-  if (!pixels_) return;
-  for (uint32_t y = 0; y < height_; ++y) SpanLine(Row(y), width_, 3, threshold, maxRun);
+bool FrameImage::UniformSpanHorizontal(float threshold, uint32_t maxRun,
+                                       const std::atomic<bool>* cancel) {
+  if (!pixels_) return true;
+  for (uint32_t y = 0; y < height_; ++y) {
+    if (CheckNow(y, cancel)) return false;
+    SpanLine(Row(y), width_, 3, threshold, maxRun);
+  }
+  return true;
 }
 
-void FrameImage::UniformSpanVertical(float threshold, uint32_t maxRun) {
-  if (!pixels_) return;
+bool FrameImage::UniformSpanVertical(float threshold, uint32_t maxRun,
+                                     const std::atomic<bool>* cancel) {
+  if (!pixels_) return true;
   for (uint32_t x = 0; x < width_; ++x) {
+    if (CheckNow(x, cancel)) return false;
     SpanLine(pixels_.get() + std::size_t{x} * 3, height_, stride_, threshold, maxRun);
   }
+  return true;
 }
 
-void FrameImage::UniformBlockHorizontal(float threshold, uint32_t segment) {
-  if (!pixels_ || segment == 0) return;
+bool FrameImage::UniformBlockHorizontal(float threshold, uint32_t segment,
+                                        const std::atomic<bool>* cancel) {
+  if (!pixels_ || segment == 0) return true;
   for (uint32_t y = 0; y < height_; ++y) {
+    if (CheckNow(y, cancel)) return false;
     uint8_t* row = Row(y);
     for (uint32_t x = 0; x < width_; x += segment) {
       BlockSegment(row + std::size_t{x} * 3, std::min(segment, width_ - x), 3, threshold);
     }
   }
+  return true;
 }
 
-void FrameImage::UniformBlockVertical(float threshold, uint32_t segment) {
-  if (!pixels_ || segment == 0) return;
+bool FrameImage::UniformBlockVertical(float threshold, uint32_t segment,
+                                      const std::atomic<bool>* cancel) {
+  if (!pixels_ || segment == 0) return true;
   for (uint32_t x = 0; x < width_; ++x) {
+    if (CheckNow(x, cancel)) return false;
     uint8_t* column = pixels_.get() + std::size_t{x} * 3;
     for (uint32_t y = 0; y < height_; y += segment) {
       BlockSegment(column + std::size_t{y} * stride_, std::min(segment, height_ - y), stride_,
                    threshold);
     }
   }
+  return true;
 }
 
-void FrameImage::Darken(float factor) {
+bool FrameImage::Darken(float factor, const std::atomic<bool>* cancel) {
   for (uint32_t y = 0; y < height_; ++y) {
+    if (CheckNow(y, cancel)) return false;
     uint8_t* p = Row(y);
     for (uint32_t x = 0; x < width_; ++x, p += 3) {
       p[0] = ClampTruncate(static_cast<float>(p[0]) * factor);
     }
   }
+  return true;
 }
 
-void FrameImage::DarkLimit(float threshold) {
+bool FrameImage::DarkLimit(float threshold, const std::atomic<bool>* cancel) {
   for (uint32_t y = 0; y < height_; ++y) {
+    if (CheckNow(y, cancel)) return false;
     uint8_t* p = Row(y);
     for (uint32_t x = 0; x < width_; ++x, p += 3) {
       if (static_cast<float>(p[0]) < threshold) {
@@ -202,21 +233,24 @@ void FrameImage::DarkLimit(float threshold) {
       }
     }
   }
+  return true;
 }
 
-void FrameImage::Quantise(uint32_t bits, uint32_t channel) {
-  if (bits >= 8 || channel > 2 || !pixels_) return;
+bool FrameImage::Quantise(uint32_t bits, uint32_t channel, const std::atomic<bool>* cancel) {
+  if (bits >= 8 || channel > 2 || !pixels_) return true;
   // k in 8 bits: 0 bits kept gives k = 0, so the mask and the middle bit are both 0.
   const auto k = static_cast<uint8_t>(1u << (8 - bits));
   const auto keep = static_cast<uint8_t>(~static_cast<uint8_t>(k - 1));
   const auto middle = static_cast<uint8_t>(k / 2);
   uint8_t* row = pixels_.get() + regionOffset_ + channel;
   for (uint32_t y = 0; y < region_.h; ++y, row += stride_) {
+    if (CheckNow(y, cancel)) return false;
     uint8_t* p = row;
     for (uint32_t x = 0; x < region_.w; ++x, p += 3) {
       *p = static_cast<uint8_t>((*p & keep) | middle);
     }
   }
+  return true;
 }
 
 namespace {
@@ -287,24 +321,28 @@ void SmoothBackwardRow(uint8_t* p, const uint8_t* above, uint32_t count, float e
 // Each pass reads only neighbours it has not written yet, so it equals a filter over the
 // unchanged image while working in place. The sums are integers, converted exactly; the float
 // arithmetic is the same single-precision sequence in the vector and scalar forms.
-void FrameImage::SmoothForward(float smooth) {
-  if (height_ < 2 || width_ < 2) return;
+bool FrameImage::SmoothForward(float smooth, const std::atomic<bool>* cancel) {
+  if (height_ < 2 || width_ < 2) return true;
   const float s = smooth * 0.01f;
   const float e = s * 0.33333334f;
   const float d = s + 1.0f;
   for (uint32_t y = 0; y + 1 < height_; ++y) {
+    if (CheckNow(y, cancel)) return false;
     SmoothForwardRow(Row(y), Row(y + 1), (width_ - 1) * 3, e, d);
   }
+  return true;
 }
 
-void FrameImage::SmoothBackward(float smooth) {
-  if (height_ < 2 || width_ < 2) return;
+bool FrameImage::SmoothBackward(float smooth, const std::atomic<bool>* cancel) {
+  if (height_ < 2 || width_ < 2) return true;
   const float s = smooth * 0.01f;
   const float e = s * 0.33333334f;
   const float d = s + 1.0f;
   for (uint32_t y = height_ - 1; y >= 1; --y) {
+    if (CheckNow(height_ - 1 - y, cancel)) return false;
     SmoothBackwardRow(Row(y) + 3, Row(y - 1) + 3, (width_ - 1) * 3, e, d);
   }
+  return true;
 }
 
 }  // namespace quillon

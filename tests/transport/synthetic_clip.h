@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -39,6 +40,8 @@ struct ClipSpec {
   // Frames from this one on fail to decode (yet count as readable, as a file that breaks
   // down during the run).
   uint32_t undecodableFrom = UINT32_MAX;
+  // Told each frame number once its picture is painted, on the thread that asked for it.
+  std::function<void(uint32_t)> painted = nullptr;
 };
 
 // The stages of one run, set up as the controller does before starting the encoding thread.

@@ -40,7 +40,9 @@ class SyntheticVideoReader : public VideoReader {
     if (static_cast<uint32_t>(sample) >= clip_.frames)
       sample = static_cast<int32_t>(clip_.frames) - 1;
     if (static_cast<uint32_t>(sample) >= clip_.undecodableFrom) return nullptr;
-    return Paint(static_cast<uint32_t>(sample));
+    std::unique_ptr<FrameImage> image = Paint(static_cast<uint32_t>(sample));
+    if (image && clip_.painted) clip_.painted(static_cast<uint32_t>(sample));
+    return image;
   }
   std::unique_ptr<FrameImage> FrameAtTime(uint32_t ms) override {
     return FrameAtSample(TimeToSample(ms));

@@ -1,7 +1,10 @@
 // Whole runs over synthetic clips: parts, their files, the status word and the figures.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <future>
 #include <set>
 #include <thread>
 
@@ -295,6 +298,54 @@ TEST(TransportRunTest, APictureThatDoesNotDecodeIsTheFilesFaultNotTheEngines) {
   EXPECT_EQ(rig.transport->ErrorText(),
             "FFmpeg could not decode the picture at 1.50 s: the file may be damaged or "
             "incomplete");
+}
+
+// A huge frame through every filter at their heaviest: in a Release build one 4096 x 4096
+// frame takes about 2 s of filtering, which a cancel used to wait for (and then for the
+// matching and bitmaps of that frame and the filters of the next). Cancelled while its
+// filters run, the run must end at once, as a cancelled run, not as a failed one.
+TEST(TransportRunTest, CancelDuringAHugeFramesFiltersEndsTheRunWithinASecond) {
+  using Clock = std::chrono::steady_clock;
+  std::atomic<bool> painted{false};
+  TransportRig rig;
+  FrameOptions& f = rig.settings.frame;
+  f.resize = 99.0f;
+  f.resizeMethod = 1;
+  f.flags |= FrameOptions::kUniformSpanHorizontal | FrameOptions::kUniformSpanVertical |
+             FrameOptions::kUniformBlockHorizontal | FrameOptions::kUniformBlockVertical;
+  f.darken = 10.0f;
+  f.darkLimit = 5.0f;
+  f.lightQuantize = 6;
+  f.chromaQuantize = 6;
+  f.smooth = 50.0f;
+  f.smoothCycles = kMaxSmoothCycles;
+  f.cacheSize = 2;
+  ASSERT_TRUE(rig.Prepare(ClipSpec{.width = 4096,
+                                   .height = 4096,
+                                   .frames = 3,
+                                   .pattern = ClipPattern::kNoise,
+                                   .painted = [&painted](uint32_t) { painted = true; }}))
+      << rig.error;
+  const std::string dir = FreshFolder("cancel_filters");
+  std::future<bool> run = std::async(std::launch::async, [&rig, &dir] { return rig.Run(dir); });
+  const Clock::time_point until = Clock::now() + std::chrono::seconds(120);
+  while (!painted && Clock::now() < until) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  ASSERT_TRUE(painted);
+  // Into the filter passes of the first frame.
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  const Clock::time_point asked = Clock::now();
+  rig.transport->RequestStop();
+  const bool ended = run.wait_for(std::chrono::seconds(120)) == std::future_status::ready;
+  const auto waited =
+      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - asked).count();
+  ASSERT_TRUE(ended);
+  EXPECT_FALSE(run.get());
+  EXPECT_EQ(rig.transport->Status(), TransportStatus::kCancelled);
+  EXPECT_EQ(rig.transport->ErrorText(), "");
+  EXPECT_EQ(rig.transport->FrameCount(), 0u);
+  // Generous for a loaded machine: the stages look at the flag every few milliseconds.
+  EXPECT_LT(waited, 1000) << "ms from the cancel to the end of the run";
+  std::printf("cancel to end of run: %lld ms\n", static_cast<long long>(waited));
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <map>
 #include <memory>
@@ -366,6 +367,25 @@ TEST_F(FrameStoreConfigureTest, RenderPreviewUsesTheGivenOptionsAndLeavesTheCach
   auto configured = store.RenderPreview(0);
   ASSERT_NE(configured, nullptr);
   EXPECT_EQ(configured->width, 640u);
+}
+
+// A frame abandoned for a cancel is no frame: nothing half filtered stays in the cache to be
+// handed out later, and the preview (never cancelled) is not affected.
+TEST_F(FrameStoreConfigureTest, CancelledFramesAreNeitherReturnedNorCached) {
+  options.darken = 20.0f;  // 100 x 0.8
+  ASSERT_TRUE(store.Configure(options));
+  ASSERT_TRUE(store.SelectRange(0, 0xFFFFFFFFu));
+  std::atomic<bool> cancel{true};
+  store.SetCancelFlag(&cancel);
+  EXPECT_EQ(store.GetFrame(2), nullptr);
+  EXPECT_NE(store.RenderPreview(80), nullptr);
+  cancel = false;
+  script.times.clear();
+  FrameImage* frame = store.GetFrame(2);
+  ASSERT_NE(frame, nullptr);
+  EXPECT_EQ(script.times, std::vector<uint32_t>{80});  // decoded again, not taken from the cache
+  EXPECT_EQ(frame->Row(5)[3 * 5], 80);
+  store.SetCancelFlag(nullptr);
 }
 
 }  // namespace

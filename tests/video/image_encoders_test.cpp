@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <csetjmp>
 #include <cstdio>
 #include <vector>
@@ -379,6 +380,52 @@ TEST(EncodeZlib8Test, ManyDistinctColoursCountedUpToTheLimit) {
   EXPECT_EQ(data[3 * 255], 255);
   EXPECT_EQ(data[3 * 255 + 1], 0);
   EXPECT_EQ(data[256 * 3 + 17], 17);  // exact matches keep their own index
+}
+
+// A run nobody cancels must store the same bytes whether or not the encoders watch a flag
+// (ZLIB32 then gets its output room in pieces), and a cancelled one must not wait for a huge
+// rectangle's encoding.
+TEST(EncoderCancelTest, ClearFlagChangesNoByteAndASetOneFailsEveryEncoder) {
+  FrameImage image;
+  Mixed(image, 512, 384, 3);  // a few hundred KB of stream: several pieces of output room
+  std::atomic<bool> cancel{false};
+  for (int level : {0, 1, 9}) {
+    SCOPED_TRACE(level);
+    const std::vector<uint8_t> expected = ReferenceZlib32(image, 5, 2, 500, 380, level);
+    ASSERT_GT(expected.size(), 3u * 64 * 1024);
+    ByteBuffer out;
+    bool over = true;
+    ASSERT_TRUE(image.EncodeZlib32(out, 5, 2, 500, 380, level, UINT32_MAX, over, false, &cancel));
+    EXPECT_FALSE(over);
+    EXPECT_EQ(Bytes(out), expected);
+    // Bounded at the exact size, after the estimate: the same stream; one byte less loses.
+    const auto size = static_cast<uint32_t>(expected.size());
+    ASSERT_TRUE(image.EncodeZlib32(out, 5, 2, 500, 380, level, size, over, true, &cancel));
+    EXPECT_FALSE(over);
+    EXPECT_EQ(Bytes(out), expected);
+    ASSERT_TRUE(image.EncodeZlib32(out, 5, 2, 500, 380, level, size - 1, over, false, &cancel));
+    EXPECT_TRUE(over);
+  }
+  ByteBuffer plain, watched;
+  ASSERT_TRUE(image.EncodeJpeg(nullptr, &plain, 0, 0, 512, 384, 70));
+  ASSERT_TRUE(image.EncodeJpeg(nullptr, &watched, 0, 0, 512, 384, 70, &cancel));
+  EXPECT_EQ(Bytes(watched), Bytes(plain));
+  FrameImage few(ColourTag::kRgb);
+  ASSERT_TRUE(few.Allocate(300, 200, Colour{10, 20, 30}));
+  for (uint32_t y = 0; y < 200; y += 3) SetPixel(few, y % 300, y, Colour{200, 100, 0});
+  uint32_t paletteSize = 16;
+  ASSERT_TRUE(few.EncodeZlib8(plain, 0, 0, 300, 200, 9, 0.0f, paletteSize, 16));
+  paletteSize = 16;
+  ASSERT_TRUE(few.EncodeZlib8(watched, 0, 0, 300, 200, 9, 0.0f, paletteSize, 16, &cancel));
+  EXPECT_EQ(Bytes(watched), Bytes(plain));
+
+  cancel = true;
+  bool over = false;
+  EXPECT_FALSE(image.EncodeZlib32(watched, 5, 2, 500, 380, 9, UINT32_MAX, over, false, &cancel));
+  EXPECT_FALSE(image.EncodeZlib32(watched, 5, 2, 500, 380, 9, 1000, over, true, &cancel));
+  EXPECT_FALSE(image.EncodeJpeg(nullptr, &watched, 0, 0, 512, 384, 70, &cancel));
+  paletteSize = 16;
+  EXPECT_FALSE(few.EncodeZlib8(watched, 0, 0, 300, 200, 9, 0.0f, paletteSize, 16, &cancel));
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
+#include <functional>
 #include <vector>
 
 #include "video/frame_image.h"
@@ -250,6 +252,55 @@ TEST(ImageResizeTest, OddRatiosStayInsideTheSource) {
   EXPECT_EQ(image.Width(), 319u);
   EXPECT_FALSE(image.Resize(0, 17, 1));
   EXPECT_EQ(image.Width(), 319u);
+}
+
+// Every pass FrameStore applies, with a cancel flag to look at.
+struct FilterPass {
+  const char* name;
+  std::function<bool(FrameImage&, const std::atomic<bool>*)> run;
+};
+
+const FilterPass kFilterPasses[] = {
+    {"resize average", [](FrameImage& i, auto c) { return i.Resize(29, 51, 1, c); }},
+    {"resize raw", [](FrameImage& i, auto c) { return i.Resize(29, 51, 0, c); }},
+    {"span across", [](FrameImage& i, auto c) { return i.UniformSpanHorizontal(5000.0f, 3, c); }},
+    {"span down", [](FrameImage& i, auto c) { return i.UniformSpanVertical(5000.0f, 3, c); }},
+    {"block across", [](FrameImage& i, auto c) { return i.UniformBlockHorizontal(9e4f, 4, c); }},
+    {"block down", [](FrameImage& i, auto c) { return i.UniformBlockVertical(9e4f, 4, c); }},
+    {"darken", [](FrameImage& i, auto c) { return i.Darken(0.7f, c); }},
+    {"dark limit", [](FrameImage& i, auto c) { return i.DarkLimit(120.0f, c); }},
+    {"quantise", [](FrameImage& i, auto c) { return i.Quantise(3, 1, c); }},
+    {"smooth forward", [](FrameImage& i, auto c) { return i.SmoothForward(80.0f, c); }},
+    {"smooth backward", [](FrameImage& i, auto c) { return i.SmoothBackward(80.0f, c); }},
+};
+
+bool SamePixels(const FrameImage& a, const FrameImage& b) {
+  return a.Width() == b.Width() && a.Height() == b.Height() &&
+         std::memcmp(a.Pixels(), b.Pixels(), a.ByteSize()) == 0;
+}
+
+// A cancelled run must not wait for a huge frame's filters, and a run nobody cancels must come
+// out byte for byte as before: a clear flag changes nothing, a set one stops the pass before it
+// touches a line and says so.
+TEST(ImageFilterCancelTest, SetFlagStopsEveryPassAtOnceAndAClearOneChangesNothing) {
+  for (const FilterPass& pass : kFilterPasses) {
+    SCOPED_TRACE(pass.name);
+    FrameImage original, unwatched, watched, stopped;
+    Pattern(original, 40, 70);  // more lines and columns than one look at the flag covers
+    ASSERT_TRUE(original.CopyTo(unwatched));
+    ASSERT_TRUE(original.CopyTo(watched));
+    ASSERT_TRUE(original.CopyTo(stopped));
+    ASSERT_TRUE(pass.run(unwatched, nullptr));
+    ASSERT_FALSE(SamePixels(unwatched, original));  // the pass does something here
+
+    std::atomic<bool> cancel{false};
+    EXPECT_TRUE(pass.run(watched, &cancel));
+    EXPECT_TRUE(SamePixels(watched, unwatched));
+
+    cancel = true;
+    EXPECT_FALSE(pass.run(stopped, &cancel));
+    EXPECT_TRUE(SamePixels(stopped, original));
+  }
 }
 
 }  // namespace

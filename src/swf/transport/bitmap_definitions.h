@@ -2,6 +2,7 @@
 // the choice among JPEG, 32-bit and 8-bit palette zlib, and the defining tags.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -91,6 +92,9 @@ class BitmapDefinitions {
   // Threads that encode a frame's rectangles side by side (default: the machine's, up to 8).
   // The bytes written do not depend on it.
   void SetThreads(uint32_t threads);
+  // While set, a frame's encoding fails once the flag turns true: no further record is begun
+  // and the encoders stop within a few rows. Null (the default) never cancels.
+  void SetCancelFlag(const std::atomic<bool>* cancel) { cancel_ = cancel; }
 
   // Every part file carries its own JPEGTables tag.
   void StartPart() { tablesWritten_ = false; }
@@ -183,6 +187,7 @@ class BitmapDefinitions {
   std::vector<std::unique_ptr<Workspace>> workspaces_;
   std::unique_ptr<WorkerPool> pool_;
   uint32_t threads_;
+  const std::atomic<bool>* cancel_ = nullptr;
   // Any image will do for the tables-only stream; the stream depends only on the quality,
   // so it is made once and repeated in every part.
   std::unique_ptr<FrameImage> tablesImage_;

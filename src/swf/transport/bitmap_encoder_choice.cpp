@@ -76,7 +76,7 @@ bool BitmapDefinitions::EncodeSource(const FrameImage& source, int32_t x, int32_
   EncoderSizes sizes;
   uint32_t paletteSize = 0;
   if ((switches & TransportOptions::kJpeg) != 0) {
-    if (!source.EncodeJpeg(nullptr, work.jpeg.get(), x, y, w, h, options_.jpegQuality)) {
+    if (!source.EncodeJpeg(nullptr, work.jpeg.get(), x, y, w, h, options_.jpegQuality, cancel_)) {
       work.error = "JPEG encoding failed";
       return false;
     }
@@ -87,7 +87,7 @@ bool BitmapDefinitions::EncodeSource(const FrameImage& source, int32_t x, int32_
     paletteSize = std::min<uint32_t>(options_.zlib8Palette, 256);
     // Too many colours, or a pixel too far from the palette: the other encoders decide.
     if (source.EncodeZlib8(*work.zlib8, x, y, w, h, options_.zlibQuality, options_.paletteThreshold,
-                           paletteSize, options_.zlib8UniqueLimit) &&
+                           paletteSize, options_.zlib8UniqueLimit, cancel_) &&
         paletteSize > 0) {
       sizes.zlib8 = true;
       sizes.zlib8Bytes = work.zlib8->Size();
@@ -113,10 +113,10 @@ bool BitmapDefinitions::EncodeSource(const FrameImage& source, int32_t x, int32_
     // near, and only the lossless-only presets weigh ZLIB32 against an encoding as exact.
     const bool estimate = (switches & TransportOptions::kJpeg) != 0 && sizes.jpeg;
     bool overLimit = false;
-    const bool encoded =
-        loser < UINT32_MAX ? source.EncodeZlib32(*work.zlib32, x, y, w, h, options_.zlibQuality,
-                                                 static_cast<uint32_t>(loser), overLimit, estimate)
-                           : source.EncodeZlib32(*work.zlib32, x, y, w, h, options_.zlibQuality);
+    // No loser (the limit UINT32_MAX) means no limit and no estimate.
+    const auto limit = static_cast<uint32_t>(std::min<uint64_t>(loser, UINT32_MAX));
+    const bool encoded = source.EncodeZlib32(*work.zlib32, x, y, w, h, options_.zlibQuality, limit,
+                                             overLimit, estimate, cancel_);
     if (!encoded) {
       work.error = "ZLIB32 encoding failed";
       return false;

@@ -120,6 +120,14 @@ bool BitmapDefinitions::EncodeRecords(const FrameImage& image, const std::vector
     if (worker == 0 && alongside) alongside();
     Workspace& work = *workspaces_[worker];
     while (!stop.load(std::memory_order_relaxed)) {
+      // A cancelled run throws the frame away: no record is worth beginning.
+      if (CancelRequested(cancel_)) {
+        std::lock_guard<std::mutex> lock(order);
+        failed = true;
+        failure = "The run was cancelled";
+        stop.store(true);
+        return;
+      }
       const std::size_t i = next.fetch_add(1);
       if (i >= count) return;
       bool ok = false;

@@ -476,6 +476,9 @@ bool Transport::EncodePart(uint32_t firstFrame, uint32_t& endFrame, uint32_t end
 
     bool emitted = false;
     if (!EncodeFrame(e, budget, partLimited, emitted)) {
+      // A frame given up for a cancel is no fault of the file or the engine: Run reports the
+      // cancelled run (and asking for the picture again would only decode it once more).
+      if (StopRequested()) return false;
       Fail(TransportStatus::kError, FrameFailureText(e));
       return false;
     }

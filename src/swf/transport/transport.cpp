@@ -19,6 +19,35 @@
 
 namespace quillon {
 
+namespace {
+
+// Lends the run's stop flag to the stages for as long as Run lasts: they look at it inside a
+// frame's long loops (filters, matching, bitmap trials), so that a cancel need not wait for a
+// huge frame. Taken back at every exit, since the stages may outlive this Transport.
+class StopFlagLease {
+ public:
+  StopFlagLease(const std::atomic<bool>* flag, FrameStore& frames, MatchEngine& match,
+                BitmapDefinitions& bitmaps)
+      : frames_(frames), match_(match), bitmaps_(bitmaps) {
+    Lend(flag);
+  }
+  ~StopFlagLease() { Lend(nullptr); }
+  StopFlagLease(const StopFlagLease&) = delete;
+  StopFlagLease& operator=(const StopFlagLease&) = delete;
+
+ private:
+  void Lend(const std::atomic<bool>* flag) {
+    frames_.SetCancelFlag(flag);
+    match_.SetCancelFlag(flag);
+    bitmaps_.SetCancelFlag(flag);
+  }
+  FrameStore& frames_;
+  MatchEngine& match_;
+  BitmapDefinitions& bitmaps_;
+};
+
+}  // namespace
+
 std::string EngineErrorText(uint32_t number) {
   char head[40];
   std::snprintf(head, sizeof head, "Internal Engine Error: 0x%02X\n", number);
@@ -117,6 +146,7 @@ bool Transport::Run(const std::string& partPrefix, uint32_t endFrame, uint32_t e
   }
   errorText_.clear();
   ResetFigures();
+  const StopFlagLease lease(&stopRequested_, *frames_, *match_, *bitmaps_);
   lastEndFrame_ = endFrame;
   lastEndTimeMs_ = endTimeMs;
   partNumber_.store(0, std::memory_order_relaxed);
