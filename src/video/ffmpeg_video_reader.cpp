@@ -21,6 +21,7 @@ extern "C" {
 
 #include "settings/trace.h"
 #include "video/frame_image.h"
+#include "video/yuv_converter.h"
 
 namespace quillon {
 
@@ -94,8 +95,9 @@ int QuarterTurnsOf(const AVStream* stream) {
   return static_cast<int>(quarters) % 4;
 }
 
-// Copies a w x h RGB picture turned clockwise by quarter turns into `out` (rows of outStride).
-void TurnRgb(const uint8_t* in, int w, int h, int inStride, int quarterTurns, uint8_t* out,
+// Copies a w x h picture of 3-byte pixels turned clockwise by quarter turns into `out` (rows
+// of outStride).
+void TurnPixels(const uint8_t* in, int w, int h, int inStride, int quarterTurns, uint8_t* out,
              int outStride) {
   const int outWidth = quarterTurns % 2 == 0 ? w : h;
   const int outHeight = quarterTurns % 2 == 0 ? h : w;
@@ -119,6 +121,41 @@ void TurnRgb(const uint8_t* in, int w, int h, int inStride, int quarterTurns, ui
   }
 }
 
+// The planes of an 8-bit planar Y'CbCr picture the converter takes directly (chroma at full or
+// half width and height, no alpha); false for every other layout, which goes through the scaler.
+bool DirectPlanes(const AVFrame& frame, YuvConverter::Planes& planes) {
+  const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame.format));
+  if (desc == nullptr || desc->nb_components != 3 || desc->log2_chroma_w > 1 ||
+      desc->log2_chroma_h > 1) {
+    return false;
+  }
+  constexpr uint64_t kOther = AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL | AV_PIX_FMT_FLAG_BE |
+                              AV_PIX_FMT_FLAG_BITSTREAM | AV_PIX_FMT_FLAG_HWACCEL |
+                              AV_PIX_FMT_FLAG_ALPHA | AV_PIX_FMT_FLAG_FLOAT;
+  if ((desc->flags & kOther) != 0 || (desc->flags & AV_PIX_FMT_FLAG_PLANAR) == 0) return false;
+  for (int i = 0; i < 3; ++i) {
+    const AVComponentDescriptor& c = desc->comp[i];
+    if (c.plane != i || c.step != 1 || c.offset != 0 || c.shift != 0 || c.depth != 8 ||
+        frame.data[i] == nullptr || frame.linesize[i] <= 0) {
+      return false;
+    }
+    planes.data[static_cast<std::size_t>(i)] = frame.data[i];
+    planes.stride[static_cast<std::size_t>(i)] = frame.linesize[i];
+  }
+  planes.width = static_cast<uint32_t>(frame.width);
+  planes.height = static_cast<uint32_t>(frame.height);
+  planes.chromaShiftX = desc->log2_chroma_w;
+  planes.chromaShiftY = desc->log2_chroma_h;
+  return true;
+}
+
+// The formats whose name says full range whatever the frame states.
+bool FullRangeFormat(int format) {
+  return format == AV_PIX_FMT_YUVJ420P || format == AV_PIX_FMT_YUVJ422P ||
+         format == AV_PIX_FMT_YUVJ444P || format == AV_PIX_FMT_YUVJ440P ||
+         format == AV_PIX_FMT_YUVJ411P;
+}
+
 }  // namespace
 
 // First timestamp of the video stream's packets and the end of its packets and of the sound's,
@@ -139,6 +176,9 @@ struct FfmpegVideoReader::Decoder {
   std::unique_ptr<AVFrame, FrameFreer> current;  // last good frame with start <= the asked time
   std::unique_ptr<AVFrame, FrameFreer> pending;  // next good frame, start > the asked time
   std::unique_ptr<SwsContext, ScalerFreer> scaler;
+  YuvConverter converter;  // for 8-bit Y'CbCr pictures at the size fixed at Open
+  int converterSpace = -1;  // the matrix and range its tables were made for
+  bool converterFullRange = false;
   int scalerWidth = 0;  // the source shape the scaler was made for
   int scalerHeight = 0;
   int scalerFormat = -1;
@@ -636,6 +676,13 @@ std::unique_ptr<FrameImage> FfmpegVideoReader::ConvertCurrent() {
   const int w = static_cast<int>(sideways ? height : width);
   const int h = static_cast<int>(sideways ? width : height);
   const auto format = static_cast<AVPixelFormat>(frame->format);
+  // Matrix and range come with the frame, not the format.
+  const int space = frame->colorspace == AVCOL_SPC_UNSPECIFIED ? SWS_CS_DEFAULT : frame->colorspace;
+  const bool fullRange = frame->color_range == AVCOL_RANGE_JPEG;
+  YuvConverter::Planes planes;
+  if (frame->width == w && frame->height == h && DirectPlanes(*frame, planes)) {
+    return ConvertDirect(d, planes, space, fullRange || FullRangeFormat(frame->format));
+  }
   SwsContext* scaler = sws_getCachedContext(d.scaler.release(), frame->width, frame->height, format,
                                             w, h, AV_PIX_FMT_RGB24, SWS_BILINEAR | SWS_ACCURATE_RND,
                                             nullptr, nullptr, nullptr);
@@ -650,10 +697,7 @@ std::unique_ptr<FrameImage> FfmpegVideoReader::ConvertCurrent() {
   d.scalerWidth = frame->width;
   d.scalerHeight = frame->height;
   d.scalerFormat = frame->format;
-  // Matrix and range come with the frame, not the format; setting them rebuilds the scaler's
-  // tables, so only when they change.
-  const int space = frame->colorspace == AVCOL_SPC_UNSPECIFIED ? SWS_CS_DEFAULT : frame->colorspace;
-  const bool fullRange = frame->color_range == AVCOL_RANGE_JPEG;
+  // Setting the matrix and range rebuilds the scaler's tables, so only when they change.
   const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
   if ((newScaler || space != d.scalerSpace || fullRange != d.scalerFullRange) && desc != nullptr &&
       (desc->flags & AV_PIX_FMT_FLAG_RGB) == 0 && (desc->flags & AV_PIX_FMT_FLAG_PAL) == 0) {
@@ -698,7 +742,7 @@ std::unique_ptr<FrameImage> FfmpegVideoReader::ConvertCurrent() {
     } catch (const std::bad_alloc&) {
       return nullptr;
     }
-    TurnRgb(d.rgb.data(), w, h, stride, quarterTurns_, d.turned.data(), rowStride);
+    TurnPixels(d.rgb.data(), w, h, stride, quarterTurns_, d.turned.data(), rowStride);
     rows = d.turned.data();
   }
   std::unique_ptr<FrameImage> image;
@@ -710,6 +754,46 @@ std::unique_ptr<FrameImage> FfmpegVideoReader::ConvertCurrent() {
   if (!image->LoadRows(width, static_cast<uint32_t>(rowStride), static_cast<int32_t>(height), rows,
                        false, static_cast<std::size_t>(rowStride) * height)) {
     return nullptr;
+  }
+  return image;
+}
+
+std::unique_ptr<FrameImage> FfmpegVideoReader::ConvertDirect(Decoder& d,
+                                                              const YuvConverter::Planes& planes,
+                                                              int space, bool fullRange) {
+  if (space != d.converterSpace || fullRange != d.converterFullRange) {
+    const int* c = sws_getCoefficients(space);
+    d.converter.SetMatrix({c[0], c[1], c[2], c[3]}, fullRange);
+    d.converterSpace = space;
+    d.converterFullRange = fullRange;
+  }
+  std::unique_ptr<FrameImage> image;
+  try {
+    image = std::make_unique<FrameImage>(ColourTag::kYCbCr);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+  if (!image->Allocate(width, height)) return nullptr;
+  const std::size_t rowBytes = std::size_t{width} * 3;
+  if (quarterTurns_ == 0) {
+    if (!d.converter.Convert(planes, image->Pixels(), image->Stride())) return nullptr;
+  } else {
+    const std::size_t stride = std::size_t{planes.width} * 3;
+    try {
+      if (d.rgb.size() < stride * planes.height) d.rgb.resize(stride * planes.height);
+    } catch (const std::bad_alloc&) {
+      return nullptr;
+    }
+    if (!d.converter.Convert(planes, d.rgb.data(), stride)) return nullptr;
+    TurnPixels(d.rgb.data(), static_cast<int>(planes.width), static_cast<int>(planes.height),
+            static_cast<int>(stride), quarterTurns_, image->Pixels(),
+            static_cast<int>(image->Stride()));
+  }
+  // Row padding is part of the image's bytes: keep it the same for every run.
+  if (image->Stride() > rowBytes) {
+    for (uint32_t y = 0; y < height; ++y) {
+      std::memset(image->Row(y) + rowBytes, 0, image->Stride() - rowBytes);
+    }
   }
   return image;
 }

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "video/video_reader.h"
+#include "video/yuv_converter.h"
 
 namespace quillon {
 
@@ -67,6 +68,10 @@ class FfmpegVideoReader final : public VideoReader {
   // Leaves the decoder's current picture at the one shown at ms.
   Position PositionAt(uint32_t ms);
   std::unique_ptr<FrameImage> ConvertCurrent();
+  // The current picture through the converter for 8-bit Y'CbCr: space is the matrix's number,
+  // fullRange whether luma spans 0-255.
+  std::unique_ptr<FrameImage> ConvertDirect(Decoder& d, const YuvConverter::Planes& planes,
+                                            int space, bool fullRange);
   void CloseLocked();
 
   // Recursive: Open runs the readable-end search, which asks IsReadableAt.

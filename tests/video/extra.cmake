@@ -24,6 +24,15 @@ if(CMAKE_SCRIPT_MODE_FILE)
             -c:v libx264 -preset ultrafast -pix_fmt yuv420p)
   make_clip(yuv444.mkv ${src} testsrc2=size=96x64:rate=30:duration=2
             -c:v libx264 -preset ultrafast -pix_fmt yuv444p)
+  # Decoder layouts and colour tags for the direct conversion, and ones that bypass it.
+  make_clip(bt709.mp4 ${src} testsrc2=size=96x64:rate=25:duration=1
+            -c:v libx264 -preset ultrafast -pix_fmt yuv420p -colorspace bt709
+            -color_primaries bt709 -color_trc bt709)
+  make_clip(yuv422.mkv ${src} testsrc2=size=96x64:rate=25:duration=1
+            -c:v libx264 -preset ultrafast -pix_fmt yuv422p)
+  make_clip(yuv420p10.mkv ${src} testsrc2=size=96x64:rate=25:duration=1
+            -c:v libx264 -preset ultrafast -pix_fmt yuv420p10le)
+  make_clip(gray.mkv ${src} testsrc2=size=96x64:rate=25:duration=1 -c:v ffv1 -pix_fmt gray)
   make_clip(vp8.webm ${src} testsrc2=size=96x64:rate=24:duration=2 -c:v libvpx -b:v 200k)
   make_clip(mjpeg.avi ${src} testsrc2=size=96x64:rate=25:duration=2 -c:v mjpeg -q:v 3)
   make_clip(qtrle.mov ${src} testsrc2=size=96x64:rate=10:duration=2 -c:v qtrle -pix_fmt rgb24)

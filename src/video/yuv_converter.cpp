@@ -1,0 +1,111 @@
+#include "video/yuv_converter.h"
+
+#include <algorithm>
+#include <cmath>
+#include <new>
+
+#include "video/colour.h"
+
+namespace quillon {
+namespace {
+
+constexpr int kShift = 16;
+constexpr int32_t kHalf = 1 << (kShift - 1);
+// Chroma in quarter units: four times a byte, or twice the sum of two rows.
+constexpr int32_t kQuarterCentre = 4 * 128;
+
+// One row of R, G, B bytes from luma and per-pixel chroma (quarter units about the centre).
+// Plain array arithmetic that the compiler turns into vector code; the AVX2 clone does eight
+// pixels a step.
+__attribute__((target_clones("avx2", "default"))) void RgbPixels(
+    const uint8_t* __restrict luma, const int16_t* __restrict cb, const int16_t* __restrict cr,
+    uint32_t count, const YuvConverter::Terms& terms, uint8_t* __restrict rgb) {
+  // Copies: the stores could alias the terms for all the compiler knows.
+  const YuvConverter::Terms k = terms;
+  for (std::size_t i = 0; i < count; ++i) {
+    const int32_t l = k.luma * luma[i] + k.lumaOffset;
+    const int32_t r = (l + k.redCr * cr[i]) >> kShift;
+    const int32_t g = (l - k.greenCb * cb[i] - k.greenCr * cr[i]) >> kShift;
+    const int32_t b = (l + k.blueCb * cb[i]) >> kShift;
+    rgb[3 * i] = static_cast<uint8_t>(std::clamp(r, 0, 255));
+    rgb[3 * i + 1] = static_cast<uint8_t>(std::clamp(g, 0, 255));
+    rgb[3 * i + 2] = static_cast<uint8_t>(std::clamp(b, 0, 255));
+  }
+}
+
+// A row of chroma per pixel in quarter units about the centre: twice the sum of the two source
+// rows (the same row twice where chroma is at full height), each sample repeated for a pair at
+// half width.
+template <uint32_t shiftX>
+void ChromaRow(const uint8_t* __restrict own, const uint8_t* __restrict other, uint32_t count,
+               int16_t* __restrict out) {
+  for (std::size_t c = 0; c < count; ++c) {
+    const auto v = static_cast<int16_t>((own[c] + other[c]) * 2 - kQuarterCentre);
+    out[c << shiftX] = v;
+    if constexpr (shiftX == 1) out[2 * c + 1] = v;
+  }
+}
+
+}  // namespace
+
+void YuvConverter::SetMatrix(const std::array<int32_t, 4>& coefficients, bool fullRange) {
+  // Full-range chroma spans 255 steps where limited-range chroma spans 224.
+  const double chromaScale = (fullRange ? 224.0 / 255.0 : 1.0) / 4.0;
+  const double lumaScale = fullRange ? 1.0 : 255.0 / 219.0;
+  const int32_t lumaOffset = fullRange ? 0 : 16;
+  terms_.luma = static_cast<int32_t>(std::lround(lumaScale * (1 << kShift)));
+  terms_.lumaOffset = kHalf - lumaOffset * terms_.luma;
+  auto chroma = [chromaScale](int32_t c) {
+    return static_cast<int32_t>(std::lround(c * chromaScale));
+  };
+  terms_.redCr = chroma(coefficients[0]);
+  terms_.blueCb = chroma(coefficients[1]);
+  terms_.greenCb = chroma(coefficients[2]);
+  terms_.greenCr = chroma(coefficients[3]);
+  ready_ = true;
+}
+
+bool YuvConverter::Convert(const Planes& in, uint8_t* out, std::size_t outStride) {
+  if (!ready_ || out == nullptr || in.width == 0 || in.height == 0 || in.chromaShiftX > 1 ||
+      in.chromaShiftY > 1 || in.data[0] == nullptr || in.data[1] == nullptr ||
+      in.data[2] == nullptr) {
+    return false;
+  }
+  const uint32_t w = in.width;
+  const uint32_t chromaWidth = (w + in.chromaShiftX) >> in.chromaShiftX;
+  try {
+    // Slack after the row: the vector conversion reads whole 16-byte groups.
+    if (rgbRow_.size() < std::size_t{w} * 3 + 16) rgbRow_.resize(std::size_t{w} * 3 + 16);
+    // One chroma value per pixel, for a whole last pair too.
+    if (cbRow_.size() < std::size_t{chromaWidth} << in.chromaShiftX) {
+      cbRow_.resize(std::size_t{chromaWidth} << in.chromaShiftX);
+      crRow_.resize(std::size_t{chromaWidth} << in.chromaShiftX);
+    }
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  auto planeRow = [&in](int plane, uint32_t row) {
+    return in.data[static_cast<std::size_t>(plane)] +
+           static_cast<std::ptrdiff_t>(row) * in.stride[static_cast<std::size_t>(plane)];
+  };
+  int16_t* cb = cbRow_.data();
+  int16_t* cr = crRow_.data();
+  for (uint32_t y = 0; y < in.height; ++y) {
+    // This row's chroma: at half height, an odd row takes its chroma row and an even row lies
+    // halfway between that one and the one above (the first row has none above it).
+    const uint32_t own = y >> in.chromaShiftY;
+    const uint32_t other = in.chromaShiftY == 0 || (y & 1) != 0 || own == 0 ? own : own - 1;
+    if (in.chromaShiftX == 0) {
+      ChromaRow<0>(planeRow(1, own), planeRow(1, other), chromaWidth, cb);
+      ChromaRow<0>(planeRow(2, own), planeRow(2, other), chromaWidth, cr);
+    } else {
+      ChromaRow<1>(planeRow(1, own), planeRow(1, other), chromaWidth, cb);
+      ChromaRow<1>(planeRow(2, own), planeRow(2, other), chromaWidth, cr);
+    }
+    RgbPixels(planeRow(0, y), cb, cr, w, terms_, rgbRow_.data());
+    RgbToYCbCr(rgbRow_.data(), out + std::size_t{y} * outStride, w, false);
+  }
+  return true;
+}
+
+}  // namespace quillon
