@@ -98,7 +98,7 @@ int QuarterTurnsOf(const AVStream* stream) {
 // Copies a w x h picture of 3-byte pixels turned clockwise by quarter turns into `out` (rows
 // of outStride).
 void TurnPixels(const uint8_t* in, int w, int h, int inStride, int quarterTurns, uint8_t* out,
-             int outStride) {
+                int outStride) {
   const int outWidth = quarterTurns % 2 == 0 ? w : h;
   const int outHeight = quarterTurns % 2 == 0 ? h : w;
   for (int y = 0; y < outHeight; ++y) {
@@ -176,7 +176,7 @@ struct FfmpegVideoReader::Decoder {
   std::unique_ptr<AVFrame, FrameFreer> current;  // last good frame with start <= the asked time
   std::unique_ptr<AVFrame, FrameFreer> pending;  // next good frame, start > the asked time
   std::unique_ptr<SwsContext, ScalerFreer> scaler;
-  YuvConverter converter;  // for 8-bit Y'CbCr pictures at the size fixed at Open
+  YuvConverter converter;   // for 8-bit Y'CbCr pictures at the size fixed at Open
   int converterSpace = -1;  // the matrix and range its tables were made for
   bool converterFullRange = false;
   int scalerWidth = 0;  // the source shape the scaler was made for
@@ -759,8 +759,8 @@ std::unique_ptr<FrameImage> FfmpegVideoReader::ConvertCurrent() {
 }
 
 std::unique_ptr<FrameImage> FfmpegVideoReader::ConvertDirect(Decoder& d,
-                                                              const YuvConverter::Planes& planes,
-                                                              int space, bool fullRange) {
+                                                             const YuvConverter::Planes& planes,
+                                                             int space, bool fullRange) {
   if (space != d.converterSpace || fullRange != d.converterFullRange) {
     const int* c = sws_getCoefficients(space);
     d.converter.SetMatrix({c[0], c[1], c[2], c[3]}, fullRange);
@@ -786,8 +786,8 @@ std::unique_ptr<FrameImage> FfmpegVideoReader::ConvertDirect(Decoder& d,
     }
     if (!d.converter.Convert(planes, d.rgb.data(), stride)) return nullptr;
     TurnPixels(d.rgb.data(), static_cast<int>(planes.width), static_cast<int>(planes.height),
-            static_cast<int>(stride), quarterTurns_, image->Pixels(),
-            static_cast<int>(image->Stride()));
+               static_cast<int>(stride), quarterTurns_, image->Pixels(),
+               static_cast<int>(image->Stride()));
   }
   // Row padding is part of the image's bytes: keep it the same for every run.
   if (image->Stride() > rowBytes) {

@@ -44,7 +44,8 @@ struct Picture {
   uint32_t ChromaHeight() const { return (height + shiftY) >> shiftY; }
   uint8_t At(int plane, uint32_t x, uint32_t y) const {
     return planes[static_cast<std::size_t>(plane)]
-                 [std::size_t{y} * static_cast<uint32_t>(strides[static_cast<std::size_t>(plane)]) + x];
+                 [std::size_t{y} * static_cast<uint32_t>(strides[static_cast<std::size_t>(plane)]) +
+                  x];
   }
   YuvConverter::Planes View() const {
     YuvConverter::Planes p;
@@ -75,7 +76,8 @@ Picture MakePicture(uint32_t w, uint32_t h, uint32_t shiftX, uint32_t shiftY, Fi
     p.strides[i] = static_cast<int32_t>(pw + 13);
     p.planes[i].assign(std::size_t{ph} * (pw + 13), 0xEE);
     for (uint32_t y = 0; y < ph; ++y) {
-      for (uint32_t x = 0; x < pw; ++x) p.planes[i][std::size_t{y} * (pw + 13) + x] = fill(plane, x, y);
+      for (uint32_t x = 0; x < pw; ++x)
+        p.planes[i][std::size_t{y} * (pw + 13) + x] = fill(plane, x, y);
     }
   }
   return p;
@@ -118,14 +120,13 @@ TEST(YuvConverterTest, MatchesTheReferenceOnEveryLayoutMatrixAndRange) {
                         Shape{17, 11, 0, 0}, Shape{20, 15, 0, 1}}) {
     for (const bool fullRange : {false, true}) {
       for (const auto& matrix : {kBt601, kBt709}) {
-        SCOPED_TRACE(testing::Message() << s.width << "x" << s.height << " shift " << s.shiftX
-                                        << s.shiftY << " full " << fullRange << " bt709 "
-                                        << (matrix == kBt709));
+        SCOPED_TRACE(testing::Message()
+                     << s.width << "x" << s.height << " shift " << s.shiftX << s.shiftY << " full "
+                     << fullRange << " bt709 " << (matrix == kBt709));
         // Every byte value, colours beyond what R, G, B can show included.
-        const Picture p = MakePicture(s.width, s.height, s.shiftX, s.shiftY,
-                                      [&random](int, uint32_t, uint32_t) {
-                                        return static_cast<uint8_t>(random() & 0xFF);
-                                      });
+        const Picture p = MakePicture(
+            s.width, s.height, s.shiftX, s.shiftY,
+            [&random](int, uint32_t, uint32_t) { return static_cast<uint8_t>(random() & 0xFF); });
         YuvConverter converter;
         converter.SetMatrix(matrix, fullRange);
         const std::size_t stride = std::size_t{s.width} * 3 + 5;
@@ -195,21 +196,15 @@ std::string Clip(const std::string& name) {
   return std::string(QUILLON_TEST_BINARY_DIR) + "/test-clips/video/" + name;
 }
 
-struct FormatCloser {
-  void operator()(AVFormatContext* p) const { avformat_close_input(&p); }
+// FFmpeg's freeing functions that take the address of the pointer.
+template <typename T, void (*Free)(T**)>
+struct Freer {
+  void operator()(T* p) const { Free(&p); }
 };
-struct CodecFreer {
-  void operator()(AVCodecContext* p) const { avcodec_free_context(&p); }
-};
-struct FrameFreer {
-  void operator()(AVFrame* p) const { av_frame_free(&p); }
-};
-struct PacketFreer {
-  void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-struct ScalerFreer {
-  void operator()(SwsContext* p) const { sws_freeContext(p); }
-};
+using FormatPtr = std::unique_ptr<AVFormatContext, Freer<AVFormatContext, avformat_close_input>>;
+using CodecPtr = std::unique_ptr<AVCodecContext, Freer<AVCodecContext, avcodec_free_context>>;
+using FramePtr = std::unique_ptr<AVFrame, Freer<AVFrame, av_frame_free>>;
+using PacketPtr = std::unique_ptr<AVPacket, Freer<AVPacket, av_packet_free>>;
 
 struct Decoded {
   std::unique_ptr<FrameImage> image;  // through the scaler to R, G, B, then the engine's colours
@@ -222,16 +217,16 @@ Decoded ThroughScaler(const std::string& path) {
   Decoded result;
   AVFormatContext* raw = nullptr;
   if (avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0) return result;
-  const std::unique_ptr<AVFormatContext, FormatCloser> format(raw);
+  const FormatPtr format(raw);
   if (avformat_find_stream_info(raw, nullptr) < 0) return result;
   const int index = av_find_best_stream(raw, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
   if (index < 0) return result;
   const AVCodec* decoder = avcodec_find_decoder(raw->streams[index]->codecpar->codec_id);
-  const std::unique_ptr<AVCodecContext, CodecFreer> codec(avcodec_alloc_context3(decoder));
+  const CodecPtr codec(avcodec_alloc_context3(decoder));
   avcodec_parameters_to_context(codec.get(), raw->streams[index]->codecpar);
   if (avcodec_open2(codec.get(), decoder, nullptr) < 0) return result;
-  const std::unique_ptr<AVPacket, PacketFreer> packet(av_packet_alloc());
-  const std::unique_ptr<AVFrame, FrameFreer> frame(av_frame_alloc());
+  const PacketPtr packet(av_packet_alloc());
+  const FramePtr frame(av_frame_alloc());
   bool got = false;
   while (!got && av_read_frame(raw, packet.get()) >= 0) {
     if (packet->stream_index == index) avcodec_send_packet(codec.get(), packet.get());
@@ -245,19 +240,19 @@ Decoded ThroughScaler(const std::string& path) {
   if (!got) return result;
   const auto pixelFormat = static_cast<AVPixelFormat>(frame->format);
   result.format = av_get_pix_fmt_name(pixelFormat);
-  const std::unique_ptr<SwsContext, ScalerFreer> scaler(
+  const std::unique_ptr<SwsContext, void (*)(SwsContext*)> scaler(
       sws_getContext(frame->width, frame->height, pixelFormat, frame->width, frame->height,
-                     AV_PIX_FMT_RGB24, SWS_BILINEAR | SWS_ACCURATE_RND, nullptr, nullptr,
-                     nullptr));
+                     AV_PIX_FMT_RGB24, SWS_BILINEAR | SWS_ACCURATE_RND, nullptr, nullptr, nullptr),
+      sws_freeContext);
   int* inv = nullptr;
   int* table = nullptr;
   int srcRange = 0, dstRange = 0, brightness = 0, contrast = 0, saturation = 0;
-  sws_getColorspaceDetails(scaler.get(), &inv, &srcRange, &table, &dstRange, &brightness,
-                           &contrast, &saturation);
+  sws_getColorspaceDetails(scaler.get(), &inv, &srcRange, &table, &dstRange, &brightness, &contrast,
+                           &saturation);
   if (frame->color_range == AVCOL_RANGE_JPEG) srcRange = 1;
   const int space = frame->colorspace == AVCOL_SPC_UNSPECIFIED ? SWS_CS_DEFAULT : frame->colorspace;
-  sws_setColorspaceDetails(scaler.get(), sws_getCoefficients(space), srcRange, table, 1,
-                           brightness, contrast, saturation);
+  sws_setColorspaceDetails(scaler.get(), sws_getCoefficients(space), srcRange, table, 1, brightness,
+                           contrast, saturation);
   const int stride = frame->width * 3 + 64;
   std::vector<uint8_t> rgb(static_cast<std::size_t>(stride) * frame->height + 64);
   uint8_t* dst[4] = {rgb.data(), nullptr, nullptr, nullptr};
@@ -278,7 +273,9 @@ struct RouteCase {
   int maxLimit;
 };
 
-void PrintTo(const RouteCase& c, std::ostream* os) { *os << c.file; }
+void PrintTo(const RouteCase& c, std::ostream* os) {
+  *os << c.file;
+}
 
 class ReaderColourRouteTest : public testing::TestWithParam<RouteCase> {};
 
@@ -307,26 +304,25 @@ TEST_P(ReaderColourRouteTest, AgreesWithTheScalerRoute) {
   EXPECT_LE(worst, c.maxLimit);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Formats, ReaderColourRouteTest,
-    // The scaler rounded R, G, B coarser where chroma is subsampled (up to 3 off); the general
-    // route itself must stay exact.
-    testing::Values(RouteCase{"h264_25.mp4", "yuv420p", 1.0, 3},
-                    RouteCase{"bt709.mp4", "yuv420p", 1.0, 3},
-                    RouteCase{"yuv422.mkv", "yuv422p", 1.0, 3},
-                    RouteCase{"yuv444.mkv", "yuv444p", 0.01, 1},
-                    RouteCase{"mjpeg.avi", "yuvj420p", 1.0, 3},
-                    RouteCase{"yuv420p10.mkv", "yuv420p10le", 0.0, 0},
-                    RouteCase{"gray.mkv", "gray", 0.0, 0},
-                    RouteCase{"qtrle.mov", "rgb24", 0.0, 0},
-                    RouteCase{"anim.gif", "bgra", 0.0, 0}),
-    [](const testing::TestParamInfo<RouteCase>& info) {
-      std::string name = info.param.file;
-      for (char& ch : name) {
-        if (ch == '.') ch = '_';
-      }
-      return name;
-    });
+INSTANTIATE_TEST_SUITE_P(Formats, ReaderColourRouteTest,
+                         // The scaler rounded R, G, B coarser where chroma is subsampled (up to 3
+                         // off); the general route itself must stay exact.
+                         testing::Values(RouteCase{"h264_25.mp4", "yuv420p", 1.0, 3},
+                                         RouteCase{"bt709.mp4", "yuv420p", 1.0, 3},
+                                         RouteCase{"yuv422.mkv", "yuv422p", 1.0, 3},
+                                         RouteCase{"yuv444.mkv", "yuv444p", 0.01, 1},
+                                         RouteCase{"mjpeg.avi", "yuvj420p", 1.0, 3},
+                                         RouteCase{"yuv420p10.mkv", "yuv420p10le", 0.0, 0},
+                                         RouteCase{"gray.mkv", "gray", 0.0, 0},
+                                         RouteCase{"qtrle.mov", "rgb24", 0.0, 0},
+                                         RouteCase{"anim.gif", "bgra", 0.0, 0}),
+                         [](const testing::TestParamInfo<RouteCase>& info) {
+                           std::string name = info.param.file;
+                           for (char& ch : name) {
+                             if (ch == '.') ch = '_';
+                           }
+                           return name;
+                         });
 
 }  // namespace
 }  // namespace quillon
