@@ -86,6 +86,7 @@ FrameStore::FrameStore(ReaderFactory factory)
     : factory_(std::move(factory)), options_(std::make_unique<FrameOptions>()) {}
 
 FrameStore::~FrameStore() {
+  StopPrefetching();
   ClearCache();
   CloseReader();
 }
@@ -106,6 +107,7 @@ void FrameStore::ClearCache() {
 }
 
 bool FrameStore::Open(const std::string& path) {
+  StopPrefetching();
   CloseReader();
   cache_.clear();
   cacheFirst_ = 0;
@@ -182,6 +184,7 @@ bool FrameStore::Open(const std::string& path) {
 
 bool FrameStore::SetEmptyVideo(uint32_t frameCount, uint32_t durationMs, uint32_t width,
                                uint32_t height, double fps) {
+  StopPrefetching();
   CloseReader();
   ClearCache();
   std::lock_guard lock(readerMutex_);
@@ -196,6 +199,7 @@ bool FrameStore::SetEmptyVideo(uint32_t frameCount, uint32_t durationMs, uint32_
 }
 
 bool FrameStore::Configure(const FrameOptions& options) {
+  StopPrefetching();
   std::lock_guard lock(readerMutex_);
   *options_ = options;
   if (options_->cacheSize == 0) {
@@ -242,6 +246,7 @@ bool FrameStore::Configure(const FrameOptions& options) {
 
 bool FrameStore::SelectRange(uint32_t startMs, uint32_t durationMs) {
   if (!reader_ && readerKind_ != ReaderKind::kEmptyVideo) return false;
+  StopPrefetching();
   // The last readable millisecond is duration - 1: a start on or after the end moves there.
   if (startMs >= sourceDurationMs_) startMs = sourceDurationMs_ == 0 ? 0 : sourceDurationMs_ - 1;
   if (uint64_t{startMs} + durationMs > sourceDurationMs_) durationMs = sourceDurationMs_ - startMs;
@@ -280,8 +285,31 @@ FrameImage* FrameStore::GetFrame(uint32_t index) {
     cacheFirst_ = index;
     slot = 0;
   }
-  if (!cache_[slot]) cache_[slot] = LoadFrame(index);
+  if (!cache_[slot] && !(prefetch_ && prefetch_->Take(index, cache_[slot]))) {
+    cache_[slot] = LoadFrame(index);
+  }
   return cache_[slot].get();
+}
+
+void FrameStore::StartPrefetching() {
+  StopPrefetching();
+  if (!reader_ || readerKind_ == ReaderKind::kEmptyVideo) return;
+  prefetch_ = std::make_unique<FramePrefetch>([this](uint32_t index) { return LoadFrame(index); });
+  if (!prefetch_->Started()) prefetch_.reset();
+}
+
+void FrameStore::StopPrefetching() {
+  prefetch_.reset();
+}
+
+void FrameStore::Prefetch(uint32_t index) {
+  if (!prefetch_ || index >= outputFrameCount_ || cacheSize_ == 0 || cache_.size() != cacheSize_) {
+    return;
+  }
+  if (index >= cacheFirst_ && index - cacheFirst_ < cacheSize_ && cache_[index - cacheFirst_]) {
+    return;
+  }
+  prefetch_->Request(index);
 }
 
 std::unique_ptr<FrameImage> FrameStore::LoadFrame(uint32_t index) {

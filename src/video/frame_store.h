@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "video/frame_image.h"
+#include "video/frame_prefetch.h"
 #include "video/video_reader.h"
 
 namespace quillon {
@@ -64,6 +65,17 @@ class FrameStore {
   // the settings preview. Uses `options` when given, else the configured copy; touches only the
   // reader, never the cache. Null for empty video or a frame that does not decode.
   std::unique_ptr<RgbPicture> RenderPreview(uint32_t ms, const FrameOptions* options = nullptr) const;
+
+  // Decoding ahead, for the length of a run: while on, Prefetch(index) decodes and filters that
+  // frame on a thread of the store's own, and GetFrame(index) takes the picture over instead of
+  // decoding it. The cache window still moves only through GetFrame, so the frames kept and
+  // the pictures handed out are those of a run without it. StopPrefetching waits for the frame
+  // in hand and ends the thread; Open, Configure, SelectRange and destruction stop it too.
+  void StartPrefetching();
+  void StopPrefetching();
+  bool Prefetching() const { return prefetch_ != nullptr; }
+  // Does nothing while off, for an index outside the track, or for a frame already cached.
+  void Prefetch(uint32_t index);
 
   // Frames the cache holds at once (Frame.CacheSize once configured).
   uint32_t CacheSize() const { return cacheSize_; }
@@ -122,6 +134,9 @@ class FrameStore {
   uint32_t outputHeight_ = 0;
   std::unique_ptr<FrameOptions> options_;
   const std::atomic<bool>* cancel_ = nullptr;
+  // Reads reader_ and the figures above from its own thread: none of them may change while it
+  // lives, which is why every operation that changes them stops it first.
+  std::unique_ptr<FramePrefetch> prefetch_;
 };
 
 }  // namespace quillon

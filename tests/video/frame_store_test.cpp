@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <map>
@@ -299,6 +300,51 @@ TEST_F(FrameStoreCacheTest, BackwardMoveKeepsTheFramesThatStillFit) {
   EXPECT_EQ(Ask({1, 8}), (std::vector<uint32_t>{1, 8}));
   // A jump forward by less than the window keeps the overlap.
   EXPECT_EQ(Ask({2, 3, 4, 6, 3, 4}), (std::vector<uint32_t>{2, 3, 4, 6}));
+}
+
+// Decoding ahead must not show: the same frames are decoded once each, in the same order, and
+// the window drops the same ones, whether the next frame was prefetched or not.
+TEST_F(FrameStoreCacheTest, PrefetchedFramesAreThoseDecodedInPlace) {
+  const std::vector<uint32_t> plain = Ask({0, 1, 2, 3, 4, 5, 0});
+  store.StartPrefetching();
+  ASSERT_TRUE(store.Prefetching());
+  script.times.clear();
+  for (uint32_t i = 10; i < 16; ++i) {
+    FrameImage* image = store.GetFrame(i);
+    ASSERT_NE(image, nullptr);
+    EXPECT_EQ(image->Row(0)[1], static_cast<uint8_t>((i * 40) & 0xFF)) << i;
+    store.Prefetch(i + 1);
+    store.Prefetch(i + 1);  // asked twice, decoded once
+    store.Prefetch(i);      // cached already: nothing to do
+  }
+  // Drops 16, which was never asked for (its decoding may or may not have begun).
+  store.StopPrefetching();
+  std::vector<uint32_t> decoded;
+  for (uint32_t t : script.times) decoded.push_back(t / 40);
+  if (decoded.size() == 7) {
+    EXPECT_EQ(decoded.back(), 16u);
+  }
+  decoded.resize(std::min<std::size_t>(decoded.size(), 6));
+  EXPECT_EQ(decoded, (std::vector<uint32_t>{10, 11, 12, 13, 14, 15}));
+  // The window holds 12..15 as it would have without decoding ahead: 12 is cached, 11 is not.
+  EXPECT_EQ(Ask({12, 11}), (std::vector<uint32_t>{11}));
+  EXPECT_EQ(plain, (std::vector<uint32_t>{0, 1, 2, 3, 4, 5, 0}));
+
+  // A frame that does not decode ahead is no frame, as in place; the next request tries again.
+  store.StartPrefetching();
+  script.decodes = false;
+  store.Prefetch(40);
+  EXPECT_EQ(store.GetFrame(40), nullptr);
+  script.decodes = true;
+  EXPECT_NE(store.GetFrame(40), nullptr);
+
+  // Everything that changes what a frame is stops the thread first.
+  store.Prefetch(41);
+  ASSERT_TRUE(store.SelectRange(0, 5000));
+  EXPECT_FALSE(store.Prefetching());
+  store.StartPrefetching();
+  ASSERT_TRUE(store.Configure(options));
+  EXPECT_FALSE(store.Prefetching());
 }
 
 TEST_F(FrameStoreCacheTest, NothingBeyondTheTrackOrForEmptyVideo) {

@@ -4,7 +4,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -95,6 +94,7 @@ class BitmapDefinitions {
   // While set, a frame's encoding fails once the flag turns true: no further record is begun
   // and the encoders stop within a few rows. Null (the default) never cancels.
   void SetCancelFlag(const std::atomic<bool>* cancel) { cancel_ = cancel; }
+  uint32_t Threads() const { return threads_; }
 
   // Every part file carries its own JPEGTables tag.
   void StartPart() { tablesWritten_ = false; }
@@ -106,12 +106,9 @@ class BitmapDefinitions {
   // frame or FrameUse entry, out of payload buffers, a failing JPEG or ZLIB32 encoder.
   [[nodiscard]] bool EncodeFrameBitmaps(uint32_t frame, uint32_t budget, uint32_t& usedBytes);
   // The same with the frame's picture given (the one above loads it from the video source);
-  // image may be null when the frame has no new bitmaps. alongside, when set, is run once by
-  // the calling thread while the other threads encode, before it joins them; the one above
-  // decodes the next frame with it.
+  // image may be null when the frame has no new bitmaps.
   [[nodiscard]] bool EncodeFrameBitmaps(uint32_t frame, const FrameImage* image, uint32_t budget,
-                                        uint32_t& usedBytes,
-                                        const std::function<void()>& alongside = {});
+                                        uint32_t& usedBytes);
   // Writes one defining tag per record of the frame (the character ids are the records'),
   // JPEGTables first when this is the part's first JPEG bitmap. False when not every record
   // was encoded.
@@ -168,7 +165,6 @@ class BitmapDefinitions {
   // the budget. Returns how many records that is; false at the first failing one in order.
   [[nodiscard]] bool EncodeRecords(const FrameImage& image, const std::vector<UseRect>& rects,
                                    const std::vector<uint8_t>& transient, uint32_t budget,
-                                   const std::function<void()>& alongside,
                                    std::vector<FrameBitmap>& results, std::size_t& accepted,
                                    uint64_t& used);
   [[nodiscard]] bool WriteJpegTables(SwfWriter& writer);

@@ -36,19 +36,11 @@ bool BitmapDefinitions::EncodeFrameBitmaps(uint32_t frame, uint32_t budget, uint
   const FrameImage* image = use != nullptr && !use->rects.empty() && frames_ != nullptr
                                 ? frames_->GetFrame(frame)
                                 : nullptr;
-  // The next frame is decoded while this one's bitmaps are encoded: the frames are asked for
-  // in the same order as without it, and a cache of two or more keeps this frame's picture
-  // in place meanwhile.
-  std::function<void()> decodeNext;
-  if (image != nullptr && frames_->CacheSize() >= 2 && frame + 1 < frames_->OutputFrameCount()) {
-    decodeNext = [this, frame] { frames_->GetFrame(frame + 1); };
-  }
-  return EncodeFrameBitmaps(frame, image, budget, usedBytes, decodeNext);
+  return EncodeFrameBitmaps(frame, image, budget, usedBytes);
 }
 
 bool BitmapDefinitions::EncodeFrameBitmaps(uint32_t frame, const FrameImage* image, uint32_t budget,
-                                           uint32_t& usedBytes,
-                                           const std::function<void()>& alongside) {
+                                           uint32_t& usedBytes) {
   usedBytes = 0;
   bitmaps_.clear();
   RestartPayloads();
@@ -75,7 +67,7 @@ bool BitmapDefinitions::EncodeFrameBitmaps(uint32_t frame, const FrameImage* ima
   std::size_t accepted = 0;
   uint64_t used = 0;
   const bool encoded =
-      EncodeRecords(*image, use->rects, transient, budget, alongside, results, accepted, used);
+      EncodeRecords(*image, use->rects, transient, budget, results, accepted, used);
   for (std::size_t i = 0; i < accepted; ++i) {
     UseRect& r = use->rects[i];
     FrameBitmap& b = results[i];
@@ -94,7 +86,6 @@ bool BitmapDefinitions::EncodeFrameBitmaps(uint32_t frame, const FrameImage* ima
 
 bool BitmapDefinitions::EncodeRecords(const FrameImage& image, const std::vector<UseRect>& rects,
                                       const std::vector<uint8_t>& transient, uint32_t budget,
-                                      const std::function<void()>& alongside,
                                       std::vector<FrameBitmap>& results, std::size_t& accepted,
                                       uint64_t& used) {
   const std::size_t count = rects.size();
@@ -117,7 +108,6 @@ bool BitmapDefinitions::EncodeRecords(const FrameImage& image, const std::vector
   used = 0;
 
   auto job = [&](uint32_t worker) {
-    if (worker == 0 && alongside) alongside();
     Workspace& work = *workspaces_[worker];
     while (!stop.load(std::memory_order_relaxed)) {
       // A cancelled run throws the frame away: no record is worth beginning.

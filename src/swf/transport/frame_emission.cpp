@@ -339,6 +339,13 @@ bool Transport::EncodeFrame(uint32_t frame, uint32_t budget, bool partLimited, b
   emitted = false;
   Trace("=========================== Frame %u\n", frame);
   Trace("frame budget: %u\n", budget);
+  // The next frame decodes on the video source's own thread while this one is matched,
+  // encoded and written. Asked for once this frame is in the cache, so that the reader keeps
+  // going forward.
+  if (hasPictures_ && frames_->Prefetching() && frame + 1 < lastEndFrame_ &&
+      frames_->GetFrame(frame) != nullptr) {
+    frames_->Prefetch(frame + 1);
+  }
   if (!match_->MatchFrame(frame) || !uses_->PrepareFrame(frame)) return false;
   const uint32_t start = writer_.Cursor();
 

@@ -46,6 +46,12 @@ class StopFlagLease {
   BitmapDefinitions& bitmaps_;
 };
 
+// Ends the video source's decoding ahead when a run leaves by any way.
+struct PrefetchStop {
+  FrameStore& frames;
+  ~PrefetchStop() { frames.StopPrefetching(); }
+};
+
 }  // namespace
 
 std::string EngineErrorText(uint32_t number) {
@@ -128,12 +134,16 @@ void Transport::ResetFigures() {
 }
 
 void Transport::Fail(TransportStatus status, const std::string& text) {
+  // Once the status word says the run is over the controller may reopen or reconfigure the
+  // video source: no thread of this run may still be reading it.
+  if (frames_ != nullptr) frames_->StopPrefetching();
   // The text must be complete before the status word tells the controller to read it.
   if (status == TransportStatus::kError) errorText_ = text;
   status_.store(status, std::memory_order_release);
 }
 
 void Transport::StopStages() {
+  if (frames_ != nullptr) frames_->StopPrefetching();
   sound_->StopSound();
   match_->Finish();
   writer_.Close();
@@ -160,6 +170,13 @@ bool Transport::Run(const std::string& partPrefix, uint32_t endFrame, uint32_t e
     return false;
   }
   partNumber_.store(1, std::memory_order_relaxed);
+  // With more than one thread the next frame is decoded while the current one is matched,
+  // encoded and written. Started here, on the encoding thread, so that the decoding thread
+  // shares its scheduling priority.
+  if (hasPictures_ && bitmaps_->Threads() > 1) frames_->StartPrefetching();
+  // Every end of the run stops it before publishing the status; this covers any other way out,
+  // and ends it before the lease takes the stop flag back from the store.
+  const PrefetchStop prefetchStop{*frames_};
   videoTime_ = 0.0;
   playerTime_ = 0.0;
 
@@ -235,6 +252,7 @@ bool Transport::Run(const std::string& partPrefix, uint32_t endFrame, uint32_t e
 }
 
 void Transport::FinishRun() {
+  if (frames_ != nullptr) frames_->StopPrefetching();
   const double totalBytes = static_cast<double>(EarlierPartsBytes());
   bytesSoFar_.store(EarlierPartsBytes(), std::memory_order_relaxed);
   // The selection's duration is the run's time base; a zero-length selection has no rate.
