@@ -54,11 +54,13 @@ bool MatchEngine::Setup(const MatchOptions& options, FrameStore* frames, FrameUs
   blockWidth_ = BlockSize(width_, options_.blockWidth);
   blockHeight_ = BlockSize(height_, options_.blockHeight);
   lastError.clear();
+  speculated_ = false;
   status_.store(MatchStatus::kSetUp, std::memory_order_relaxed);
   return true;
 }
 
 bool MatchEngine::Start() {
+  speculated_ = false;
   status_.store(MatchStatus::kRunning, std::memory_order_relaxed);
   progress_.store(0, std::memory_order_relaxed);
   frameMillis_.store(0, std::memory_order_relaxed);
@@ -94,20 +96,48 @@ bool MatchEngine::MatchFrame(uint32_t frame) {
   if (!frames_ || !uses_ || !screen_) return Fail("Matching stages are not set up");
   if (frames_->GetReaderKind() == ReaderKind::kEmptyVideo) return true;
 
-  MatchResult result;
+  const bool ahead = HasSpeculation(frame);
+  speculated_ = false;
+  verdicts_.clear();
+  if (ahead) {
+    if (!DecideFromSpeculation(frame, verdicts_)) {
+      status_.store(MatchStatus::kFailed, std::memory_order_relaxed);
+      return false;
+    }
+  } else {
+    MatchResult result;
+    for (uint64_t y = 0; y < height_; y += blockHeight_) {
+      const uint32_t h = static_cast<uint32_t>(std::min<uint64_t>(blockHeight_, height_ - y));
+      for (uint64_t x = 0; x < width_; x += blockWidth_) {
+        const uint32_t w = static_cast<uint32_t>(std::min<uint64_t>(blockWidth_, width_ - x));
+        if (!MatchBlock(frame, static_cast<uint32_t>(x), static_cast<uint32_t>(y), w, h, result)) {
+          status_.store(MatchStatus::kFailed, std::memory_order_relaxed);
+          return false;
+        }
+        // A search cut short by the cancel leaves a verdict that must not be recorded.
+        if (CancelRequested(cancel_)) return Fail("The run was cancelled");
+        verdicts_.push_back(result);
+      }
+    }
+  }
+  if (CancelRequested(cancel_)) return Fail("The run was cancelled");
+  if (!RecordFrame(frame, verdicts_)) return false;
+  frameMillis_.store(TickMillis() - started, std::memory_order_relaxed);
+  return true;
+}
+
+// A block's verdict depends on the pictures and, for each searched frame, on one use-grid
+// cell only: the one at the block's corner. Recording a block marks cells of its own area
+// alone, so the blocks of a frame can be decided apart from each other and recorded after.
+bool MatchEngine::RecordFrame(uint32_t frame, const std::vector<MatchResult>& verdicts) {
+  std::size_t i = 0;
   for (uint64_t y = 0; y < height_; y += blockHeight_) {
     const uint32_t h = static_cast<uint32_t>(std::min<uint64_t>(blockHeight_, height_ - y));
     for (uint64_t x = 0; x < width_; x += blockWidth_) {
       const uint32_t w = static_cast<uint32_t>(std::min<uint64_t>(blockWidth_, width_ - x));
-      const uint32_t bx = static_cast<uint32_t>(x);
-      const uint32_t by = static_cast<uint32_t>(y);
-      if (!MatchBlock(frame, bx, by, w, h, result)) {
-        status_.store(MatchStatus::kFailed, std::memory_order_relaxed);
-        return false;
-      }
-      // A search cut short by the cancel leaves a verdict that must not be recorded.
-      if (CancelRequested(cancel_)) return Fail("The run was cancelled");
-      if (!screen_->RecordBlock(frame, bx, by, result)) {
+      const MatchResult& result = verdicts[i++];
+      if (!screen_->RecordBlock(frame, static_cast<uint32_t>(x), static_cast<uint32_t>(y),
+                                result)) {
         return Fail("The screen store rejected a block verdict");
       }
       // A new bitmap marks this frame, a reuse marks its source frame again.
@@ -118,7 +148,81 @@ bool MatchEngine::MatchFrame(uint32_t frame) {
     }
   }
   if (frame > 0) screen_->MarkTransient(frame);
-  frameMillis_.store(TickMillis() - started, std::memory_order_relaxed);
+  return true;
+}
+
+void MatchEngine::Speculate(uint32_t frame) {
+  speculated_ = false;
+  if (!frames_ || !uses_ || !screen_ || frames_->GetReaderKind() == ReaderKind::kEmptyVideo) {
+    return;
+  }
+  const std::string error = lastError;
+  missingFrame_ = false;
+  speculation_.clear();
+  MatchResult result;
+  bool ok = true;
+  for (uint64_t y = 0; ok && y < height_; y += blockHeight_) {
+    const uint32_t h = static_cast<uint32_t>(std::min<uint64_t>(blockHeight_, height_ - y));
+    for (uint64_t x = 0; ok && x < width_ && !CancelRequested(cancel_); x += blockWidth_) {
+      const uint32_t w = static_cast<uint32_t>(std::min<uint64_t>(blockWidth_, width_ - x));
+      ok = MatchBlock(frame, static_cast<uint32_t>(x), static_cast<uint32_t>(y), w, h, result);
+      speculation_.push_back(result);
+    }
+  }
+  // A frame that would not decode may decode when asked again: MatchFrame asks for itself.
+  lastError = error;
+  // Verdicts of a search cut short by the cancel are no verdicts.
+  if (!ok || missingFrame_ || CancelRequested(cancel_)) return;
+  const uint32_t depth = std::min(searchDepth_, frame);
+  if (speculatedGrids_.size() < depth) speculatedGrids_.resize(depth);
+  for (uint32_t k = 0; k < depth; ++k) {
+    const FrameUse* use = uses_->GetFrameUse(frame - 1 - k);
+    if (use == nullptr || !use->grid.CopyTo(speculatedGrids_[k])) return;
+  }
+  speculatedGrids_.resize(depth);
+  speculatedFrame_ = frame;
+  speculated_ = true;
+}
+
+bool MatchEngine::DecideFromSpeculation(uint32_t frame, std::vector<MatchResult>& verdicts) {
+  verdicts = speculation_;
+  redecided_ = 0;
+  const uint32_t depth = static_cast<uint32_t>(speculatedGrids_.size());
+  std::vector<uint8_t> changed;
+  for (uint32_t k = 0; k < depth; ++k) {
+    const CellGrid& then = speculatedGrids_[k];
+    const FrameUse* use = uses_->GetFrameUse(frame - 1 - k);
+    if (use == nullptr) return Fail("The frame use store lost a frame");
+    const CellGrid& now = use->grid;
+    const std::size_t bytes = std::size_t{now.Rows()} * now.BytesPerRow();
+    if (now.Cols() == then.Cols() && now.Rows() == then.Rows() &&
+        std::equal(now.Bits(), now.Bits() + bytes, then.Bits())) {
+      continue;
+    }
+    if (changed.empty()) changed.assign(verdicts.size(), 0);
+    std::size_t i = 0;
+    for (uint64_t y = 0; y < height_; y += blockHeight_) {
+      for (uint64_t x = 0; x < width_; x += blockWidth_, ++i) {
+        const uint32_t c = static_cast<uint32_t>(x / FrameUseStore::kCellSize);
+        const uint32_t r = static_cast<uint32_t>(y / FrameUseStore::kCellSize);
+        if (now.IsSet(c, r) != then.IsSet(c, r)) changed[i] = 1;
+      }
+    }
+  }
+  if (changed.empty()) return true;
+  std::size_t i = 0;
+  for (uint64_t y = 0; y < height_; y += blockHeight_) {
+    const uint32_t h = static_cast<uint32_t>(std::min<uint64_t>(blockHeight_, height_ - y));
+    for (uint64_t x = 0; x < width_; x += blockWidth_, ++i) {
+      if (changed[i] == 0) continue;
+      const uint32_t w = static_cast<uint32_t>(std::min<uint64_t>(blockWidth_, width_ - x));
+      if (!MatchBlock(frame, static_cast<uint32_t>(x), static_cast<uint32_t>(y), w, h,
+                      verdicts[i])) {
+        return false;
+      }
+      ++redecided_;
+    }
+  }
   return true;
 }
 
@@ -185,7 +289,10 @@ float MatchEngine::SearchEarlier(const FrameImage& current, uint32_t n, uint32_t
     if (CancelRequested(cancel_)) break;
     const FrameImage* earlier = frames_->GetFrame(m);
     const FrameUse* use = uses_->GetFrameUse(m);
-    if (!earlier || !use) return kNoScore;
+    if (!earlier || !use) {
+      missingFrame_ = true;
+      return kNoScore;
+    }
     // Only an area that frame m defined as a bitmap can be shown again.
     if (use->grid.IsSet(cellC, cellR)) {
       uint32_t flags = 0;

@@ -6,7 +6,9 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <vector>
 
+#include "match/cell_grid.h"
 #include "settings/encoder_settings.h"
 #include "video/colour.h"
 
@@ -86,6 +88,17 @@ class MatchEngine {
   // for a huge frame. Null (the default) never cancels.
   void SetCancelFlag(const std::atomic<bool>* cancel) { cancel_ = cancel; }
 
+  // Matching ahead, for a thread that would otherwise wait: decides every block of frame into
+  // a list of its own and records nothing. The next MatchFrame(frame) records those verdicts,
+  // deciding again only the blocks whose use-grid cells changed in between (a refused frame,
+  // a part start or a freed bitmap clears cells), so the stores end exactly as without it. A
+  // MatchFrame of any other frame, Start and Setup drop it. Frames are fetched from the store
+  // as MatchFrame would; another thread may read the pictures meanwhile, none may change them.
+  void Speculate(uint32_t frame);
+  bool HasSpeculation(uint32_t frame) const { return speculated_ && speculatedFrame_ == frame; }
+  // Blocks decided again by the last MatchFrame that used a speculation (for tests).
+  uint32_t RedecidedBlocks() const { return redecided_; }
+
   // The verdict for the block (x, y, w, h) of frame n. False when a frame cannot be read.
   [[nodiscard]] bool MatchBlock(uint32_t n, uint32_t x, uint32_t y, uint32_t w, uint32_t h,
                                 MatchResult& result);
@@ -116,6 +129,9 @@ class MatchEngine {
   float SearchEarlier(const FrameImage& current, uint32_t n, uint32_t x, uint32_t y,
                       MatchResult& candidate, float ceiling);
   bool Fail(const char* message);
+  // The verdicts of Speculate for the frame, each taken unless its block's cells changed.
+  [[nodiscard]] bool DecideFromSpeculation(uint32_t frame, std::vector<MatchResult>& verdicts);
+  [[nodiscard]] bool RecordFrame(uint32_t frame, const std::vector<MatchResult>& verdicts);
 
   FrameStore* frames_ = nullptr;
   FrameUseStore* uses_ = nullptr;
@@ -127,6 +143,16 @@ class MatchEngine {
   uint32_t blockHeight_ = 8;
   uint32_t searchDepth_ = 0;
   const std::atomic<bool>* cancel_ = nullptr;
+  // Speculate's verdicts in block order, and the use grids of the frames it searched as they
+  // were then (the searched frames are speculatedFrame_ - 1 down to speculatedFrame_ -
+  // speculatedGrids_.size()).
+  bool speculated_ = false;
+  uint32_t speculatedFrame_ = 0;
+  std::vector<MatchResult> speculation_;
+  std::vector<CellGrid> speculatedGrids_;
+  std::vector<MatchResult> verdicts_;
+  uint32_t redecided_ = 0;
+  bool missingFrame_ = false;  // a search met an earlier frame that could not be read
   std::atomic<MatchStatus> status_{MatchStatus::kSetUp};
   std::atomic<uint8_t> progress_{0};
   std::atomic<uint32_t> frameMillis_{0};

@@ -67,7 +67,9 @@ TEST(TransportRunTest, SinglePartHasOneFramePerVideoFrameAndCleanDisplayList) {
   EXPECT_EQ(rig.transport->BytesWritten(), f.fileLength);
 }
 
-// Bitmaps of a frame are encoded on several threads; the file must not show how many.
+// Bitmaps of a frame are encoded on several threads, and with more than one the next frame is
+// decoded and matched while they are: the files must not show how many threads there were,
+// whether frames are refused, parts split or bitmaps freed under the early verdicts.
 TEST(TransportRunTest, OutputIsTheSameForEveryThreadCount) {
   struct Case {
     const char* name;
@@ -75,6 +77,8 @@ TEST(TransportRunTest, OutputIsTheSameForEveryThreadCount) {
     uint32_t extraFlags;
     uint32_t bitrateLimit;   // a tight one refuses frames part-way through their bitmaps
     uint32_t cacheSize = 0;  // 0: the default; 1 leaves no room to decode ahead
+    uint32_t partSizeLimit = 0;
+    float blockLimbo = -50.0f;  // 1: bitmaps freed a frame after their last use
   };
   const Case cases[] = {
       {"static", ClipSpec{.pattern = ClipPattern::kStatic}, TransportOptions::kZlib8, 0},
@@ -82,28 +86,41 @@ TEST(TransportRunTest, OutputIsTheSameForEveryThreadCount) {
       {"refused", ClipSpec{.frames = 16, .pattern = ClipPattern::kNoise, .sound = true},
        TransportOptions::kZlib8, 8 * 6000},
       {"one cached frame", ClipSpec{.frames = 16}, 0, 0, 1},
+      {"parts", ClipSpec{.frames = 24, .pattern = ClipPattern::kNoise, .sound = true}, 0, 0, 0,
+       6000},
+      {"freed early", ClipSpec{.width = 128, .height = 96, .frames = 40}, 0, 0, 0, 0, 1.0f},
+      {"mirrored, refused", ClipSpec{.frames = 24, .pattern = ClipPattern::kMirroredBlocks},
+       TransportOptions::kZlib8, 8 * 1500},
   };
   for (const Case& c : cases) {
-    std::vector<uint8_t> first;
+    std::vector<std::vector<uint8_t>> first;
     for (uint32_t threads : {1u, 1u, 2u, 3u, 8u}) {
       SCOPED_TRACE(std::string(c.name) + " on " + std::to_string(threads) + " threads");
       TransportRig rig;
       rig.settings.transport.flags |= c.extraFlags;
       rig.settings.transport.bitrateLimit = c.bitrateLimit;
+      rig.settings.transport.partSizeLimit = c.partSizeLimit;
+      rig.settings.transport.playerBlockLimbo = c.blockLimbo;
       if (c.cacheSize != 0) rig.settings.frame.cacheSize = c.cacheSize;
       ASSERT_TRUE(rig.Prepare(c.clip)) << rig.error;
       rig.transport->Bitmaps().SetThreads(threads);
       const std::string dir = FreshFolder(std::string("threads-") + c.name);
       ASSERT_TRUE(rig.Run(dir)) << rig.error;
-      const std::vector<uint8_t> bytes = ReadFileBytes(dir + "encoded.swf");
-      ASSERT_FALSE(bytes.empty());
+      std::vector<std::vector<uint8_t>> parts;
+      for (uint32_t n = 1; n <= rig.transport->PartCount(); ++n) {
+        parts.push_back(ReadFileBytes(SwfWriter::PartFileName(dir, n)));
+        ASSERT_FALSE(parts.back().empty());
+      }
       if (first.empty()) {
-        first = bytes;
+        first = parts;
         if (c.bitrateLimit != 0) {
           EXPECT_LT(rig.transport->EmittedFrames(), c.clip.frames);
         }
+        if (c.partSizeLimit != 0) {
+          EXPECT_GE(parts.size(), 3u);
+        }
       } else {
-        EXPECT_EQ(bytes, first);
+        EXPECT_EQ(parts, first);
       }
     }
   }

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -104,11 +105,16 @@ class BitmapDefinitions {
   // Encodes the frame's UseRect records in order until the bytes used reach the budget
   // (usedBytes then >= budget and the rest stay unencoded). False fails the frame: missing
   // frame or FrameUse entry, out of payload buffers, a failing JPEG or ZLIB32 encoder.
-  [[nodiscard]] bool EncodeFrameBitmaps(uint32_t frame, uint32_t budget, uint32_t& usedBytes);
+  // alongside, when set, is run once by the calling thread while the other threads encode,
+  // before it joins them (not at all when the frame has no new bitmaps). It must leave this
+  // frame's picture, use entry and the options alone.
+  [[nodiscard]] bool EncodeFrameBitmaps(uint32_t frame, uint32_t budget, uint32_t& usedBytes,
+                                        const std::function<void()>& alongside = {});
   // The same with the frame's picture given (the one above loads it from the video source);
   // image may be null when the frame has no new bitmaps.
   [[nodiscard]] bool EncodeFrameBitmaps(uint32_t frame, const FrameImage* image, uint32_t budget,
-                                        uint32_t& usedBytes);
+                                        uint32_t& usedBytes,
+                                        const std::function<void()>& alongside = {});
   // Writes one defining tag per record of the frame (the character ids are the records'),
   // JPEGTables first when this is the part's first JPEG bitmap. False when not every record
   // was encoded.
@@ -165,6 +171,7 @@ class BitmapDefinitions {
   // the budget. Returns how many records that is; false at the first failing one in order.
   [[nodiscard]] bool EncodeRecords(const FrameImage& image, const std::vector<UseRect>& rects,
                                    const std::vector<uint8_t>& transient, uint32_t budget,
+                                   const std::function<void()>& alongside,
                                    std::vector<FrameBitmap>& results, std::size_t& accepted,
                                    uint64_t& used);
   [[nodiscard]] bool WriteJpegTables(SwfWriter& writer);

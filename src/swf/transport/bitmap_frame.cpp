@@ -30,17 +30,19 @@ void BitmapDefinitions::ClearFrameBitmaps(uint32_t frame) {
   encodedPixels_ = 0;
 }
 
-bool BitmapDefinitions::EncodeFrameBitmaps(uint32_t frame, uint32_t budget, uint32_t& usedBytes) {
+bool BitmapDefinitions::EncodeFrameBitmaps(uint32_t frame, uint32_t budget, uint32_t& usedBytes,
+                                           const std::function<void()>& alongside) {
   // A frame without new bitmaps is not decoded at all.
   const FrameUse* use = uses_ ? uses_->GetFrameUse(frame) : nullptr;
   const FrameImage* image = use != nullptr && !use->rects.empty() && frames_ != nullptr
                                 ? frames_->GetFrame(frame)
                                 : nullptr;
-  return EncodeFrameBitmaps(frame, image, budget, usedBytes);
+  return EncodeFrameBitmaps(frame, image, budget, usedBytes, alongside);
 }
 
 bool BitmapDefinitions::EncodeFrameBitmaps(uint32_t frame, const FrameImage* image, uint32_t budget,
-                                           uint32_t& usedBytes) {
+                                           uint32_t& usedBytes,
+                                           const std::function<void()>& alongside) {
   usedBytes = 0;
   bitmaps_.clear();
   RestartPayloads();
@@ -67,7 +69,7 @@ bool BitmapDefinitions::EncodeFrameBitmaps(uint32_t frame, const FrameImage* ima
   std::size_t accepted = 0;
   uint64_t used = 0;
   const bool encoded =
-      EncodeRecords(*image, use->rects, transient, budget, results, accepted, used);
+      EncodeRecords(*image, use->rects, transient, budget, alongside, results, accepted, used);
   for (std::size_t i = 0; i < accepted; ++i) {
     UseRect& r = use->rects[i];
     FrameBitmap& b = results[i];
@@ -86,11 +88,14 @@ bool BitmapDefinitions::EncodeFrameBitmaps(uint32_t frame, const FrameImage* ima
 
 bool BitmapDefinitions::EncodeRecords(const FrameImage& image, const std::vector<UseRect>& rects,
                                       const std::vector<uint8_t>& transient, uint32_t budget,
+                                      const std::function<void()>& alongside,
                                       std::vector<FrameBitmap>& results, std::size_t& accepted,
                                       uint64_t& used) {
   const std::size_t count = rects.size();
-  if (count > 1 && !pool_) pool_ = std::make_unique<WorkerPool>(threads_);
-  const uint32_t threads = count > 1 ? pool_->Threads() : 1;
+  // Work alongside is worth a thread even for a single record.
+  const bool shared = count > 1 || (alongside && count > 0);
+  if (shared && !pool_) pool_ = std::make_unique<WorkerPool>(threads_);
+  const uint32_t threads = shared ? pool_->Threads() : 1;
   while (workspaces_.size() < threads) workspaces_.push_back(std::make_unique<Workspace>());
 
   // Records are handed out in order; finished ones are taken in order, so the budget stops at
@@ -108,6 +113,7 @@ bool BitmapDefinitions::EncodeRecords(const FrameImage& image, const std::vector
   used = 0;
 
   auto job = [&](uint32_t worker) {
+    if (worker == 0 && alongside) alongside();
     Workspace& work = *workspaces_[worker];
     while (!stop.load(std::memory_order_relaxed)) {
       // A cancelled run throws the frame away: no record is worth beginning.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <limits>
 #include <string>
 
@@ -309,6 +310,22 @@ void Transport::WriteFrameShape(uint16_t shapeId) {
 
 // ---- one frame -------------------------------------------------------------------------------
 
+std::function<void()> Transport::MatchAhead(uint32_t frame) {
+  // The next frame is matched while this one's bitmaps are encoded. Its verdicts are kept
+  // aside and checked against the use grids when its turn comes, since this frame may yet be
+  // refused or free bitmaps. The next frame's picture must not push this one out of the cache.
+  if (!hasPictures_ || !frames_->Prefetching() || frame + 1 >= lastEndFrame_ ||
+      frames_->CacheSize() < 2) {
+    return {};
+  }
+  return [this, frame] {
+    if (frames_->GetFrame(frame + 1) != nullptr && frame + 2 < lastEndFrame_) {
+      frames_->Prefetch(frame + 2);
+    }
+    match_->Speculate(frame + 1);
+  };
+}
+
 void Transport::SkipFrame(uint32_t frame, bool partLimited, uint32_t startPos) {
   Trace("-->skiping frame due to frame budget\n");
   // A frame refused for lack of room in the part opens the next part; its sound goes along.
@@ -363,7 +380,8 @@ bool Transport::EncodeFrame(uint32_t frame, uint32_t budget, bool partLimited, b
     const uint64_t needed = use != nullptr ? use->rects.size() + 1 : 1;
     // Ids must not run below 1 within the frame (they would wrap and collide).
     if (needed < shapeId_) {
-      if (hasPictures_ && !bitmaps_->EncodeFrameBitmaps(frame, budget - soundBytes, imageBytes)) {
+      if (hasPictures_ && !bitmaps_->EncodeFrameBitmaps(frame, budget - soundBytes, imageBytes,
+                                                        MatchAhead(frame))) {
         return false;
       }
       Trace("image: %u\n", imageBytes);

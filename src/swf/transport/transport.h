@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -187,6 +188,9 @@ class Transport {
   void StoreRecord(uint32_t frame, uint32_t shapeId, uint32_t depth);
   [[nodiscard]] bool AssignCharacterIds(uint32_t frame);
   void SkipFrame(uint32_t frame, bool partLimited, uint32_t startPos);
+  // What the encoding thread does for the next frame while this frame's bitmaps are encoded
+  // (nothing when it has no thread to share the work with).
+  std::function<void()> MatchAhead(uint32_t frame);
   // ShowFrame, remembering where it ends so that it can be taken back.
   void WriteShowFrame();
   // Removes the ShowFrame that ends the stream; false when the stream does not end with one.
