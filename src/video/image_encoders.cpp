@@ -218,6 +218,10 @@ class ColourCounter {
       slot = (slot + 1) & mask_;
     }
   }
+  // More pixels of a colour already counted.
+  void Repeat(uint32_t index, uint32_t more) {
+    if (more > 0) counts[index] += more;
+  }
   std::vector<uint32_t> colours;
   std::vector<uint32_t> counts;
 
@@ -439,17 +443,35 @@ bool FrameImage::EncodeZlib8(ByteBuffer& out, int32_t x, int32_t y, int32_t w, i
   try {
     const auto pixelCount = static_cast<uint32_t>(w) * static_cast<uint32_t>(h);
     // Every pixel's colour index, so that the nearest palette entry is found once per colour.
-    std::vector<uint32_t> pixelColour(pixelCount);
+    thread_local std::vector<uint32_t> pixelColour;
+    if (pixelColour.size() < pixelCount) pixelColour.resize(pixelCount);
+    uint32_t* const indices = pixelColour.data();
     ColourCounter counter(std::min(pixelCount, uniqueLimit) + 1);
-    uint32_t k = 0;
+    // A pixel like the one before it (flat areas, runs of screen background) is counted
+    // without a look into the table, its count added when the run ends; no packed colour
+    // equals the start value.
+    uint32_t previous = UINT32_MAX;
+    uint32_t previousIndex = 0;
+    uint32_t run = 0;
     for (int32_t r = 0; r < h; ++r) {
       if (r % kRowsPerCancelCheck == 0 && CancelRequested(cancel)) return false;
       const uint8_t* in = Row(static_cast<uint32_t>(y + r)) + std::size_t(x) * 3;
+      uint32_t* o = indices + std::size_t(r) * std::size_t(w);
       for (int32_t c = 0; c < w; ++c, in += 3) {
-        pixelColour[k++] = counter.Add(Pack(in));
-        if (counter.colours.size() > uniqueLimit) return false;
+        const uint32_t colour = Pack(in);
+        if (colour == previous) {
+          ++run;
+        } else {
+          counter.Repeat(previousIndex, run);
+          run = 0;
+          previousIndex = counter.Add(colour);
+          previous = colour;
+          if (counter.colours.size() > uniqueLimit) return false;
+        }
+        o[c] = previousIndex;
       }
     }
+    counter.Repeat(previousIndex, run);
     const auto distinct = static_cast<uint32_t>(counter.colours.size());
 
     // The most frequent colours, earliest first among equal counts.
@@ -492,10 +514,10 @@ bool FrameImage::EncodeZlib8(ByteBuffer& out, int32_t x, int32_t y, int32_t w, i
                                 static_cast<uint8_t>(palette[j] >> 16)};
       ToRgb(colourTag_, entry, data.data() + std::size_t{j} * 3);
     }
-    k = 0;
+    uint32_t k = 0;
     for (int32_t r = 0; r < h; ++r) {
       uint8_t* o = data.data() + std::size_t{n} * 3 + std::size_t(r) * rowBytes;
-      for (int32_t c = 0; c < w; ++c) o[c] = nearest[pixelColour[k++]];
+      for (int32_t c = 0; c < w; ++c) o[c] = nearest[indices[k++]];
     }
     if (Deflate(out, data.data(), data.size(), level, UINT64_MAX, cancel) !=
         DeflateOutcome::kDone) {

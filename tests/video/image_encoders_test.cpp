@@ -482,6 +482,29 @@ TEST(EncodeZlib8Test, TwoColoursNeedUniqueLimitTwo) {
   EXPECT_EQ(Inflate(out, expected.size()), expected);
 }
 
+// Runs of one colour, also across row ends, count every pixel: the palette follows the counts
+// and a new colour after a run still counts against the unique limit.
+TEST(EncodeZlib8Test, RunsOfOneColourCountEveryPixel) {
+  FrameImage image(ColourTag::kRgb);
+  const Colour a{10, 20, 30}, b{40, 50, 60}, c{70, 80, 90};
+  ASSERT_TRUE(image.Allocate(4, 3, a));
+  SetPixel(image, 1, 1, b);
+  SetPixel(image, 2, 1, b);
+  SetPixel(image, 0, 2, b);
+  SetPixel(image, 1, 2, b);
+  SetPixel(image, 2, 2, c);
+  SetPixel(image, 3, 2, c);
+  ByteBuffer out;
+  uint32_t palette = 256;
+  EXPECT_FALSE(image.EncodeZlib8(out, 0, 0, 4, 3, 9, 0.0f, palette, 2));
+  ASSERT_TRUE(image.EncodeZlib8(out, 0, 0, 4, 3, 9, 0.0f, palette, 3));
+  EXPECT_EQ(palette, 3u);
+  // Counts: a 6, b 4, c 2.
+  const std::vector<uint8_t> expected = {10, 20, 30, 40, 50, 60, 70, 80, 90,  //
+                                         0,  0,  0,  0,  0,  1,  1,  0,  1,  1, 2, 2};
+  EXPECT_EQ(Inflate(out, expected.size()), expected);
+}
+
 TEST(EncodeZlib8Test, PaletteByCountEarliestFirstAndNearestWithinLimit) {
   FrameImage image;
   ASSERT_TRUE(image.Allocate(6, 1));
