@@ -101,8 +101,11 @@ bool EncoderController::RunParsedBatch(const BatchRequest& request) {
     }
     if (!Step()) break;
     if (!IsActive()) break;  // the run just ended well: no reason to wait another poll
-    // A signal cuts the wait short, so the cancel begins at once.
-    for (uint32_t waited = 0; waited < kPollIntervalMs && !interrupted(); waited += kStopCheckMs) {
+    // A signal cuts the wait short, so the cancel begins at once; so does the end of the run,
+    // which would otherwise leave the program idle for the rest of the poll.
+    for (uint32_t waited = 0;
+         waited < kPollIntervalMs && !interrupted() && !threadDone_.load(std::memory_order_acquire);
+         waited += kStopCheckMs) {
       std::this_thread::sleep_for(std::chrono::milliseconds(kStopCheckMs));
     }
   }
