@@ -322,11 +322,29 @@ struct Crafted {
   uint32_t w, h;
   ColourTag tag;
   void (*paint)(FrameImage&, uint32_t w, uint32_t h);
+  // Without a painter: the Mixed picture of this seed.
+  uint32_t mixedSeed = 0;
+
+  void Paint(FrameImage& image) const {
+    if (paint != nullptr) {
+      paint(image, w, h);
+    } else {
+      Mixed(image, w, h, mixedSeed);
+    }
+  }
 };
 
 uint32_t Lcg(uint32_t& seed) {
   seed = seed * 1103515245u + 12345u;
   return seed >> 16;
+}
+
+// Allocates w x h and sets every pixel, row by row, to colourAt(x, y).
+template <class ColourAt>
+void PaintEach(FrameImage& image, uint32_t w, uint32_t h, ColourAt colourAt) {
+  ASSERT_TRUE(image.Allocate(w, h));
+  for (uint32_t y = 0; y < h; ++y)
+    for (uint32_t x = 0; x < w; ++x) SetPixel(image, x, y, colourAt(x, y));
 }
 
 const Crafted kCrafted[] = {
@@ -363,36 +381,25 @@ const Crafted kCrafted[] = {
      [](FrameImage& im, uint32_t w, uint32_t h) { Gradient(im, w, h); }},
     {"noise", 256, 144, ColourTag::kYCbCr,
      [](FrameImage& im, uint32_t w, uint32_t h) {
-       ASSERT_TRUE(im.Allocate(w, h));
-       uint32_t seed = 3;
-       for (uint32_t y = 0; y < h; ++y)
-         for (uint32_t x = 0; x < w; ++x)
-           SetPixel(im, x, y, {uint8_t(Lcg(seed)), uint8_t(Lcg(seed)), uint8_t(Lcg(seed))});
+       PaintEach(im, w, h, [seed = 3u](uint32_t, uint32_t) mutable {
+         return Colour{uint8_t(Lcg(seed)), uint8_t(Lcg(seed)), uint8_t(Lcg(seed))};
+       });
      }},
     // A soft gradient with a little grain, as a camera delivers it.
     {"grainy gradient", 320, 180, ColourTag::kYCbCr,
      [](FrameImage& im, uint32_t w, uint32_t h) {
-       ASSERT_TRUE(im.Allocate(w, h));
-       uint32_t seed = 11;
-       for (uint32_t y = 0; y < h; ++y)
-         for (uint32_t x = 0; x < w; ++x)
-           SetPixel(im, x, y,
-                    {uint8_t(60 + x / 3 + Lcg(seed) % 6), uint8_t(120 + Lcg(seed) % 3),
-                     uint8_t(130 + y / 4)});
+       PaintEach(im, w, h, [seed = 11u](uint32_t x, uint32_t y) mutable {
+         return Colour{uint8_t(60 + x / 3 + Lcg(seed) % 6), uint8_t(120 + Lcg(seed) % 3),
+                       uint8_t(130 + y / 4)};
+       });
      }},
-    {"mixed", 300, 240, ColourTag::kYCbCr,
-     [](FrameImage& im, uint32_t w, uint32_t h) { Mixed(im, w, h, 5); }},
-    {"mixed, 13 rows", 300, 13, ColourTag::kYCbCr,
-     [](FrameImage& im, uint32_t w, uint32_t h) { Mixed(im, w, h, 6); }},
-    {"smallest block", 8, 8, ColourTag::kYCbCr,
-     [](FrameImage& im, uint32_t w, uint32_t h) { Mixed(im, w, h, 8); }},
-    {"one row", 500, 1, ColourTag::kRgb,
-     [](FrameImage& im, uint32_t w, uint32_t h) { Mixed(im, w, h, 9); }},
-    {"one column", 1, 400, ColourTag::kRgb,
-     [](FrameImage& im, uint32_t w, uint32_t h) { Mixed(im, w, h, 10); }},
+    {"mixed", 300, 240, ColourTag::kYCbCr, nullptr, 5},
+    {"mixed, 13 rows", 300, 13, ColourTag::kYCbCr, nullptr, 6},
+    {"smallest block", 8, 8, ColourTag::kYCbCr, nullptr, 8},
+    {"one row", 500, 1, ColourTag::kRgb, nullptr, 9},
+    {"one column", 1, 400, ColourTag::kRgb, nullptr, 10},
     // Rows longer than a stretch of the estimate.
-    {"wide", 5000, 24, ColourTag::kYCbCr,
-     [](FrameImage& im, uint32_t w, uint32_t h) { Mixed(im, w, h, 12); }},
+    {"wide", 5000, 24, ColourTag::kYCbCr, nullptr, 12},
 };
 
 // The smallest limit the estimate lets through to the full trial (it refuses every smaller one).
@@ -414,7 +421,7 @@ uint32_t SmallestLimitTried(const FrameImage& image) {
 TEST(Zlib32EstimateTest, RefusesOnlyLimitsCloseToOrBelowTheFullStream) {
   for (const Crafted& c : kCrafted) {
     FrameImage image(c.tag);
-    c.paint(image, c.w, c.h);
+    c.Paint(image);
     ASSERT_EQ(image.Width(), c.w) << c.name;
     ByteBuffer full;
     ASSERT_TRUE(image.EncodeZlib32(full, 0, 0, int32_t(c.w), int32_t(c.h), 9));
@@ -444,7 +451,7 @@ TEST(Zlib32EstimateTest, RefusesOnlyLimitsCloseToOrBelowTheFullStream) {
 TEST(Zlib32EstimateTest, TrialWithEstimateMatchesTheEstimateAndTheFullStream) {
   for (const Crafted& c : kCrafted) {
     FrameImage image(c.tag);
-    c.paint(image, c.w, c.h);
+    c.Paint(image);
     ByteBuffer full;
     ASSERT_TRUE(image.EncodeZlib32(full, 0, 0, int32_t(c.w), int32_t(c.h), 9));
     for (uint32_t limit : {full.Size() / 3, full.Size(), full.Size() * 3}) {
@@ -485,23 +492,25 @@ TEST(EncodeZlib8Test, TwoColoursNeedUniqueLimitTwo) {
 // Runs of one colour, also across row ends, count every pixel: the palette follows the counts
 // and a new colour after a run still counts against the unique limit.
 TEST(EncodeZlib8Test, RunsOfOneColourCountEveryPixel) {
+  // Counts: colour 0 six pixels, 1 four, 2 two; so the palette keeps this order and the index
+  // rows are the map itself.
+  const Colour colours[3] = {{10, 20, 30}, {40, 50, 60}, {70, 80, 90}};
+  const uint8_t map[3][4] = {{0, 0, 0, 0}, {0, 1, 1, 0}, {1, 1, 2, 2}};
   FrameImage image(ColourTag::kRgb);
-  const Colour a{10, 20, 30}, b{40, 50, 60}, c{70, 80, 90};
-  ASSERT_TRUE(image.Allocate(4, 3, a));
-  SetPixel(image, 1, 1, b);
-  SetPixel(image, 2, 1, b);
-  SetPixel(image, 0, 2, b);
-  SetPixel(image, 1, 2, b);
-  SetPixel(image, 2, 2, c);
-  SetPixel(image, 3, 2, c);
+  ASSERT_TRUE(image.Allocate(4, 3));
+  std::vector<uint8_t> expected;
+  for (const Colour& c : colours)
+    for (uint32_t i = 0; i < 3; ++i) expected.push_back(c[i]);
+  for (uint32_t y = 0; y < 3; ++y)
+    for (uint32_t x = 0; x < 4; ++x) {
+      SetPixel(image, x, y, colours[map[y][x]]);
+      expected.push_back(map[y][x]);
+    }
   ByteBuffer out;
   uint32_t palette = 256;
   EXPECT_FALSE(image.EncodeZlib8(out, 0, 0, 4, 3, 9, 0.0f, palette, 2));
   ASSERT_TRUE(image.EncodeZlib8(out, 0, 0, 4, 3, 9, 0.0f, palette, 3));
   EXPECT_EQ(palette, 3u);
-  // Counts: a 6, b 4, c 2.
-  const std::vector<uint8_t> expected = {10, 20, 30, 40, 50, 60, 70, 80, 90,  //
-                                         0,  0,  0,  0,  0,  1,  1,  0,  1,  1, 2, 2};
   EXPECT_EQ(Inflate(out, expected.size()), expected);
 }
 
