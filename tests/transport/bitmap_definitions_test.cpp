@@ -7,6 +7,7 @@
 // clang-format on
 #include <zlib.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -352,6 +353,29 @@ TEST(BitmapOptionsTest, ThresholdsComeFromTheirOwnSignatureQuads) {
   EXPECT_NEAR(o.resizeThreshold, 390.15, 0.01);
   EXPECT_NEAR(o.transientResizeThreshold, 7 * 1950.75, 0.01);
   EXPECT_NEAR(o.paletteThreshold, 3901.5, 0.01);
+}
+
+// A cancelled run must not wait for a huge rectangle's halvings or encoders; until the flag is
+// set, watching it changes nothing.
+TEST_F(BitmapDefinitionsTest, SetCancelFlagStopsHalvingAndEncoding) {
+  SetUpStage(kAllEncoders);
+  const auto image = MakeImage(64, 64, [](uint32_t x, uint32_t y) { return Grey(uint8_t(x + y)); });
+  const HalvingRule rule{true, true, false, 1e9f, 1};
+  std::atomic<bool> cancel{false};
+  const auto plain = BitmapDefinitions::HalveBlock(*image, 0, 0, 64, 64, rule);
+  const auto watched = BitmapDefinitions::HalveBlock(*image, 0, 0, 64, 64, rule, &cancel);
+  ASSERT_TRUE(plain && watched);
+  EXPECT_EQ(watched->Width(), plain->Width());
+  EXPECT_EQ(0, std::memcmp(watched->Pixels(), plain->Pixels(), plain->ByteSize()));
+  bitmaps.SetCancelFlag(&cancel);
+  const FrameBitmap first = Encode(*image, 0, 0, 64, 64);
+  EXPECT_NE(first.payload, nullptr);
+
+  cancel = true;
+  EXPECT_FALSE(BitmapDefinitions::HalveBlock(*image, 0, 0, 64, 64, rule, &cancel));
+  FrameBitmap stopped;
+  EXPECT_FALSE(bitmaps.EncodeBitmap(*image, 0, 0, 64, 64, false, stopped));
+  bitmaps.SetCancelFlag(nullptr);
 }
 
 }  // namespace

@@ -111,8 +111,8 @@ bool BitmapDefinitions::EncodeInto(const FrameImage& image, int32_t x, int32_t y
     return false;
   }
   bitmap.shrunk.reset();
-  if (transient) bitmap.shrunk = HalveBlock(image, x, y, w, h, TransientRule());
-  if (!bitmap.shrunk) bitmap.shrunk = HalveBlock(image, x, y, w, h, OrdinaryRule());
+  if (transient) bitmap.shrunk = HalveBlock(image, x, y, w, h, TransientRule(), cancel_);
+  if (!bitmap.shrunk) bitmap.shrunk = HalveBlock(image, x, y, w, h, OrdinaryRule(), cancel_);
 
   const FrameImage* source = &image;
   int32_t sx = x;

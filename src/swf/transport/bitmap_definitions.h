@@ -133,9 +133,11 @@ class BitmapDefinitions {
   // ---- Single-rectangle steps (the frame operations are loops over these) ----------------
 
   // Halving of the rectangle (x, y, w, h) of image: null when no resize happens (both sides
-  // at most 8, neither may be halved, or the result has the rectangle's size).
+  // at most 8, neither may be halved, or the result has the rectangle's size), and when cancel
+  // is set between two halvings.
   static std::unique_ptr<FrameImage> HalveBlock(const FrameImage& image, int32_t x, int32_t y,
-                                                int32_t w, int32_t h, const HalvingRule& rule);
+                                                int32_t w, int32_t h, const HalvingRule& rule,
+                                                const std::atomic<bool>* cancel = nullptr);
   // Which encoding to keep; the tie rules differ between the mixed and the lossless-only
   // cases. Returns kBitmapJpeg, kBitmapZlib32 or kBitmapZlib8, or 0 when none is available.
   static uint32_t ChooseEncoder(uint32_t switches, const EncoderSizes& sizes);

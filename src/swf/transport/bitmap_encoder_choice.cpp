@@ -20,7 +20,8 @@ bool OneBitSet(uint32_t v) {
 
 std::unique_ptr<FrameImage> BitmapDefinitions::HalveBlock(const FrameImage& image, int32_t x,
                                                           int32_t y, int32_t w, int32_t h,
-                                                          const HalvingRule& rule) {
+                                                          const HalvingRule& rule,
+                                                          const std::atomic<bool>* cancel) {
   if (!image.ClipRect(x, y, w, h)) return nullptr;
   if (w <= kSmallestHalvedSide && h <= kSmallestHalvedSide) return nullptr;
   // Only the low byte is looked at, so 256 does not qualify while 16 ... 128 do.
@@ -34,6 +35,8 @@ std::unique_ptr<FrameImage> BitmapDefinitions::HalveBlock(const FrameImage& imag
     return nullptr;
   }
   for (bool progress = true; progress;) {
+    // Each halving of a huge rectangle takes a while; a cancelled run wants none of them.
+    if (CancelRequested(cancel)) return nullptr;
     progress = false;
     if (horizontal && shrunk->Width() > kSmallestHalvedSide &&
         shrunk->HalveWidth(*shrunk, rule.threshold, rule.method)) {
