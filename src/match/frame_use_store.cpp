@@ -90,6 +90,11 @@ bool FrameUseStore::PrepareFrame(uint32_t frame) {
     runScratch_.resize(std::size_t{cols_} * rows_);
     CellGrid::Rect cells;
     while (work_.LargestRect(true, cells, runScratch_)) {
+      if (CancelRequested(cancel_)) {
+        use.rects.clear();
+        lastError = "The run was cancelled";
+        return false;
+      }
       UseRect& rect = use.rects.emplace_back();
       rect.x = cells.c * kCellSize;
       rect.y = cells.r * kCellSize;

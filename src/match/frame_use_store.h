@@ -2,6 +2,7 @@
 // cells, and the bitmap rectangles each frame's marked area is cut into.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -76,9 +77,13 @@ class FrameUseStore {
   static void MarkCells(CellGrid& grid, uint32_t x, uint32_t y, uint32_t w, uint32_t h, bool value);
 
   // Cuts the frame's marked area into rectangles (largest first); the grid keeps its marks.
-  // False when frame >= FrameCount() or memory runs out (lastError set). Empty video: an empty
+  // False when frame >= FrameCount() or memory runs out (lastError set), and when the cancel
+  // flag turns true between two rectangles (the list is then empty). Empty video: an empty
   // list and true.
   [[nodiscard]] bool PrepareFrame(uint32_t frame);
+  // Null (the default) never cancels; set for the length of a run, since each rectangle of a
+  // huge frame's many is a search over all its cells.
+  void SetCancelFlag(const std::atomic<bool>* cancel) { cancel_ = cancel; }
   // The first rectangle of the frame's list containing the pixel, or null (also for empty video
   // and frames outside the range).
   UseRect* FindRect(uint32_t frame, uint32_t px, uint32_t py);
@@ -102,6 +107,7 @@ class FrameUseStore {
   // Reused by PrepareFrame so that cutting a frame does not allocate.
   CellGrid work_;
   std::vector<uint32_t> runScratch_;
+  const std::atomic<bool>* cancel_ = nullptr;
 };
 
 }  // namespace quillon

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <random>
 #include <vector>
 
@@ -210,6 +211,23 @@ TEST(FrameUseStoreBlocksTest, BlocksOfWholeCellsStayInOneRectangle) {
       ASSERT_LE(y + std::min(block, height - y), rect->y + rect->h) << "round " << round;
     }
   }
+}
+
+// Cutting a huge frame's scattered marks takes a search over every cell per rectangle: a
+// cancelled run gives the frame up rather than wait, and no partial list is left behind.
+TEST_F(FrameUseStoreTest, SetCancelFlagGivesTheFrameUpWithAnEmptyList) {
+  ASSERT_TRUE(store.Setup(1, 32, 24));
+  ASSERT_TRUE(store.AddUse(0, 0, 0, 24, 8));
+  ASSERT_TRUE(store.AddUse(0, 0, 8, 8, 16));
+  std::atomic<bool> cancel{false};
+  store.SetCancelFlag(&cancel);
+  ASSERT_TRUE(store.PrepareFrame(0));
+  EXPECT_EQ(store.GetFrameUse(0)->rects.size(), 2u);
+  cancel = true;
+  EXPECT_FALSE(store.PrepareFrame(0));
+  EXPECT_TRUE(store.GetFrameUse(0)->rects.empty());
+  EXPECT_TRUE(store.GetFrameUse(0)->grid.Get(0, 2));  // the marks stay for later frames
+  store.SetCancelFlag(nullptr);
 }
 
 }  // namespace

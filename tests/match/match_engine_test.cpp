@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <memory>
 #include <tuple>
 
@@ -312,6 +313,22 @@ TEST(MatchEngineTest, EmptyVideoMatchesNothing) {
   rig.engine.Finish();
   EXPECT_EQ(rig.engine.Status(), MatchStatus::kFinished);
   EXPECT_EQ(rig.engine.Progress(), 100);
+}
+
+// A huge frame's blocks each compare many pixels against many earlier frames: a cancelled run
+// gives the frame up between blocks instead of recording verdicts of searches cut short.
+TEST(MatchEngineTest, SetCancelFlagFailsTheFrameWithoutAVerdict) {
+  Rig rig;
+  ASSERT_TRUE(rig.Init(StaticNoise(3), BlocksOf(16), 4));
+  std::atomic<bool> cancel{false};
+  rig.engine.SetCancelFlag(&cancel);
+  ASSERT_TRUE(rig.engine.MatchFrame(0));
+  cancel = true;
+  EXPECT_FALSE(rig.engine.MatchFrame(1));
+  EXPECT_EQ(rig.engine.Status(), MatchStatus::kFailed);
+  // The unchanged first block would have been a reuse of frame 0; nothing says so.
+  EXPECT_EQ(rig.Cell(1, 0).kind, BlockKind::kNone);
+  rig.engine.SetCancelFlag(nullptr);
 }
 
 }  // namespace

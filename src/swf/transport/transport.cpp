@@ -22,13 +22,14 @@ namespace quillon {
 namespace {
 
 // Lends the run's stop flag to the stages for as long as Run lasts: they look at it inside a
-// frame's long loops (filters, matching, bitmap trials), so that a cancel need not wait for a
-// huge frame. Taken back at every exit, since the stages may outlive this Transport.
+// frame's long loops (filters, matching, cutting into rectangles, bitmap trials), so that a
+// cancel need not wait for a huge frame. Taken back at every exit, since the stages may outlive
+// this Transport.
 class StopFlagLease {
  public:
   StopFlagLease(const std::atomic<bool>* flag, FrameStore& frames, MatchEngine& match,
-                BitmapDefinitions& bitmaps)
-      : frames_(frames), match_(match), bitmaps_(bitmaps) {
+                FrameUseStore& uses, BitmapDefinitions& bitmaps)
+      : frames_(frames), match_(match), uses_(uses), bitmaps_(bitmaps) {
     Lend(flag);
   }
   ~StopFlagLease() { Lend(nullptr); }
@@ -39,10 +40,12 @@ class StopFlagLease {
   void Lend(const std::atomic<bool>* flag) {
     frames_.SetCancelFlag(flag);
     match_.SetCancelFlag(flag);
+    uses_.SetCancelFlag(flag);
     bitmaps_.SetCancelFlag(flag);
   }
   FrameStore& frames_;
   MatchEngine& match_;
+  FrameUseStore& uses_;
   BitmapDefinitions& bitmaps_;
 };
 
@@ -156,7 +159,7 @@ bool Transport::Run(const std::string& partPrefix, uint32_t endFrame, uint32_t e
   }
   errorText_.clear();
   ResetFigures();
-  const StopFlagLease lease(&stopRequested_, *frames_, *match_, *bitmaps_);
+  const StopFlagLease lease(&stopRequested_, *frames_, *match_, *uses_, *bitmaps_);
   lastEndFrame_ = endFrame;
   lastEndTimeMs_ = endTimeMs;
   partNumber_.store(0, std::memory_order_relaxed);
