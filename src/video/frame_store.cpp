@@ -313,7 +313,9 @@ void FrameStore::Prefetch(uint32_t index) {
 }
 
 std::unique_ptr<FrameImage> FrameStore::LoadFrame(uint32_t index) {
-  if (!reader_) return nullptr;
+  // Once the run is cancelled nothing more is decoded: a stage asking again for a frame it was
+  // just refused would otherwise decode a huge picture only to throw it away.
+  if (!reader_ || CancelRequested(cancel_)) return nullptr;
   const double offset = std::min(index * msPerFrame_, 4294967295.0);
   uint64_t t = static_cast<uint64_t>(offset) + rangeStartMs_;
   // A range whose length is a whole number of frames puts its last frame exactly on the end

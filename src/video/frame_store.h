@@ -56,10 +56,10 @@ class FrameStore {
   // window moves past it or the next SelectRange / Configure / Open / destruction. Null for
   // empty video, an index beyond the track or a frame that does not decode.
   FrameImage* GetFrame(uint32_t index);
-  // While set, a frame being filtered when the flag turns true is abandoned (GetFrame gives
-  // null and caches nothing), so that a cancelled run need not wait for a huge frame. Set by
-  // the thread driving the store, for the length of a run; null (the default) never cancels.
-  // Previews ignore it.
+  // While set, a frame being filtered when the flag turns true is abandoned and none is decoded
+  // after (GetFrame gives null and caches nothing), so that a cancelled run need not wait for a
+  // huge frame. Set by the thread driving the store, for the length of a run; null (the
+  // default) never cancels. Previews ignore it.
   void SetCancelFlag(const std::atomic<bool>* cancel) { cancel_ = cancel; }
   // The filtered frame at `ms` (from the track start) as an R, G, B picture the caller owns, for
   // the settings preview. Uses `options` when given, else the configured copy; touches only the

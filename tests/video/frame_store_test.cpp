@@ -31,6 +31,7 @@ struct Script {
   uint8_t luma = 100;
   std::vector<ReaderKind> created;
   std::vector<uint32_t> times;  // every FrameAtTime request, in order
+  std::atomic<bool>* cancelOnDecode = nullptr;  // set by each decode: a cancel mid-frame
 };
 
 class FakeReader : public VideoReader {
@@ -59,6 +60,7 @@ class FakeReader : public VideoReader {
   }
   std::unique_ptr<FrameImage> FrameAtTime(uint32_t ms) override {
     script_.times.push_back(ms);
+    if (script_.cancelOnDecode != nullptr) *script_.cancelOnDecode = true;
     if (!script_.decodes) return nullptr;
     auto image = std::make_unique<FrameImage>();
     // Channel 1 carries the time's low byte so tests can tell frames apart.
@@ -416,15 +418,23 @@ TEST_F(FrameStoreConfigureTest, RenderPreviewUsesTheGivenOptionsAndLeavesTheCach
 }
 
 // A frame abandoned for a cancel is no frame: nothing half filtered stays in the cache to be
-// handed out later, and the preview (never cancelled) is not affected.
-TEST_F(FrameStoreConfigureTest, CancelledFramesAreNeitherReturnedNorCached) {
+// handed out later, nothing more is decoded while the flag stays set, and the preview (never
+// cancelled) is not affected.
+TEST_F(FrameStoreConfigureTest, CancelledFramesAreNeitherReturnedNorCachedNorDecodedAgain) {
   options.darken = 20.0f;  // 100 x 0.8
   ASSERT_TRUE(store.Configure(options));
   ASSERT_TRUE(store.SelectRange(0, 0xFFFFFFFFu));
-  std::atomic<bool> cancel{true};
+  std::atomic<bool> cancel{false};
   store.SetCancelFlag(&cancel);
+  script.cancelOnDecode = &cancel;  // the cancel comes once the picture is decoded
+  script.times.clear();
   EXPECT_EQ(store.GetFrame(2), nullptr);
+  script.cancelOnDecode = nullptr;
+  EXPECT_EQ(store.GetFrame(2), nullptr);
+  EXPECT_EQ(store.GetFrame(3), nullptr);
+  EXPECT_EQ(script.times, std::vector<uint32_t>{80});
   EXPECT_NE(store.RenderPreview(80), nullptr);
+
   cancel = false;
   script.times.clear();
   FrameImage* frame = store.GetFrame(2);
