@@ -200,12 +200,22 @@ bool MatchEngine::DecideFromSpeculation(uint32_t frame, std::vector<MatchResult>
       continue;
     }
     if (changed.empty()) changed.assign(verdicts.size(), 0);
+    const uint32_t m = frame - 1 - k;
     std::size_t i = 0;
     for (uint64_t y = 0; y < height_; y += blockHeight_) {
       for (uint64_t x = 0; x < width_; x += blockWidth_, ++i) {
         const uint32_t c = static_cast<uint32_t>(x / FrameUseStore::kCellSize);
         const uint32_t r = static_cast<uint32_t>(y / FrameUseStore::kCellSize);
-        if (now.IsSet(c, r) != then.IsSet(c, r)) changed[i] = 1;
+        const bool wasSet = then.IsSet(c, r);
+        if (now.IsSet(c, r) == wasSet) continue;
+        // A search takes the nearest frame with the lowest score; taking away a frame that
+        // did not win cannot change which one does, nor the plain colour's comparison with
+        // it (see SearchEarlier). Only a lost winner, or a frame that became searchable,
+        // calls for a new search.
+        const MatchResult& v = verdicts[i];
+        const bool lostWinner = v.kind == BlockKind::kBitmap &&
+                                v.subKind == BitmapSource::kReuse && v.sourceFrame == m;
+        if (!wasSet || lostWinner) changed[i] = 1;
       }
     }
   }

@@ -139,67 +139,103 @@ TEST(MatchEngineTest, SearchStaysInsideTheFrameCache) {
   EXPECT_EQ(rig.decodes, 9u);
 }
 
-// Matching a frame ahead, while the frame before is still being encoded, must end exactly as
-// matching it in turn, even when the frame before then clears use cells (a refused frame, a
-// freed bitmap): those blocks are decided again, the others keep their early verdicts.
-TEST(MatchEngineTest, MatchingAheadEndsAsMatchingInTurn) {
-  // Between matching frame f - 1 and frame f: clear the whole of one frame's grid or a part.
-  struct Clear {
-    uint32_t before;  // the frame matched next
-    uint32_t frame;   // whose grid is cleared
-    uint32_t x, y, w, h;
-  };
-  const Clear clears[] = {{3, 0, 0, 0, 64, 48}, {6, 3, 16, 16, 16, 16}, {7, 3, 0, 0, 64, 48}};
-  auto run = [&](bool ahead, std::vector<uint32_t>& redecided) {
-    auto rig = std::make_unique<Rig>();
-    MatchOptions options = BlocksOf(16);
-    options.searchedFrames = 4;
-    EXPECT_TRUE(rig->Init(StaticNoise(12), options, 5));
-    for (uint32_t f = 0; f < 12; ++f) {
-      if (ahead && f > 0) {
-        EXPECT_TRUE(rig->engine.HasSpeculation(f));
-      }
-      for (const Clear& c : clears) {
-        if (c.before == f) {
-          FrameUseStore::MarkCells(rig->uses.GetFrameUse(c.frame)->grid, c.x, c.y, c.w, c.h, false);
-        }
-      }
-      EXPECT_TRUE(rig->engine.MatchFrame(f)) << rig->engine.lastError;
-      redecided.push_back(ahead && f > 0 ? rig->engine.RedecidedBlocks() : 0);
-      if (ahead && f + 1 < 12) rig->engine.Speculate(f + 1);
+// Between matching frame `before` - 1 and `before`: a frame's use cells cleared (a refused
+// frame, a freed bitmap).
+struct Clear {
+  uint32_t before;
+  uint32_t frame;
+  uint32_t x, y, w, h;
+};
+
+// Matches every frame of the movie in turn, or each one ahead while the frame before it is
+// "encoded", clearing cells as told; `redecided` gets the blocks decided again per frame.
+std::unique_ptr<Rig> MatchAll(const SyntheticMovie& movie, const std::vector<Clear>& clears,
+                              bool ahead, std::vector<uint32_t>& redecided) {
+  auto rig = std::make_unique<Rig>();
+  MatchOptions options = BlocksOf(16);
+  options.searchedFrames = 4;
+  EXPECT_TRUE(rig->Init(movie, options, 5));
+  for (uint32_t f = 0; f < movie.frameCount; ++f) {
+    if (ahead && f > 0) {
+      EXPECT_TRUE(rig->engine.HasSpeculation(f));
     }
-    return rig;
-  };
-  std::vector<uint32_t> none;
-  std::vector<uint32_t> redecided;
-  const auto inTurn = run(false, none);
-  const auto ahead = run(true, redecided);
-  for (uint32_t f = 0; f < 12; ++f) {
-    for (uint32_t i = 0; i < inTurn->screen.CellCount(); ++i) {
-      const BlockCell& a = inTurn->Cell(f, i);
-      const BlockCell& b = ahead->Cell(f, i);
+    for (const Clear& c : clears) {
+      if (c.before == f) {
+        FrameUseStore::MarkCells(rig->uses.GetFrameUse(c.frame)->grid, c.x, c.y, c.w, c.h, false);
+      }
+    }
+    EXPECT_TRUE(rig->engine.MatchFrame(f)) << rig->engine.lastError;
+    redecided.push_back(ahead && f > 0 ? rig->engine.RedecidedBlocks() : 0);
+    if (ahead && f + 1 < movie.frameCount) rig->engine.Speculate(f + 1);
+  }
+  return rig;
+}
+
+void ExpectSameVerdicts(const Rig& inTurn, const Rig& ahead, uint32_t frameCount) {
+  for (uint32_t f = 0; f < frameCount; ++f) {
+    for (uint32_t i = 0; i < inTurn.screen.CellCount(); ++i) {
+      const BlockCell& a = inTurn.Cell(f, i);
+      const BlockCell& b = ahead.Cell(f, i);
       EXPECT_EQ(a.kind, b.kind) << f << " " << i;
       EXPECT_EQ(a.subKind, b.subKind) << f << " " << i;
       EXPECT_EQ(a.sourceFrame, b.sourceFrame) << f << " " << i;
       EXPECT_EQ(a.transient, b.transient) << f << " " << i;
     }
-    const CellGrid& ga = inTurn->uses.GetFrameUse(f)->grid;
-    const CellGrid& gb = ahead->uses.GetFrameUse(f)->grid;
+    const CellGrid& ga = inTurn.uses.GetFrameUse(f)->grid;
+    const CellGrid& gb = ahead.uses.GetFrameUse(f)->grid;
     EXPECT_TRUE(std::equal(ga.Bits(), ga.Bits() + ga.Rows() * ga.BytesPerRow(), gb.Bits())) << f;
   }
+  EXPECT_EQ(ahead.decodes, inTurn.decodes);
+}
+
+// Matching a frame ahead, while the frame before is still being encoded, must end exactly as
+// matching it in turn, even when the frame before then clears use cells (a refused frame, a
+// freed bitmap): those blocks are decided again, the others keep their early verdicts.
+TEST(MatchEngineTest, MatchingAheadEndsAsMatchingInTurn) {
+  const std::vector<Clear> clears = {{3, 0, 0, 0, 64, 48}, {6, 3, 16, 16, 16, 16},
+                                     {7, 3, 0, 0, 64, 48}};
+  std::vector<uint32_t> none;
+  std::vector<uint32_t> redecided;
+  const auto inTurn = MatchAll(StaticNoise(12), clears, false, none);
+  const auto ahead = MatchAll(StaticNoise(12), clears, true, redecided);
+  ExpectSameVerdicts(*inTurn, *ahead, 12);
   // Frame 3 would have reused frame 0 everywhere, frames 6 and 7 frame 3; frame 6 lost one
   // block of it, frame 7 the rest. Nothing else changed under the early verdicts.
   const uint32_t all = inTurn->screen.CellCount();
   EXPECT_EQ(redecided, (std::vector<uint32_t>{0, 0, 0, all, 0, 0, 1, all - 1, 0, 0, 0, 0}));
   EXPECT_EQ(inTurn->Cell(3, 0).subKind, BitmapSource::kNew);
   EXPECT_EQ(inTurn->Cell(7, 0).sourceFrame, 7u);
-  EXPECT_EQ(ahead->decodes, inTurn->decodes);
 
   // Matching any other frame (a part that starts again at the frame) drops what was ahead.
   ahead->engine.Speculate(11);
   ASSERT_TRUE(ahead->engine.HasSpeculation(11));
   ASSERT_TRUE(ahead->engine.MatchFrame(10));
   EXPECT_FALSE(ahead->engine.HasSpeculation(11));
+}
+
+// Freed bitmaps of frames that no early verdict chose (the common case: the search window
+// holds many) leave those verdicts standing; only blocks that lose the frame they reuse are
+// searched again.
+TEST(MatchEngineTest, LosingAFrameThatDidNotWinKeepsTheEarlyVerdicts) {
+  // Two pictures taking turns: frame f reuses frame f - 2 while frame f - 1 holds the other.
+  const SyntheticMovie turns{64, 48, 8, [](uint32_t frame, FrameImage& image) {
+                               PaintNoise(image, 1 + frame % 2, 0, 0, 64, 48);
+                               return true;
+                             }};
+  // Before frame 2: frame 1 (the other picture) goes. Before frame 4: half of frame 0, which
+  // frame 4 reuses. Before frame 5: frame 1 again, already gone when frame 5 was matched ahead.
+  const std::vector<Clear> clears = {{2, 1, 0, 0, 64, 48}, {4, 0, 0, 0, 32, 48},
+                                     {5, 1, 0, 0, 64, 48}};
+  std::vector<uint32_t> none;
+  std::vector<uint32_t> redecided;
+  const auto inTurn = MatchAll(turns, clears, false, none);
+  const auto ahead = MatchAll(turns, clears, true, redecided);
+  ExpectSameVerdicts(*inTurn, *ahead, 8);
+  EXPECT_EQ(inTurn->Cell(2, 0).sourceFrame, 0u);
+  EXPECT_EQ(inTurn->Cell(4, 0).subKind, BitmapSource::kNew) << "its half of frame 0 went";
+  EXPECT_EQ(inTurn->Cell(4, 2).sourceFrame, 0u);
+  const uint32_t half = inTurn->screen.CellCount() / 2;
+  EXPECT_EQ(redecided, (std::vector<uint32_t>{0, 0, 0, 0, half, 0, 0, 0}));
 }
 
 TEST(MatchEngineTest, PlainWinsTiesAndReuseNeedsAMarkedArea) {
