@@ -24,7 +24,8 @@ class WorkerPool {
   // job(worker) with worker in [0, Threads()). The job must not throw.
   void Run(const std::function<void(uint32_t worker)>& job);
 
-  // What "as many as the machine has" means for the pool: the hardware threads, 1 to 8.
+  // What "as many as the machine has" means for the pool: the hardware threads, 1 to 8, unless
+  // the environment's QUILLON_THREADS names a count (also at most 8).
   static uint32_t DefaultThreads();
 
  private:
