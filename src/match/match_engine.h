@@ -90,8 +90,9 @@ class MatchEngine {
 
   // Matching ahead, for a thread that would otherwise wait: decides every block of frame into
   // a list of its own and records nothing. The next MatchFrame(frame) records those verdicts,
-  // deciding again only the blocks whose use-grid cells changed in between (a refused frame,
-  // a part start or a freed bitmap clears cells), so the stores end exactly as without it. A
+  // deciding again only the blocks that lost, in between, the cells of the frame they were to
+  // reuse (a refused frame, a part start or a freed bitmap clears cells), so the stores end
+  // exactly as without it. A
   // MatchFrame of any other frame, Start and Setup drop it. Frames are fetched from the store
   // as MatchFrame would; another thread may read the pictures meanwhile, none may change them.
   void Speculate(uint32_t frame);
