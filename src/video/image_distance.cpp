@@ -1,13 +1,16 @@
 // Distance measures: the inner loops of block matching. Integer sums on raw bytes, widened to
 // 64 bits per image (a frame-sized region overflows 32 bits above 22 017 pixels), no
-// allocation; the row sum uses SSE2 where the compiler's -O2 cost model would not vectorise.
+// allocation; the row sums use SSE2, or AVX2 where the processor has it, since the compiler's
+// -O2 cost model would not vectorise them.
 #include "video/frame_image.h"
 
 #include <algorithm>
 #include <cmath>
 
+#include "video/vector_kernels.h"
+
 #if defined(__SSE2__)
-#include <emmintrin.h>
+#include <immintrin.h>
 #endif
 
 namespace quillon {
@@ -36,26 +39,73 @@ inline uint32_t LaneSum(__m128i acc) {
   acc = _mm_add_epi32(acc, _mm_srli_si128(acc, 4));
   return static_cast<uint32_t>(_mm_cvtsi128_si32(acc));
 }
+
+// The same on n bytes (a multiple of 16) into eight lanes: bytes widened straight from memory,
+// 32 a step, a last 16 into the low half. No lane takes more than the four-lane form's share,
+// so the chunk bound holds.
+__attribute__((target("avx2"))) inline __m256i Widen16(const uint8_t* p) {
+  return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+}
+
+__attribute__((target("avx2"))) inline void AddSquares32(__m256i& acc, const uint8_t* a,
+                                                         const uint8_t* b, uint32_t n) {
+  uint32_t i = 0;
+  for (; i + 32 <= n; i += 32) {
+    const __m256i d0 = _mm256_sub_epi16(Widen16(a + i), Widen16(b + i));
+    const __m256i d1 = _mm256_sub_epi16(Widen16(a + i + 16), Widen16(b + i + 16));
+    acc = _mm256_add_epi32(acc, _mm256_add_epi32(_mm256_madd_epi16(d0, d0),
+                                                 _mm256_madd_epi16(d1, d1)));
+  }
+  if (i < n) {
+    const __m256i d = _mm256_sub_epi16(Widen16(a + i), Widen16(b + i));
+    acc = _mm256_add_epi32(acc, _mm256_madd_epi16(d, d));
+  }
+}
+
+__attribute__((target("avx2"))) inline uint32_t LaneSum(__m256i acc) {
+  return LaneSum(_mm_add_epi32(_mm256_castsi256_si128(acc), _mm256_extracti128_si256(acc, 1)));
+}
+
+// Exact sums of squares of up to kChunkBytes bytes, a multiple of 16.
+uint32_t VectorSquares(const uint8_t* a, const uint8_t* b, uint32_t n) {
+  __m128i acc = _mm_setzero_si128();
+  AddSquares16(acc, a, b, n);
+  return LaneSum(acc);
+}
+
+__attribute__((target("avx2"))) uint32_t VectorSquaresAvx2(const uint8_t* a, const uint8_t* b,
+                                                           uint32_t n) {
+  __m256i acc = _mm256_setzero_si256();
+  AddSquares32(acc, a, b, n);
+  return LaneSum(acc);
+}
 #endif
+
+// Squared differences of the bytes from `from` to `to`, one at a time.
+inline uint32_t TailSquares(const uint8_t* a, const uint8_t* b, uint32_t from, uint32_t to) {
+  uint32_t sum = 0;
+  for (uint32_t i = from; i < to; ++i) {
+    const int32_t d = int32_t{a[i]} - int32_t{b[i]};
+    sum += static_cast<uint32_t>(d * d);
+  }
+  return sum;
+}
 
 // Sum of squared byte differences of two runs of n bytes.
 inline uint64_t SumSquares(const uint8_t* a, const uint8_t* b, uint32_t n) {
   uint64_t total = 0;
+#if defined(__SSE2__)
+  const bool avx2 = Avx2Kernels();
+#endif
   while (n > 0) {
     const uint32_t m = std::min(n, kChunkBytes);
     uint32_t i = 0;
     uint32_t sum = 0;
 #if defined(__SSE2__)
-    __m128i acc = _mm_setzero_si128();
     i = m & ~uint32_t{15};
-    AddSquares16(acc, a, b, i);
-    sum = LaneSum(acc);
+    sum = avx2 ? VectorSquaresAvx2(a, b, i) : VectorSquares(a, b, i);
 #endif
-    for (; i < m; ++i) {
-      const int32_t d = int32_t{a[i]} - int32_t{b[i]};
-      sum += static_cast<uint32_t>(d * d);
-    }
-    total += sum;
+    total += sum + TailSquares(a, b, i, m);
     a += m;
     b += m;
     n -= m;
@@ -65,6 +115,49 @@ inline uint64_t SumSquares(const uint8_t* a, const uint8_t* b, uint32_t n) {
 
 // Rows summed between two looks at whether the sum has already reached its limit.
 constexpr uint32_t kRowsPerLook = 8;
+
+// When the row sums look at the running total: every kRowsPerLook rows, and before the vector
+// lanes could take more than kChunkBytes bytes. Both vector widths look at the same rows, so a
+// sum abandoned early is the same number on every processor.
+class RowLooks {
+ public:
+  explicit RowLooks(uint32_t vectorBytes) : vectorBytes_(vectorBytes) {}
+  // Asked once before each row y; true when the lanes are to be emptied into the total and the
+  // total compared with the limit.
+  bool Due(uint32_t y) {
+    const bool due = pending_ + vectorBytes_ > kChunkBytes || (y % kRowsPerLook == 0 && y > 0);
+    pending_ = (due ? 0 : pending_) + vectorBytes_;
+    return due;
+  }
+
+ private:
+  uint32_t vectorBytes_;
+  uint32_t pending_ = 0;
+};
+
+#if defined(__SSE2__)
+__attribute__((target("avx2"))) uint64_t SumSquaresRowsAvx2(const uint8_t* a,
+                                                            std::size_t strideA,
+                                                            const uint8_t* b,
+                                                            std::size_t strideB,
+                                                            uint32_t rowBytes, uint32_t rows,
+                                                            uint64_t limit) {
+  const uint32_t vectorBytes = rowBytes & ~uint32_t{15};
+  RowLooks looks(vectorBytes);
+  uint64_t total = 0;
+  __m256i acc = _mm256_setzero_si256();
+  for (uint32_t y = 0; y < rows; ++y, a += strideA, b += strideB) {
+    if (looks.Due(y)) {
+      total += LaneSum(acc);
+      acc = _mm256_setzero_si256();
+      if (total >= limit) return total;
+    }
+    AddSquares32(acc, a, b, vectorBytes);
+    total += TailSquares(a, b, vectorBytes, rowBytes);
+  }
+  return total + LaneSum(acc);
+}
+#endif
 
 // Sum over `rows` rows of rowBytes bytes each; the vector lanes carry on from row to row and
 // are emptied before they could overflow, so a small block pays for few horizontal sums.
@@ -82,28 +175,20 @@ inline uint64_t SumSquaresRows(const uint8_t* a, std::size_t strideA, const uint
   }
   uint64_t total = 0;
 #if defined(__SSE2__)
+  if (Avx2Kernels()) return SumSquaresRowsAvx2(a, strideA, b, strideB, rowBytes, rows, limit);
   const uint32_t vectorBytes = rowBytes & ~uint32_t{15};
-  const __m128i zero = _mm_setzero_si128();
-  __m128i acc = zero;
-  uint32_t pending = 0;
-  auto flush = [&acc, &total, zero]() {
-    total += LaneSum(acc);
-    acc = zero;
-  };
+  RowLooks looks(vectorBytes);
+  __m128i acc = _mm_setzero_si128();
   for (uint32_t y = 0; y < rows; ++y, a += strideA, b += strideB) {
-    if (pending + vectorBytes > kChunkBytes || (y % kRowsPerLook == 0 && y > 0)) {
-      flush();
-      pending = 0;
+    if (looks.Due(y)) {
+      total += LaneSum(acc);
+      acc = _mm_setzero_si128();
       if (total >= limit) return total;
     }
-    pending += vectorBytes;
     AddSquares16(acc, a, b, vectorBytes);
-    for (uint32_t i = vectorBytes; i < rowBytes; ++i) {
-      const int32_t d = int32_t{a[i]} - int32_t{b[i]};
-      total += static_cast<uint32_t>(d * d);
-    }
+    total += TailSquares(a, b, vectorBytes, rowBytes);
   }
-  flush();
+  total += LaneSum(acc);
 #else
   for (uint32_t y = 0; y < rows && total < limit; ++y, a += strideA, b += strideB) {
     total += SumSquares(a, b, rowBytes);

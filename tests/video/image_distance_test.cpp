@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <random>
+#include <vector>
 
 #include "video/frame_image.h"
+#include "kernel_forms.h"
 
 namespace quillon {
 namespace {
@@ -261,6 +264,132 @@ TEST(RegionDifferenceTest, CeilingGivesTheExactMeanBelowItAndNeverLessAtOrAbove)
   EXPECT_GE(a.RegionDifference(b, 0, 0, ceiling), ceiling);
   uint32_t flags = 0;
   EXPECT_GE(a.RegionDifferenceMirrored(b, 0, 0, flags, ceiling), ceiling);
+}
+
+
+// ---- Both kernel forms against plain sums ---------------------------------------------------
+
+struct Sums {
+  uint64_t squares = 0;
+  uint64_t channel[3] = {0, 0, 0};
+};
+
+// a's region against b's same-sized rectangle at (ox, oy), one pixel at a time.
+Sums PlainSums(const FrameImage& a, const FrameImage& b, uint32_t ox, uint32_t oy) {
+  Sums s;
+  const FrameImage::Region r = a.GetRegion();
+  for (uint32_t y = 0; y < r.h; ++y) {
+    const uint8_t* p = a.Row(r.y + y) + r.x * 3;
+    const uint8_t* q = b.Row(oy + y) + ox * 3;
+    for (uint32_t i = 0; i < r.w * 3; ++i) {
+      s.squares += uint64_t((p[i] - q[i]) * (p[i] - q[i]));
+      s.channel[i % 3] += p[i];
+    }
+  }
+  return s;
+}
+
+void Noise(FrameImage& image, uint32_t w, uint32_t h, std::mt19937& random, int spread) {
+  ASSERT_TRUE(image.Allocate(w, h));
+  for (uint32_t y = 0; y < h; ++y) {
+    for (uint32_t i = 0; i < image.Stride(); ++i) {
+      image.Row(y)[i] = static_cast<uint8_t>(128 + int(random() % (2 * spread + 1)) - spread);
+    }
+  }
+}
+
+// Widths on both sides of every vector step (16 and 32 bytes, 48-byte groups), single pixels,
+// rows padded in the images' strides, regions off the images' origins.
+TEST(RegionKernelsTest, EveryFormGivesThePlainSumsOnAnyShape) {
+  ForEachKernelForm([] {
+    std::mt19937 random(977);
+    FrameImage a, b;
+    for (uint32_t round = 0; round < 300; ++round) {
+      const uint32_t w = 1 + round % 67 + (round % 5 == 0 ? 100 : 0);
+      const uint32_t h = 1 + (round * 7) % 23;
+      const int spread = round % 3 == 0 ? 128 : 3;
+      Noise(a, w + 5, h + 2, random, spread);
+      Noise(b, w + 9, h + 4, random, spread);
+      const uint32_t x0 = round % 5, y0 = round % 3, ox = round % 10, oy = round % 5;
+      ASSERT_TRUE(a.SelectRegion(int32_t(x0), int32_t(y0), int32_t(w), int32_t(h)));
+      const Sums plain = PlainSums(a, b, ox, oy);
+      const float count = float(w * h);
+      SCOPED_TRACE(testing::Message() << w << "x" << h);
+      ASSERT_EQ(a.RegionDifference(b, int32_t(ox), int32_t(oy)), float(plain.squares) / count);
+      uint32_t flags = 9;
+      ASSERT_LE(a.RegionDifferenceMirrored(b, int32_t(ox), int32_t(oy), flags),
+                float(plain.squares) / count);
+      const Colour average = a.RegionAverage();
+      for (int k = 0; k < 3; ++k) ASSERT_EQ(average[k], plain.channel[k] / (w * h)) << k;
+    }
+  });
+}
+
+// All bytes 255 against 0: the largest square in every lane, over rows long enough to split into
+// chunks and regions large enough to fold the channel lanes mid-row.
+TEST(RegionKernelsTest, EveryFormSurvivesTheLargestBytes) {
+  ForEachKernelForm([] {
+    for (const uint32_t w : {4096u, 5000u, 16385u, 17000u}) {
+      FrameImage white, black;
+      ASSERT_TRUE(white.Allocate(w, 3, Colour{255, 255, 255}));
+      ASSERT_TRUE(black.Allocate(w, 3, Colour{0, 0, 0}));
+      const float mean = float(uint64_t{w} * 3 * 195075) / float(w * 3);
+      ASSERT_EQ(white.RegionDifference(black, 0, 0), mean) << w;
+      uint32_t flags = 9;
+      ASSERT_EQ(white.RegionDifferenceMirrored(black, 0, 0, flags), mean) << w;
+      ASSERT_EQ(white.RegionAverage(), (Colour{255, 255, 255})) << w;
+      // One channel short of full: a fold that lost a lane would show.
+      ASSERT_TRUE(white.FillRect(int32_t(w) - 1, 2, 1, 1, Colour{255, 0, 255}));
+      ASSERT_EQ(white.RegionAverage(), (Colour{255, 254, 255})) << w;
+    }
+  });
+}
+
+// A search's ceiling may stop a sum at any row: every form must stop at the same rows with the
+// same partial sum, and below the ceiling give the whole mean.
+TEST(RegionKernelsTest, EveryFormStopsAtTheSameRowsWithTheSameSum) {
+  std::mt19937 random(4242);
+  std::vector<FrameImage> as(40), bs(40);
+  for (std::size_t i = 0; i < as.size(); ++i) {
+    const uint32_t w = 5 + uint32_t(i) * 11 % 130, h = 2 + uint32_t(i) * 5 % 40;
+    Noise(as[i], w, h, random, 40);
+    Noise(bs[i], w, h, random, 40);
+  }
+  std::vector<float> first;
+  bool firstForm = true;
+  ForEachKernelForm([&] {
+    std::size_t k = 0;
+    for (std::size_t i = 0; i < as.size(); ++i) {
+      const FrameImage& a = as[i];
+      const FrameImage& b = bs[i];
+      const uint32_t w = a.Width(), h = a.Height();
+      // Ceilings at the mean of every row prefix, and just either side of it.
+      uint64_t prefix = 0;
+      for (uint32_t y = 0; y < h; ++y) {
+        for (uint32_t x = 0; x < w * 3; ++x) {
+          const int d = a.Row(y)[x] - b.Row(y)[x];
+          prefix += uint64_t(d * d);
+        }
+        const float mean = float(prefix) / float(w * h);
+        for (const float ceiling : {std::nextafter(mean, 0.0f), mean, std::nextafter(mean, 1e30f)}) {
+          const float got = a.RegionDifference(b, 0, 0, ceiling);
+          const float whole = a.RegionDifference(b, 0, 0);
+          if (whole < ceiling) {
+            ASSERT_EQ(got, whole);
+          } else {
+            ASSERT_GE(got, ceiling);
+          }
+          if (firstForm) {
+            first.push_back(got);
+          } else {
+            ASSERT_EQ(got, first[k]) << i << " row " << y;
+          }
+          ++k;
+        }
+      }
+    }
+    firstForm = false;
+  });
 }
 
 }  // namespace
