@@ -6,8 +6,10 @@
 #include <new>
 #include <utility>
 
+#include "video/vector_kernels.h"
+
 #if defined(__SSE2__)
-#include <emmintrin.h>
+#include <immintrin.h>
 #endif
 
 namespace quillon {
@@ -110,61 +112,110 @@ void FrameImage::SelectAll() { SetRegion(0, 0, width_, height_); }
 
 namespace {
 
-#if defined(__SSE2__)
-// In 48 bytes (16 pixels) byte k belongs to channel k mod 3.
-struct ChannelMasks {
-  alignas(16) uint8_t bytes[3][48];
-};
-constexpr ChannelMasks MakeChannelMasks() {
-  ChannelMasks m{};
-  for (uint32_t c = 0; c < 3; ++c) {
-    for (uint32_t k = 0; k < 48; ++k) m.bytes[c][k] = k % 3 == c ? 0xFF : 0;
+// 48 bytes hold 16 whole pixels, so byte k of every 48 belongs to channel k mod 3. The vector
+// sums add each 48-byte group into 48 16-bit lanes, one per position, and fold the lanes into
+// the channels only every kGroupsPerFold groups (255 x 256 still fits in 16 bits).
+constexpr uint32_t kGroupBytes = 48;
+constexpr uint32_t kGroupsPerFold = 256;
+
+void FoldLanes(const uint16_t lanes[kGroupBytes], uint64_t sums[3]) {
+  for (uint32_t k = 0; k < kGroupBytes; k += 3) {
+    sums[0] += lanes[k];
+    sums[1] += lanes[k + 1];
+    sums[2] += lanes[k + 2];
   }
-  return m;
 }
-constexpr ChannelMasks kChannelMasks = MakeChannelMasks();
+
+// Runs add(p, groups) on every row's whole groups, at most kGroupsPerFold between two folds,
+// fold() emptying the lanes into the sums.
+template <typename Add, typename Fold>
+inline void ForEachGroupRun(const uint8_t* row, std::size_t stride, uint32_t groupsPerRow,
+                            uint32_t rows, Add add, Fold fold) {
+  uint32_t pending = 0;
+  for (uint32_t y = 0; y < rows; ++y, row += stride) {
+    for (uint32_t g = 0; g < groupsPerRow;) {
+      const uint32_t run = std::min(groupsPerRow - g, kGroupsPerFold - pending);
+      add(row + std::size_t{g} * kGroupBytes, run);
+      g += run;
+      pending += run;
+      if (pending == kGroupsPerFold) {
+        fold();
+        pending = 0;
+      }
+    }
+  }
+  if (pending > 0) fold();
+}
+
+#if defined(__SSE2__)
+void GroupSums(const uint8_t* row, std::size_t stride, uint32_t groupsPerRow, uint32_t rows,
+               uint64_t sums[3]) {
+  const __m128i zero = _mm_setzero_si128();
+  __m128i acc[6];
+  for (__m128i& a : acc) a = zero;
+  auto add = [&acc, zero](const uint8_t* p, uint32_t groups) {
+    for (uint32_t i = 0; i < groups; ++i, p += kGroupBytes) {
+      for (int j = 0; j < 3; ++j) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * j));
+        acc[2 * j] = _mm_add_epi16(acc[2 * j], _mm_unpacklo_epi8(v, zero));
+        acc[2 * j + 1] = _mm_add_epi16(acc[2 * j + 1], _mm_unpackhi_epi8(v, zero));
+      }
+    }
+  };
+  auto fold = [&acc, zero, sums]() {
+    alignas(16) uint16_t lanes[kGroupBytes];
+    for (int j = 0; j < 6; ++j) {
+      _mm_store_si128(reinterpret_cast<__m128i*>(lanes + 8 * j), acc[j]);
+      acc[j] = zero;
+    }
+    FoldLanes(lanes, sums);
+  };
+  ForEachGroupRun(row, stride, groupsPerRow, rows, add, fold);
+}
+
+__attribute__((target("avx2"))) inline __m256i WidenBytes(const uint8_t* p) {
+  return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+}
+
+// Sixteen bytes widened into one 256-bit register: three loads and three adds a group.
+__attribute__((target("avx2"))) void GroupSumsAvx2(const uint8_t* row, std::size_t stride,
+                                                   uint32_t groupsPerRow, uint32_t rows,
+                                                   uint64_t sums[3]) {
+  const __m256i zero = _mm256_setzero_si256();
+  __m256i acc0 = zero, acc1 = zero, acc2 = zero;
+  auto add = [&acc0, &acc1, &acc2](const uint8_t* p, uint32_t groups)
+                 __attribute__((target("avx2"))) {
+    for (uint32_t i = 0; i < groups; ++i, p += kGroupBytes) {
+      acc0 = _mm256_add_epi16(acc0, WidenBytes(p));
+      acc1 = _mm256_add_epi16(acc1, WidenBytes(p + 16));
+      acc2 = _mm256_add_epi16(acc2, WidenBytes(p + 32));
+    }
+  };
+  auto fold = [&acc0, &acc1, &acc2, zero, sums]() __attribute__((target("avx2"))) {
+    alignas(32) uint16_t lanes[kGroupBytes];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(lanes), acc0);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(lanes + 16), acc1);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(lanes + 32), acc2);
+    acc0 = acc1 = acc2 = zero;
+    FoldLanes(lanes, sums);
+  };
+  ForEachGroupRun(row, stride, groupsPerRow, rows, add, fold);
+}
 #endif
 
 // Per-channel byte sums over `rows` rows of n bytes (whole pixels) each.
 void ChannelSums(const uint8_t* row, std::size_t stride, uint32_t n, uint32_t rows,
                  uint64_t sums[3]) {
 #if defined(__SSE2__)
-  const uint32_t vectorBytes = n - n % 48;
-  if (vectorBytes > 0) {
-    __m128i m[3][3];
-    for (int c = 0; c < 3; ++c) {
-      for (int j = 0; j < 3; ++j) {
-        m[c][j] =
-            _mm_load_si128(reinterpret_cast<const __m128i*>(kChannelMasks.bytes[c] + 16 * j));
-      }
-    }
-    const __m128i zero = _mm_setzero_si128();
-    __m128i acc0 = zero, acc1 = zero, acc2 = zero;
-    const uint8_t* p = row;
-    for (uint32_t y = 0; y < rows; ++y, p += stride) {
-      for (uint32_t i = 0; i < vectorBytes; i += 48) {
-        const __m128i v0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-        const __m128i v1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i + 16));
-        const __m128i v2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i + 32));
-        // Sums of absolute differences against zero add up the masked bytes.
-        acc0 = _mm_add_epi64(acc0, _mm_sad_epu8(_mm_and_si128(v0, m[0][0]), zero));
-        acc0 = _mm_add_epi64(acc0, _mm_sad_epu8(_mm_and_si128(v1, m[0][1]), zero));
-        acc0 = _mm_add_epi64(acc0, _mm_sad_epu8(_mm_and_si128(v2, m[0][2]), zero));
-        acc1 = _mm_add_epi64(acc1, _mm_sad_epu8(_mm_and_si128(v0, m[1][0]), zero));
-        acc1 = _mm_add_epi64(acc1, _mm_sad_epu8(_mm_and_si128(v1, m[1][1]), zero));
-        acc1 = _mm_add_epi64(acc1, _mm_sad_epu8(_mm_and_si128(v2, m[1][2]), zero));
-        acc2 = _mm_add_epi64(acc2, _mm_sad_epu8(_mm_and_si128(v0, m[2][0]), zero));
-        acc2 = _mm_add_epi64(acc2, _mm_sad_epu8(_mm_and_si128(v1, m[2][1]), zero));
-        acc2 = _mm_add_epi64(acc2, _mm_sad_epu8(_mm_and_si128(v2, m[2][2]), zero));
-      }
-    }
-    const __m128i accs[3] = {acc0, acc1, acc2};
-    for (int c = 0; c < 3; ++c) {
-      alignas(16) uint64_t lanes[2];
-      _mm_store_si128(reinterpret_cast<__m128i*>(lanes), accs[c]);
-      sums[c] += lanes[0] + lanes[1];
+  const uint32_t groupsPerRow = n / kGroupBytes;
+  if (groupsPerRow > 0) {
+    if (Avx2Kernels()) {
+      GroupSumsAvx2(row, stride, groupsPerRow, rows, sums);
+    } else {
+      GroupSums(row, stride, groupsPerRow, rows, sums);
     }
   }
+  const uint32_t vectorBytes = groupsPerRow * kGroupBytes;
 #else
   const uint32_t vectorBytes = 0;
 #endif
