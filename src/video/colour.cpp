@@ -2,37 +2,14 @@
 
 #include <cstring>
 
-#if defined(__x86_64__) || defined(__i386__)
-#include <immintrin.h>
-#define QUILLON_COLOUR_SSSE3 1
-#endif
+#include "video/colour_fixed.h"
+#include "video/vector_kernels.h"
 
 namespace quillon {
 namespace {
 
-// Every coefficient is a single-precision constant; the product of one with a byte, and the
-// sum of three such products, are exact in double precision, so the double result is a whole
-// multiple of 2^-27. Computing that multiple in 64-bit integers gives the same truncated bytes
-// as the double evaluation, bit for bit, at a fraction of the cost (checked for all 2^24
-// inputs when this was written).
-constexpr int kShift = 27;
-constexpr int64_t kOne = int64_t{1} << kShift;
-
-constexpr int64_t Fixed(float c) {
-  return static_cast<int64_t>(static_cast<double>(c) * static_cast<double>(kOne));
-}
-constexpr bool IsExact(float c) {
-  return static_cast<double>(Fixed(c)) == static_cast<double>(c) * static_cast<double>(kOne);
-}
-
-constexpr int64_t kYr = Fixed(0.299f), kYg = Fixed(0.587f), kYb = Fixed(0.114f);
-constexpr int64_t kCbr = Fixed(-0.16874f), kCbg = Fixed(-0.33126f), kCbb = Fixed(0.5f);
-constexpr int64_t kCrr = Fixed(0.5f), kCrg = Fixed(-0.41869f), kCrb = Fixed(-0.08131f);
-constexpr int64_t kRcr = Fixed(1.402f), kGcb = Fixed(-0.34414f), kGcr = Fixed(-0.71414f);
-constexpr int64_t kBcb = Fixed(1.772f);
-static_assert(IsExact(0.299f) && IsExact(0.587f) && IsExact(0.114f) && IsExact(-0.16874f) &&
-              IsExact(-0.33126f) && IsExact(-0.41869f) && IsExact(-0.08131f) && IsExact(1.402f) &&
-              IsExact(-0.34414f) && IsExact(-0.71414f) && IsExact(1.772f));
+constexpr int kShift = kColourShift;
+constexpr int64_t kOne = kColourOne;
 
 // Clamp to [0, 255], then truncate: for the clamped range truncation is the floor.
 inline uint8_t ClampShift(int64_t n) {
@@ -61,21 +38,10 @@ void YCbCrToRgb(const uint8_t* in, uint8_t* out) {
   out[2] = ClampShift(y + kBcb * cb);
 }
 
-#if QUILLON_COLOUR_SSSE3
+#if QUILLON_COLOUR_VECTORS
 namespace {
 
-// The vector path splits every fixed-point coefficient C into H x 2^12 + L with H a signed
-// 16-bit value and 0 <= L < 2^12, so that 16-bit multiply-adds give the exact sums
-// SH = sum of H x v and SL = sum of L x v. floor(C-sum / 2^27) = (SH + floor(SL / 2^12)) >> 15,
-// because the remainder SL mod 2^12 adds less than one unit of 2^-15 to a multiple of 2^-15.
-constexpr int kSplit = 12;
-constexpr int16_t High(int64_t c) {
-  return static_cast<int16_t>(c >> kSplit);
-}
-constexpr int16_t Low(int64_t c) {
-  return static_cast<int16_t>(c - (static_cast<int64_t>(High(c)) << kSplit));
-}
-static_assert(High(kYg) < 32767 && High(kCbb) < 32767 && High(kCrr) < 32767);
+constexpr int kSplit = kColourSplit;
 
 struct ChannelTerms {
   __m128i rgHigh, bHigh, rgLow, bLow, offset;
@@ -84,10 +50,13 @@ struct ChannelTerms {
 __attribute__((target("ssse3"))) inline ChannelTerms Terms(int64_t r, int64_t g, int64_t b,
                                                            int32_t offsetUnits) {
   return ChannelTerms{
-      _mm_setr_epi16(High(r), High(g), High(r), High(g), High(r), High(g), High(r), High(g)),
-      _mm_setr_epi16(High(b), 0, High(b), 0, High(b), 0, High(b), 0),
-      _mm_setr_epi16(Low(r), Low(g), Low(r), Low(g), Low(r), Low(g), Low(r), Low(g)),
-      _mm_setr_epi16(Low(b), 0, Low(b), 0, Low(b), 0, Low(b), 0), _mm_set1_epi32(offsetUnits)};
+      _mm_setr_epi16(SplitHigh(r), SplitHigh(g), SplitHigh(r), SplitHigh(g), SplitHigh(r),
+                     SplitHigh(g), SplitHigh(r), SplitHigh(g)),
+      _mm_setr_epi16(SplitHigh(b), 0, SplitHigh(b), 0, SplitHigh(b), 0, SplitHigh(b), 0),
+      _mm_setr_epi16(SplitLow(r), SplitLow(g), SplitLow(r), SplitLow(g), SplitLow(r),
+                     SplitLow(g), SplitLow(r), SplitLow(g)),
+      _mm_setr_epi16(SplitLow(b), 0, SplitLow(b), 0, SplitLow(b), 0, SplitLow(b), 0),
+      _mm_set1_epi32(offsetUnits)};
 }
 
 __attribute__((target("ssse3"))) inline __m128i Channel(const ChannelTerms& t, __m128i rg,
@@ -103,8 +72,8 @@ __attribute__((target("ssse3"))) inline __m128i Channel(const ChannelTerms& t, _
 __attribute__((target("ssse3"))) uint32_t RgbToYCbCrSsse3(const uint8_t* in, uint8_t* out,
                                                           uint32_t count, bool bgr) {
   const ChannelTerms y = Terms(kYr, kYg, kYb, 0);
-  const ChannelTerms cb = Terms(kCbr, kCbg, kCbb, 128 << (kShift - kSplit));
-  const ChannelTerms cr = Terms(kCrr, kCrg, kCrb, 128 << (kShift - kSplit));
+  const ChannelTerms cb = Terms(kCbr, kCbg, kCbb, kChromaOffsetUnits);
+  const ChannelTerms cr = Terms(kCrr, kCrg, kCrb, kChromaOffsetUnits);
   const __m128i pickRg =
       bgr ? _mm_setr_epi8(2, -1, 1, -1, 5, -1, 4, -1, 8, -1, 7, -1, 11, -1, 10, -1)
           : _mm_setr_epi8(0, -1, 1, -1, 3, -1, 4, -1, 6, -1, 7, -1, 9, -1, 10, -1);
@@ -130,74 +99,25 @@ __attribute__((target("ssse3"))) uint32_t RgbToYCbCrSsse3(const uint8_t* in, uin
   return i;
 }
 
-struct Terms256 {
-  __m256i rgHigh, bHigh, rgLow, bLow, offset;
-};
-
-__attribute__((target("avx2"))) inline Terms256 Widen(const ChannelTerms& t) {
-  return Terms256{_mm256_broadcastsi128_si256(t.rgHigh), _mm256_broadcastsi128_si256(t.bHigh),
-                  _mm256_broadcastsi128_si256(t.rgLow), _mm256_broadcastsi128_si256(t.bLow),
-                  _mm256_broadcastsi128_si256(t.offset)};
-}
-
-__attribute__((target("avx2"))) inline __m256i Channel256(const Terms256& t, __m256i rg,
-                                                          __m256i bz) {
-  const __m256i high =
-      _mm256_add_epi32(_mm256_madd_epi16(rg, t.rgHigh), _mm256_madd_epi16(bz, t.bHigh));
-  const __m256i low =
-      _mm256_add_epi32(_mm256_madd_epi16(rg, t.rgLow), _mm256_madd_epi16(bz, t.bLow));
-  const __m256i sum =
-      _mm256_add_epi32(_mm256_add_epi32(high, t.offset), _mm256_srai_epi32(low, kSplit));
-  return _mm256_srai_epi32(sum, kShift - kSplit);
-}
-
 // The same arithmetic on eight pixels per step: the two 128-bit halves each hold four pixels
 // (the byte shuffles work within halves). A step loads 28 bytes, so it runs while 10 remain.
 __attribute__((target("avx2"))) uint32_t RgbToYCbCrAvx2(const uint8_t* in, uint8_t* out,
                                                         uint32_t count, bool bgr) {
-  const Terms256 y = Widen(Terms(kYr, kYg, kYb, 0));
-  const Terms256 cb = Widen(Terms(kCbr, kCbg, kCbb, 128 << (kShift - kSplit)));
-  const Terms256 cr = Widen(Terms(kCrr, kCrg, kCrb, 128 << (kShift - kSplit)));
+  const YCbCrTerms256 terms = MakeYCbCrTerms256();
   const __m256i pickRg = _mm256_broadcastsi128_si256(
       bgr ? _mm_setr_epi8(2, -1, 1, -1, 5, -1, 4, -1, 8, -1, 7, -1, 11, -1, 10, -1)
           : _mm_setr_epi8(0, -1, 1, -1, 3, -1, 4, -1, 6, -1, 7, -1, 9, -1, 10, -1));
   const __m256i pickB = _mm256_broadcastsi128_si256(
       bgr ? _mm_setr_epi8(0, -1, -1, -1, 3, -1, -1, -1, 6, -1, -1, -1, 9, -1, -1, -1)
           : _mm_setr_epi8(2, -1, -1, -1, 5, -1, -1, -1, 8, -1, -1, -1, 11, -1, -1, -1));
-  const __m256i interleave = _mm256_broadcastsi128_si256(
-      _mm_setr_epi8(0, 4, 8, 1, 5, 9, 2, 6, 10, 3, 7, 11, -1, -1, -1, -1));
   uint32_t i = 0;
   for (; i + 10 <= count; i += 8, in += 24, out += 24) {
     const __m256i v = _mm256_inserti128_si256(
         _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in))),
         _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 12)), 1);
-    const __m256i rg = _mm256_shuffle_epi8(v, pickRg);
-    const __m256i bz = _mm256_shuffle_epi8(v, pickB);
-    const __m256i vy = Channel256(y, rg, bz);
-    const __m256i vcb = Channel256(cb, rg, bz);
-    const __m256i vcr = Channel256(cr, rg, bz);
-    // Saturating packs clamp to [0, 255]; they too work within halves.
-    const __m256i bytes =
-        _mm256_packus_epi16(_mm256_packs_epi32(vy, vcb), _mm256_packs_epi32(vcr, vcr));
-    const __m256i packed = _mm256_shuffle_epi8(bytes, interleave);
-    const __m128i lo = _mm256_castsi256_si128(packed);
-    const __m128i hi = _mm256_extracti128_si256(packed, 1);
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(out), lo);
-    const auto loTail = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(lo, 8)));
-    std::memcpy(out + 8, &loTail, 4);
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 12), hi);
-    const auto hiTail = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(hi, 8)));
-    std::memcpy(out + 20, &hiTail, 4);
+    StoreYCbCr8(terms, _mm256_shuffle_epi8(v, pickRg), _mm256_shuffle_epi8(v, pickB), out);
   }
   return i;
-}
-
-bool HasAvx2() {
-  static const bool has = [] {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") != 0;
-  }();
-  return has;
 }
 
 bool HasSsse3() {
@@ -213,8 +133,8 @@ bool HasSsse3() {
 
 void RgbToYCbCr(const uint8_t* in, uint8_t* out, uint32_t count, bool bgr) {
   uint32_t done = 0;
-#if QUILLON_COLOUR_SSSE3
-  if (HasAvx2()) done = RgbToYCbCrAvx2(in, out, count, bgr);
+#if QUILLON_COLOUR_VECTORS
+  if (Avx2Kernels()) done = RgbToYCbCrAvx2(in, out, count, bgr);
   if (HasSsse3()) {
     done +=
         RgbToYCbCrSsse3(in + std::size_t{done} * 3, out + std::size_t{done} * 3, count - done, bgr);

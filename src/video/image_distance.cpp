@@ -136,10 +136,8 @@ class RowLooks {
 };
 
 #if defined(__SSE2__)
-__attribute__((target("avx2"))) uint64_t SumSquaresRowsAvx2(const uint8_t* a,
-                                                            std::size_t strideA,
-                                                            const uint8_t* b,
-                                                            std::size_t strideB,
+__attribute__((target("avx2"))) uint64_t SumSquaresRowsAvx2(const uint8_t* a, std::size_t strideA,
+                                                            const uint8_t* b, std::size_t strideB,
                                                             uint32_t rowBytes, uint32_t rows,
                                                             uint64_t limit) {
   const uint32_t vectorBytes = rowBytes & ~uint32_t{15};

@@ -5,6 +5,8 @@
 #include <new>
 
 #include "video/colour.h"
+#include "video/colour_fixed.h"
+#include "video/vector_kernels.h"
 
 namespace quillon {
 namespace {
@@ -15,11 +17,10 @@ constexpr int32_t kHalf = 1 << (kShift - 1);
 constexpr int32_t kQuarterCentre = 4 * 128;
 
 // One row of R, G, B bytes from luma and per-pixel chroma (quarter units about the centre).
-// Plain array arithmetic that the compiler turns into vector code; the AVX2 clone does eight
-// pixels a step.
-__attribute__((target_clones("avx2", "default"))) void RgbPixels(
-    const uint8_t* __restrict luma, const int16_t* __restrict cb, const int16_t* __restrict cr,
-    uint32_t count, const YuvConverter::Terms& terms, uint8_t* __restrict rgb) {
+// Plain array arithmetic that the compiler turns into vector code.
+void RgbPixels(const uint8_t* __restrict luma, const int16_t* __restrict cb,
+               const int16_t* __restrict cr, uint32_t count, const YuvConverter::Terms& terms,
+               uint8_t* __restrict rgb) {
   // Copies: the stores could alias the terms for all the compiler knows.
   const YuvConverter::Terms k = terms;
   for (std::size_t i = 0; i < count; ++i) {
@@ -32,6 +33,46 @@ __attribute__((target_clones("avx2", "default"))) void RgbPixels(
     rgb[3 * i + 2] = static_cast<uint8_t>(std::clamp(b, 0, 255));
   }
 }
+
+#if QUILLON_COLOUR_VECTORS
+// Both steps in one pass, eight pixels a step: the same 32-bit arithmetic and clamping as
+// RgbPixels, then the engine's conversion straight from the registers, so no R, G, B byte is
+// stored and read back. Returns the pixels done (a multiple of 8); the rest is for the two-step
+// route.
+__attribute__((target("avx2"))) uint32_t YCbCrPixelsAvx2(const uint8_t* luma, const int16_t* cb,
+                                                         const int16_t* cr, uint32_t count,
+                                                         const YuvConverter::Terms& k,
+                                                         uint8_t* out) {
+  const YCbCrTerms256 terms = MakeYCbCrTerms256();
+  const __m256i lumaScale = _mm256_set1_epi32(k.luma);
+  const __m256i lumaOffset = _mm256_set1_epi32(k.lumaOffset);
+  const __m256i redCr = _mm256_set1_epi32(k.redCr);
+  const __m256i blueCb = _mm256_set1_epi32(k.blueCb);
+  const __m256i greenCb = _mm256_set1_epi32(k.greenCb);
+  const __m256i greenCr = _mm256_set1_epi32(k.greenCr);
+  const __m256i zero = _mm256_setzero_si256();
+  const __m256i top = _mm256_set1_epi32(255);
+  auto clampShift = [zero, top](__m256i v) __attribute__((target("avx2"))) {
+    return _mm256_min_epi32(_mm256_max_epi32(_mm256_srai_epi32(v, kShift), zero), top);
+  };
+  uint32_t i = 0;
+  for (; i + 8 <= count; i += 8, out += 24) {
+    const __m256i y =
+        _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(luma + i)));
+    const __m256i vb =
+        _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(cb + i)));
+    const __m256i vr =
+        _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(cr + i)));
+    const __m256i l = _mm256_add_epi32(_mm256_mullo_epi32(lumaScale, y), lumaOffset);
+    const __m256i r = clampShift(_mm256_add_epi32(l, _mm256_mullo_epi32(redCr, vr)));
+    const __m256i g = clampShift(_mm256_sub_epi32(
+        _mm256_sub_epi32(l, _mm256_mullo_epi32(greenCb, vb)), _mm256_mullo_epi32(greenCr, vr)));
+    const __m256i b = clampShift(_mm256_add_epi32(l, _mm256_mullo_epi32(blueCb, vb)));
+    StoreYCbCr8(terms, _mm256_or_si256(r, _mm256_slli_epi32(g, 16)), b, out);
+  }
+  return i;
+}
+#endif
 
 // A row of chroma per pixel in quarter units about the centre: twice the sum of the two source
 // rows (the same row twice where chroma is at full height), each sample repeated for a pair at
@@ -102,8 +143,16 @@ bool YuvConverter::Convert(const Planes& in, uint8_t* out, std::size_t outStride
       ChromaRow<1>(planeRow(1, own), planeRow(1, other), chromaWidth, cb);
       ChromaRow<1>(planeRow(2, own), planeRow(2, other), chromaWidth, cr);
     }
-    RgbPixels(planeRow(0, y), cb, cr, w, terms_, rgbRow_.data());
-    RgbToYCbCr(rgbRow_.data(), out + std::size_t{y} * outStride, w, false);
+    const uint8_t* luma = planeRow(0, y);
+    uint8_t* row = out + std::size_t{y} * outStride;
+    uint32_t done = 0;
+#if QUILLON_COLOUR_VECTORS
+    if (Avx2Kernels()) done = YCbCrPixelsAvx2(luma, cb, cr, w, terms_, row);
+#endif
+    if (done < w) {
+      RgbPixels(luma + done, cb + done, cr + done, w - done, terms_, rgbRow_.data());
+      RgbToYCbCr(rgbRow_.data(), row + std::size_t{done} * 3, w - done, false);
+    }
   }
   return true;
 }

@@ -1,4 +1,5 @@
 #include "video/frame_image.h"
+#include "kernel_forms.h"
 
 #include <gtest/gtest.h>
 
@@ -40,7 +41,7 @@ uint8_t Reference(double v) {
   return v <= 0.0 ? 0 : v >= 255.0 ? 255 : uint8_t(v);
 }
 
-TEST(ColourTest, RunConversionMatchesTheFormulaForEveryColour) {
+void RunConversionMatchesTheFormula() {
   std::vector<uint8_t> run(256 * 256 * 3);
   for (int r = 0; r < 256; ++r) {
     uint8_t* p = run.data();
@@ -75,6 +76,10 @@ TEST(ColourTest, RunConversionMatchesTheFormulaForEveryColour) {
       }
     }
   }
+}
+
+TEST(ColourTest, RunConversionMatchesTheFormulaForEveryColour) {
+  ForEachKernelForm(RunConversionMatchesTheFormula);
 }
 
 // The run forms (lossless bitmaps, exports) take table shortcuts: they must give the

@@ -24,6 +24,7 @@ extern "C" {
 #include "video/colour.h"
 #include "video/ffmpeg_video_reader.h"
 #include "video/frame_image.h"
+#include "kernel_forms.h"
 
 namespace quillon {
 namespace {
@@ -31,6 +32,8 @@ namespace {
 // FFmpeg's coefficient tables for the two matrices in common use.
 constexpr std::array<int32_t, 4> kBt601 = {104597, 132201, 25675, 53279};
 constexpr std::array<int32_t, 4> kBt709 = {117489, 138438, 13975, 34925};
+// The widest coefficients FFmpeg has (blue beyond 16 bits even in quarter units).
+constexpr std::array<int32_t, 4> kBt2020 = {110013, 140363, 12277, 42626};
 
 struct Picture {
   uint32_t width = 0;
@@ -152,6 +155,45 @@ TEST(YuvConverterTest, MatchesTheReferenceOnEveryLayoutMatrixAndRange) {
       }
     }
   }
+}
+
+// The one-pass AVX2 conversion and the two-step route give the same bytes: widths on either
+// side of its eight-pixel steps, every layout, range and matrix, bytes from the whole range.
+TEST(YuvConverterTest, EveryKernelFormGivesTheSameBytes) {
+  std::mt19937 random(77);
+  std::vector<std::vector<uint8_t>> outputs;
+  std::vector<Picture> pictures;
+  for (uint32_t w = 1; w <= 41; w += 4) {
+    for (uint32_t shift = 0; shift < 4; ++shift) {
+      pictures.push_back(MakePicture(w + shift, 3 + shift, shift & 1, shift >> 1,
+                                     [&random](int, uint32_t, uint32_t) {
+                                       return static_cast<uint8_t>(random() & 0xFF);
+                                     }));
+    }
+  }
+  bool first = true;
+  ForEachKernelForm([&] {
+    std::size_t k = 0;
+    for (const Picture& p : pictures) {
+      for (const bool fullRange : {false, true}) {
+        for (const auto& matrix : {kBt601, kBt709, kBt2020}) {
+          YuvConverter converter;
+          converter.SetMatrix(matrix, fullRange);
+          const std::size_t stride = std::size_t{p.width} * 3 + 7;
+          std::vector<uint8_t> out(stride * p.height, 0x5A);
+          ASSERT_TRUE(converter.Convert(p.View(), out.data(), stride));
+          if (first) {
+            outputs.push_back(out);
+          } else {
+            ASSERT_EQ(out, outputs[k]) << p.width << "x" << p.height << " shift " << p.shiftX
+                                       << p.shiftY << " full " << fullRange;
+          }
+          ++k;
+        }
+      }
+    }
+    first = false;
+  });
 }
 
 TEST(YuvConverterTest, KeepsGreysGreyAndClampsBeyondTheLimitedRange) {
