@@ -1,16 +1,15 @@
 // quillon: converts a movie into SWF files. With arguments it runs one batch conversion and
-// never touches the display; without them it opens the main window.
-#include <QApplication>
+// never touches the display; without them it becomes quillon-desktop, the window program.
+// It links no Qt, so that a batch run maps none of the window's libraries.
 #include <atomic>
 #include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
-#include "app/main_window.h"
 #include "encoder/batch_command.h"
 #include "encoder/batch_log.h"
+#include "encoder/desktop_launch.h"
 #include "encoder/encoder_controller.h"
 #include "settings/paths.h"
 #include "video/video_reader.h"
@@ -34,42 +33,12 @@ void InstallSignalHandlers() {
   sigaction(SIGHUP, &action, nullptr);
 }
 
-bool EnvironmentSet(const char* name) {
-  const char* value = std::getenv(name);
-  return value != nullptr && *value != '\0';
-}
-
-// Qt aborts when it finds no display; a terminal user deserves a reason instead.
-bool HaveDisplay() {
-  return EnvironmentSet("DISPLAY") || EnvironmentSet("WAYLAND_DISPLAY") ||
-         EnvironmentSet("QT_QPA_PLATFORM");
-}
-
-int RunWindow(int argc, char** argv) {
-  if (!HaveDisplay()) {
-    std::fputs(
-        "quillon: no display to open the window on (neither DISPLAY nor WAYLAND_DISPLAY is "
-        "set).\nRun it from a desktop session, or over SSH with X forwarding (ssh -X), or set "
-        "QT_QPA_PLATFORM.\nWithout a window, convert from the command line:\n\n",
-        stderr);
-    std::fputs(quillon::BatchUsageText(), stderr);
-    return 2;
-  }
-  QApplication application(argc, argv);
-  QApplication::setOrganizationName("Zelmorra Software");
-  QApplication::setApplicationName("Quillon Video Encoder");
-  quillon::MainWindow window(QString::fromStdString(quillon::ApplicationFolder()));
-  window.Start();
-  window.show();
-  return QApplication::exec();
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
   using namespace quillon;
   const std::vector<std::string> tokens = BatchArgumentTokens(argc, argv);
-  if (tokens.empty()) return RunWindow(argc, argv);
+  if (tokens.empty()) return HaveDisplay() ? StartDesktopProgram(argv) : ReportNoDisplay();
   switch (ClassifyBatchTokens(tokens)) {
     case BatchCommandKind::kHelp:
       std::fputs(BatchUsageText(), stdout);
