@@ -2,13 +2,13 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 #include <cstdio>
 #include <fstream>
 #include <sstream>
 
 #include "encoder/batch_command.h"
+#include "support/shell_run.h"
 
 namespace quillon {
 namespace {
@@ -83,40 +83,20 @@ TEST(BatchLogTest, LongLinesAreWrittenWhole) {
 
 // --- the program itself -------------------------------------------------------------------
 
-struct ProgramRun {
-  int status = -1;
-  std::string out;
-};
+using testing::ShellRun;
 
-std::string ShellQuote(const std::string& arg) {
-  std::string quoted = "'";
-  for (char c : arg) {
-    if (c == '\'') quoted += "'\\''";
-    else quoted += c;
-  }
-  return quoted + "'";
-}
-
-ProgramRun RunProgram(const std::vector<std::string>& args) {
-  std::string command = ShellQuote(QUILLON_PROGRAM);
+// Standard output alone: the failures a log file also receives go to standard error.
+ShellRun RunProgram(const std::vector<std::string>& args) {
+  std::string command = testing::ShellQuote(QUILLON_PROGRAM);
   for (const std::string& arg : args) {
     command += ' ';
-    command += ShellQuote(arg);
+    command += testing::ShellQuote(arg);
   }
-  command += " 2>/dev/null";
-  ProgramRun run;
-  std::FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) return run;
-  char buffer[4096];
-  std::size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
-  const int status = ::pclose(pipe);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
+  return testing::RunShell(command + " 2>/dev/null");
 }
 
 TEST(BatchProgramTest, ParseFailuresPrintToStandardOutputAndFail) {
-  ProgramRun run = RunProgram({"-l", "", "a.avi", "b.swf", "10", "5"});
+  ShellRun run = RunProgram({"-l", "", "a.avi", "b.swf", "10", "5"});
   EXPECT_EQ(run.out,
             "Encoding: a.avi into b.swf, 10000->5000 ms, with Default Settings\n"
             "Error: End time is lower than start time\n");
@@ -133,7 +113,7 @@ TEST(BatchProgramTest, ParseFailuresPrintToStandardOutputAndFail) {
 
 TEST(BatchProgramTest, LogFileReceivesTheLinesOfARun) {
   const std::string log = TempLog("program");
-  const ProgramRun run = RunProgram({"a.avi", "b.swf", "-l", log, "-fps", "-50", "begin", "+2"});
+  const ShellRun run = RunProgram({"a.avi", "b.swf", "-l", log, "-fps", "-50", "begin", "+2"});
   EXPECT_EQ(run.out, "");
   EXPECT_EQ(ReadAll(log).rfind("Encoding: a.avi into b.swf, 0->2000 ms, with Default Settings\n", 0), 0u);
   EXPECT_NE(run.status, 0);  // a.avi does not exist
@@ -146,7 +126,7 @@ TEST(BatchProgramTest, HelpAndVersionLeaveTheLogAlone) {
   struct stat before {};
   const bool existed = ::stat(defaultLog.c_str(), &before) == 0;
 
-  ProgramRun run = RunProgram({"-h"});
+  ShellRun run = RunProgram({"-h"});
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out, BatchUsageText());
   run = RunProgram({"a.avi", "--help"});

@@ -1,44 +1,24 @@
 #include "encoder/desktop_launch.h"
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
 
 #include "encoder/batch_command.h"
+#include "support/shell_run.h"
 
 namespace quillon {
 namespace {
 
 namespace fs = std::filesystem;
 
-struct ProgramRun {
-  int status = -1;
-  std::string out;  // standard output and standard error together
-};
+using testing::ShellQuote;
 
-std::string Quote(const std::string& arg) {
-  std::string quoted = "'";
-  for (char c : arg) {
-    if (c == '\'') quoted += "'\\''";
-    else quoted += c;
-  }
-  return quoted + "'";
-}
-
-ProgramRun RunShell(const std::string& command) {
-  ProgramRun run;
-  std::FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-  if (pipe == nullptr) return run;
-  char buffer[4096];
-  std::size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
-  const int status = ::pclose(pipe);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
+// Standard error is where both programs explain themselves.
+testing::ShellRun RunMerged(const std::string& command) {
+  return testing::RunShell(command + " 2>&1");
 }
 
 // Whatever display the test machine has must not decide the case.
@@ -50,14 +30,15 @@ const std::string kDisplay = "env -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM DISPLAY=
 TEST(DesktopLaunchTest, BatchProgramLoadsNoQtLibrary) {
   // The dynamic loader lists every library it would map, those needed by libraries included,
   // and runs nothing.
-  const ProgramRun run = RunShell("LD_TRACE_LOADED_OBJECTS=1 " + Quote(QUILLON_PROGRAM));
+  const testing::ShellRun run =
+      RunMerged("LD_TRACE_LOADED_OBJECTS=1 " + ShellQuote(QUILLON_PROGRAM));
   ASSERT_EQ(run.status, 0) << run.out;
   ASSERT_NE(run.out.find("libavcodec"), std::string::npos) << run.out;
   EXPECT_EQ(run.out.find("libQt"), std::string::npos) << run.out;
 }
 
 TEST(DesktopLaunchTest, WithoutADisplayExplainsAndPrintsTheUsage) {
-  const ProgramRun run = RunShell(kNoDisplay + Quote(QUILLON_PROGRAM));
+  const testing::ShellRun run = RunMerged(kNoDisplay + ShellQuote(QUILLON_PROGRAM));
   EXPECT_EQ(run.status, 2);
   EXPECT_EQ(run.out.rfind("quillon: no display to open the window on", 0), 0u) << run.out;
   const std::string usage = BatchUsageText();
@@ -80,20 +61,20 @@ TEST(DesktopLaunchTest, StartsTheWindowProgramBesideItselfOrSaysWhyNot) {
     script << "#!/bin/sh\necho \"window on $DISPLAY\"\nexit 7\n";
   }
   fs::permissions(desktop, fs::perms::owner_all);
-  const std::string program = Quote((root / "bin" / "quillon").string());
+  const std::string program = ShellQuote((root / "bin" / "quillon").string());
 
-  ProgramRun run = RunShell(kDisplay + program);
+  testing::ShellRun run = RunMerged(kDisplay + program);
   EXPECT_EQ(run.status, 7) << run.out;
   EXPECT_EQ(run.out, "window on :99\n");
 
   const std::string tried = "quillon: cannot start the window program " + desktop.string() + ": ";
   fs::permissions(desktop, fs::perms::owner_read | fs::perms::owner_write);
-  run = RunShell(kDisplay + program);
+  run = RunMerged(kDisplay + program);
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out.rfind(tried + "Permission denied\n", 0), 0u) << run.out;
 
   fs::remove(desktop);
-  run = RunShell(kDisplay + program);
+  run = RunMerged(kDisplay + program);
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out.rfind(tried + "No such file or directory\n", 0), 0u) << run.out;
   fs::remove_all(root);
