@@ -70,9 +70,21 @@ bool CellGrid::LargestRect(bool value, Rect& out, std::vector<uint32_t>& scratch
     return false;
   }
   // run[r][c]: cells equal to value from (c, r) rightwards, so that each anchor's row-by-row
-  // growth costs one lookup per row instead of a walk along the row.
+  // growth costs one lookup per row instead of a walk along the row. A search repeated while
+  // rectangles are cleared meets more and more rows without such a cell: those cost a fill.
+  const uint8_t none = value ? 0x00 : 0xFF;
+  const uint8_t lastMask =
+      cols_ % 8 == 0 ? uint8_t{0xFF} : static_cast<uint8_t>((1u << (cols_ % 8)) - 1);
   for (uint32_t r = 0; r < rows_; ++r) {
     uint32_t* run = scratch.data() + std::size_t{r} * cols_;
+    const uint8_t* line = bits_.data() + std::size_t{r} * bytesPerRow_;
+    bool any = false;
+    for (uint32_t i = 0; i + 1 < bytesPerRow_ && !any; ++i) any = line[i] != none;
+    any = any || ((line[bytesPerRow_ - 1] ^ none) & lastMask) != 0;
+    if (!any) {
+      std::fill(run, run + cols_, 0u);
+      continue;
+    }
     uint32_t next = 0;
     for (uint32_t c = cols_; c-- > 0;) {
       next = Get(c, r) == value ? next + 1 : 0;
@@ -92,14 +104,12 @@ bool CellGrid::LargestRect(bool value, Rect& out, std::vector<uint32_t>& scratch
       for (uint32_t r = ar; r < rows_; ++r) {
         const uint32_t run = std::min(scratch[std::size_t{r} * cols_ + ac], limit - ac);
         if (run == 0) break;
+        const uint32_t g = r - ar + 1;
         if (r == ar) {
           width = run;
           height = 1;
           limit = ac + run;
-          continue;
-        }
-        const uint32_t g = r - ar + 1;
-        if (run >= width) {
+        } else if (run >= width) {
           height = g;
         } else if (uint64_t{height} * width < uint64_t{g} * run) {
           width = run;
@@ -108,6 +118,9 @@ bool CellGrid::LargestRect(bool value, Rect& out, std::vector<uint32_t>& scratch
         } else {
           limit = ac + run;
         }
+        // Neither the width nor the height can grow past these any more: an anchor that cannot
+        // beat the best so far stops here, as it would not have won further down either.
+        if (uint64_t{limit - ac} * (rows_ - ar) <= bestArea) break;
       }
       const uint64_t area = uint64_t{width} * height;
       if (area > bestArea) {

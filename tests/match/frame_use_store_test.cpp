@@ -51,6 +51,61 @@ TEST(CellGridTest, LargestRectOfClearCellsAndOfNothing) {
   EXPECT_FALSE(grid.LargestRect(true, rect));
 }
 
+// The anchor scan as first written, without its shortcuts: the search must give the same
+// rectangle on any grid, as the rectangles decide the output.
+CellGrid::Rect PlainLargestRect(const CellGrid& grid, bool value) {
+  CellGrid::Rect best{0, 0, 0, 0};
+  uint64_t bestArea = 0;
+  for (uint32_t ar = 0; ar < grid.Rows(); ++ar) {
+    for (uint32_t ac = 0; ac < grid.Cols(); ++ac) {
+      uint32_t limit = grid.Cols(), width = 0, height = 0;
+      for (uint32_t r = ar; r < grid.Rows(); ++r) {
+        uint32_t run = 0;
+        while (ac + run < limit && grid.Get(ac + run, r) == value) ++run;
+        if (run == 0) break;
+        const uint32_t g = r - ar + 1;
+        if (r == ar) {
+          width = run, height = 1;
+        } else if (run >= width) {
+          height = g;
+        } else if (uint64_t{height} * width < uint64_t{g} * run) {
+          width = run, height = g;
+        }
+        limit = ac + std::min(run, width);
+      }
+      if (uint64_t{width} * height > bestArea) {
+        bestArea = uint64_t{width} * height;
+        best = CellGrid::Rect{ac, ar, width, height};
+      }
+    }
+  }
+  return best;
+}
+
+TEST(CellGridTest, LargestRectAgreesWithThePlainScanWhileRectanglesAreCleared) {
+  std::mt19937 random(2026);
+  for (uint32_t round = 0; round < 60; ++round) {
+    const uint32_t cols = 1 + random() % 40, rows = 1 + random() % 30;
+    CellGrid grid;
+    ASSERT_TRUE(grid.Init(cols, rows, false));
+    // Blobs of marks over sparse noise, the shapes a frame's changes leave.
+    for (uint32_t i = 0; i < 6; ++i) {
+      grid.SetRect(random() % cols, random() % rows, 1 + random() % 12, 1 + random() % 9, true);
+    }
+    for (uint32_t i = 0; i < cols * rows / 10; ++i) {
+      grid.SetRect(random() % cols, random() % rows, 1, 1, round % 2 == 0);
+    }
+    const bool value = round % 3 != 2;
+    std::vector<uint32_t> scratch;
+    CellGrid::Rect rect;
+    while (grid.LargestRect(value, rect, scratch)) {
+      ASSERT_EQ(rect, PlainLargestRect(grid, value)) << cols << "x" << rows << " round " << round;
+      grid.SetRect(rect.c, rect.r, rect.w, rect.h, !value);
+    }
+    ASSERT_EQ(PlainLargestRect(grid, value).w, 0u);
+  }
+}
+
 class FrameUseStoreTest : public ::testing::Test {
  protected:
   FrameUseStore store;
