@@ -84,7 +84,7 @@ TEST(ColourTest, RunConversionMatchesTheFormulaForEveryColour) {
 
 // The run forms (lossless bitmaps, exports) take table shortcuts: they must give the
 // single-pixel bytes for every colour, including the clamped corners.
-TEST(ColourTest, RunFormsOfYCbCrToRgbMatchThePixelFormForEveryColour) {
+void RunFormsMatchThePixelForm() {
   std::vector<uint8_t> run(256 * 256 * 3), argb(256 * 256 * 4);
   for (int y = 0; y < 256; ++y) {
     uint8_t* p = run.data();
@@ -106,6 +106,29 @@ TEST(ColourTest, RunFormsOfYCbCrToRgbMatchThePixelFormForEveryColour) {
       }
     }
   }
+}
+
+TEST(ColourTest, RunFormsOfYCbCrToRgbMatchThePixelFormForEveryColour) {
+  ForEachKernelForm(RunFormsMatchThePixelForm);
+}
+
+// Short runs end inside the vector steps.
+TEST(ColourTest, ShortArgbRunsMatchThePixelForm) {
+  ForEachKernelForm([] {
+    uint8_t in[3 * 25], out[4 * 25 + 1];
+    for (uint32_t i = 0; i < sizeof in; ++i) in[i] = uint8_t(i * 97 + 13);
+    for (uint32_t count = 0; count <= 25; ++count) {
+      std::memset(out, 0x5A, sizeof out);
+      YCbCrToArgb(in, out, count);
+      for (uint32_t i = 0; i < count; ++i) {
+        uint8_t expected[3];
+        YCbCrToRgb(in + 3 * i, expected);
+        ASSERT_EQ(out[4 * i], 0xFF) << count;
+        ASSERT_EQ(std::memcmp(out + 4 * i + 1, expected, 3), 0) << count << " pixel " << i;
+      }
+      ASSERT_EQ(out[4 * count], 0x5A) << count;
+    }
+  });
 }
 
 TEST(FrameImageTest, AllocatePadsRowsAndFills) {
