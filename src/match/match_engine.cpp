@@ -68,8 +68,9 @@ bool MatchEngine::Start() {
       static_cast<float>(QualityThreshold(options_.limit, options_.signature));
   options_.plainThreshold =
       static_cast<float>(QualityThreshold(options_.plainBound, options_.signature));
-  // The current frame's image lives in the frame cache while the earlier ones are fetched: a
-  // search deeper than the cache window would slide the window past it and free it.
+  // Frame.CacheSize bounds the search: the frame being matched and the frames it is compared
+  // with once all had to fit the cache, and the setting keeps that meaning for the output's sake
+  // although the earlier frames are now read from copies of their blocks.
   const uint32_t searched =
       options_.searchedFrames > 0 ? static_cast<uint32_t>(options_.searchedFrames) : 0;
   const uint32_t cacheSize = frames_ ? frames_->Options().cacheSize : 0;
@@ -77,6 +78,10 @@ bool MatchEngine::Start() {
   if (searchDepth_ < searched) {
     Trace("MatchEngine: search limited to %u frames by the frame cache", searchDepth_);
   }
+  const bool searching = (options_.flags & MatchOptions::kImage) != 0;
+  kept_.Setup(width_, height_, blockWidth_, blockHeight_, searching ? searchDepth_ : 0);
+  fallbackReads_ = 0;
+  fallbackFrame_.reset();
   return true;
 }
 
@@ -148,6 +153,20 @@ bool MatchEngine::RecordFrame(uint32_t frame, const std::vector<MatchResult>& ve
     }
   }
   if (frame > 0) screen_->MarkTransient(frame);
+  return KeepBlocks(frame);
+}
+
+// Later searches read this frame only where its grid is set now (it can only lose marks), and
+// the older frames only where theirs still are: copying those blocks here is all they need.
+bool MatchEngine::KeepBlocks(uint32_t frame) {
+  if (searchDepth_ == 0 || (options_.flags & MatchOptions::kImage) == 0) return true;
+  const FrameImage* image = frames_->GetFrame(frame);
+  const FrameUse* use = uses_->GetFrameUse(frame);
+  if (image == nullptr || use == nullptr) {
+    return Fail(("Video frame " + std::to_string(frame) + " cannot be decoded").c_str());
+  }
+  kept_.Prune(*uses_);
+  kept_.Keep(frame, *image, use->grid);
   return true;
 }
 
@@ -297,20 +316,26 @@ float MatchEngine::SearchEarlier(const FrameImage& current, uint32_t n, uint32_t
   uint32_t bestFlags = 0;
   for (uint32_t m = n - 1; m + depth >= n; --m) {
     if (CancelRequested(cancel_)) break;
-    const FrameImage* earlier = frames_->GetFrame(m);
     const FrameUse* use = uses_->GetFrameUse(m);
-    if (!earlier || !use) {
+    if (!use) {
       missingFrame_ = true;
       return kNoScore;
     }
     // Only an area that frame m defined as a bitmap can be shown again.
     if (use->grid.IsSet(cellC, cellR)) {
+      uint32_t ox = x;
+      uint32_t oy = y;
+      const FrameImage* earlier = EarlierBlock(m, ox, oy);
+      if (!earlier) {
+        missingFrame_ = true;
+        return kNoScore;
+      }
       uint32_t flags = 0;
       const float score =
-          mirrored ? current.RegionDifferenceMirrored(*earlier, static_cast<int32_t>(x),
-                                                      static_cast<int32_t>(y), flags, best)
-                   : current.RegionDifference(*earlier, static_cast<int32_t>(x),
-                                              static_cast<int32_t>(y), best);
+          mirrored ? current.RegionDifferenceMirrored(*earlier, static_cast<int32_t>(ox),
+                                                      static_cast<int32_t>(oy), flags, best)
+                   : current.RegionDifference(*earlier, static_cast<int32_t>(ox),
+                                              static_cast<int32_t>(oy), best);
       // Strictly better only: on a tie the nearer frame keeps the block.
       if (score < best) {
         best = score;
@@ -330,6 +355,23 @@ float MatchEngine::SearchEarlier(const FrameImage& current, uint32_t n, uint32_t
   candidate.sourceFrame = bestFrame;
   candidate.mirrorFlags = mirrored ? bestFlags : 0;
   return best;
+}
+
+const FrameImage* MatchEngine::EarlierBlock(uint32_t m, uint32_t& x, uint32_t& y) {
+  uint32_t top = 0;
+  if (const FrameImage* stack = kept_.Find(m, x, y, top)) {
+    x = 0;
+    y = top;
+    return stack;
+  }
+  // Not kept: decoded again aside, since fetching it through the cache would push the frame
+  // being matched out of the few frames the cache holds during a run.
+  ++fallbackReads_;
+  if (!fallbackFrame_ || fallbackIndex_ != m) {
+    fallbackFrame_ = frames_->DecodeFrame(m);
+    fallbackIndex_ = m;
+  }
+  return fallbackFrame_.get();
 }
 
 }  // namespace quillon

@@ -5,10 +5,12 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "match/cell_grid.h"
+#include "match/kept_blocks.h"
 #include "settings/encoder_settings.h"
 #include "video/colour.h"
 
@@ -99,6 +101,11 @@ class MatchEngine {
   bool HasSpeculation(uint32_t frame) const { return speculated_ && speculatedFrame_ == frame; }
   // Blocks decided again by the last MatchFrame that used a speculation (for tests).
   uint32_t RedecidedBlocks() const { return redecided_; }
+  // Earlier frames' blocks a search had to read from the frame itself since Start, for want of
+  // a kept copy: slow (the frame is decoded again), and never expected in a run.
+  uint64_t FallbackReads() const { return fallbackReads_; }
+  // The copies of earlier frames' blocks the searches read (for tests and measurements).
+  const KeptBlocks& Kept() const { return kept_; }
 
   // The verdict for the block (x, y, w, h) of frame n. False when a frame cannot be read.
   [[nodiscard]] bool MatchBlock(uint32_t n, uint32_t x, uint32_t y, uint32_t w, uint32_t h,
@@ -133,6 +140,12 @@ class MatchEngine {
   // The verdicts of Speculate for the frame, each taken unless its block's cells changed.
   [[nodiscard]] bool DecideFromSpeculation(uint32_t frame, std::vector<MatchResult>& verdicts);
   [[nodiscard]] bool RecordFrame(uint32_t frame, const std::vector<MatchResult>& verdicts);
+  // Copies the recorded frame's blocks that later searches may read, and lets go of the older
+  // frames' blocks they no longer can.
+  [[nodiscard]] bool KeepBlocks(uint32_t frame);
+  // Frame m's block at (x, y) for a search: the kept copy, else the frame decoded again; x and
+  // y become the block's position in the picture returned. Null when m does not decode.
+  const FrameImage* EarlierBlock(uint32_t m, uint32_t& x, uint32_t& y);
 
   FrameStore* frames_ = nullptr;
   FrameUseStore* uses_ = nullptr;
@@ -153,6 +166,10 @@ class MatchEngine {
   std::vector<CellGrid> speculatedGrids_;
   std::vector<MatchResult> verdicts_;
   uint32_t redecided_ = 0;
+  KeptBlocks kept_;
+  uint64_t fallbackReads_ = 0;
+  std::unique_ptr<FrameImage> fallbackFrame_;
+  uint32_t fallbackIndex_ = 0;
   bool missingFrame_ = false;  // a search met an earlier frame that could not be read
   std::atomic<MatchStatus> status_{MatchStatus::kSetUp};
   std::atomic<uint8_t> progress_{0};

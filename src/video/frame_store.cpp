@@ -257,13 +257,35 @@ bool FrameStore::SelectRange(uint32_t startMs, uint32_t durationMs) {
   const uint64_t count = frames < 4294967295.0 ? static_cast<uint64_t>(frames) + 1 : UINT32_MAX;
   rangeFrameCount_ = static_cast<uint32_t>(std::min<uint64_t>(count, outputFrameCount_));
   ClearCache();
+  LimitCache(0);
   return true;
+}
+
+void FrameStore::LimitCache(uint32_t frames) {
+  const uint32_t held = frames == 0 ? cacheSize_ : std::min(frames, cacheSize_);
+  if (held == cache_.size()) return;
+  ClearCache();
+  // Shrinking never throws; growing back may, and then leaves the smaller cache in place.
+  try {
+    cache_.resize(held);
+  } catch (const std::bad_alloc&) {
+  }
+  cache_.shrink_to_fit();
+}
+
+std::unique_ptr<FrameImage> FrameStore::DecodeFrame(uint32_t index) {
+  if (readerKind_ == ReaderKind::kEmptyVideo || index >= outputFrameCount_) return nullptr;
+  try {
+    return LoadFrame(index);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
 }
 
 FrameImage* FrameStore::GetFrame(uint32_t index) {
   if (readerKind_ == ReaderKind::kEmptyVideo || index >= outputFrameCount_) return nullptr;
-  const uint32_t n = cacheSize_;
-  if (n == 0 || cache_.size() != n) return nullptr;
+  const uint32_t n = static_cast<uint32_t>(cache_.size());
+  if (n == 0) return nullptr;
   const uint64_t c = cacheFirst_;
   const uint64_t i = index;
   std::size_t slot = 0;
@@ -303,10 +325,8 @@ void FrameStore::StopPrefetching() {
 }
 
 void FrameStore::Prefetch(uint32_t index) {
-  if (!prefetch_ || index >= outputFrameCount_ || cacheSize_ == 0 || cache_.size() != cacheSize_) {
-    return;
-  }
-  if (index >= cacheFirst_ && index - cacheFirst_ < cacheSize_ && cache_[index - cacheFirst_]) {
+  if (!prefetch_ || index >= outputFrameCount_ || cache_.empty()) return;
+  if (index >= cacheFirst_ && index - cacheFirst_ < cache_.size() && cache_[index - cacheFirst_]) {
     return;
   }
   prefetch_->Request(index);

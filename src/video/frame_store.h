@@ -77,8 +77,17 @@ class FrameStore {
   // Does nothing while off, for an index outside the track, or for a frame already cached.
   void Prefetch(uint32_t index);
 
-  // Frames the cache holds at once (Frame.CacheSize once configured).
+  // Frame.CacheSize once configured. It bounds how far back a match may look, whatever the
+  // cache holds.
   uint32_t CacheSize() const { return cacheSize_; }
+  // Frames the cache holds at once from now on: `frames`, at most CacheSize; 0 gives CacheSize
+  // again, as do Configure, SelectRange and Open. A run whose earlier frames are read elsewhere
+  // needs only the frames it reads whole. Empties the cache when the number changes.
+  void LimitCache(uint32_t frames);
+  uint32_t HeldFrames() const { return static_cast<uint32_t>(cache_.size()); }
+  // Output frame `index` decoded and filtered afresh for the caller, as GetFrame would make it,
+  // without touching the cache; null as GetFrame. Safe while decoding ahead.
+  std::unique_ptr<FrameImage> DecodeFrame(uint32_t index);
   uint32_t OutputWidth() const { return outputWidth_; }
   uint32_t OutputHeight() const { return outputHeight_; }
   double OutputFps() const { return outputFps_; }
@@ -118,7 +127,8 @@ class FrameStore {
   uint32_t rangeDurationMs_ = 0;
   uint32_t cacheFirst_ = 0;
   uint32_t cacheSize_ = 0;
-  // One slot per cached output frame, cacheFirst_ + slot; null for an empty slot.
+  // One slot per cached output frame, cacheFirst_ + slot; null for an empty slot. CacheSize
+  // slots unless LimitCache asked for fewer.
   std::vector<std::unique_ptr<FrameImage>> cache_;
   double sourceFps_ = 0.0;
   double outputFps_ = 0.0;

@@ -315,7 +315,7 @@ std::function<void()> Transport::MatchAhead(uint32_t frame) {
   // aside and checked against the use grids when its turn comes, since this frame may yet be
   // refused or free bitmaps. The next frame's picture must not push this one out of the cache.
   if (!hasPictures_ || !frames_->Prefetching() || frame + 1 >= lastEndFrame_ ||
-      frames_->CacheSize() < 2) {
+      frames_->HeldFrames() < 2) {
     return {};
   }
   return [this, frame] {

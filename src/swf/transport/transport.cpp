@@ -21,6 +21,9 @@ namespace quillon {
 
 namespace {
 
+// The frames a run reads whole: the one being encoded and the next, matched meanwhile.
+constexpr uint32_t kHeldFrames = 2;
+
 // Lends the run's stop flag to the stages for as long as Run lasts: they look at it inside a
 // frame's long loops (filters, matching, cutting into rectangles, bitmap trials), so that a
 // cancel need not wait for a huge frame. Taken back at every exit, since the stages may outlive
@@ -54,6 +57,7 @@ struct PrefetchStop {
   FrameStore& frames;
   ~PrefetchStop() { frames.StopPrefetching(); }
 };
+
 
 }  // namespace
 
@@ -166,6 +170,10 @@ bool Transport::Run(const std::string& partPrefix, uint32_t endFrame, uint32_t e
   status_.store(TransportStatus::kRunning, std::memory_order_release);
 
   (void)match_->Start();
+  // The matching compares blocks with copies it keeps of the earlier frames' blocks, so the
+  // frame cache need hold only the frames read whole. (Not given back at the end: once the status word says the run is
+  // over the controller may be reconfiguring the store; its SelectRange gives it back.)
+  frames_->LimitCache(kHeldFrames);
   sound_->ClearCarriedBlock();
   if (!sound_->StartSound()) {
     match_->Finish();
