@@ -349,6 +349,32 @@ TEST_F(FrameStoreCacheTest, PrefetchedFramesAreThoseDecodedInPlace) {
   EXPECT_FALSE(store.Prefetching());
 }
 
+// A run reads only a couple of frames whole: the cache then holds no more than asked, a fresh
+// decode for the matching moves nothing, and a new selection brings the whole cache back.
+TEST_F(FrameStoreCacheTest, LimitedCacheHoldsOnlyTheFramesAskedFor) {
+  store.LimitCache(2);
+  EXPECT_EQ(store.HeldFrames(), 2u);
+  EXPECT_EQ(store.CacheSize(), 4u) << "the setting keeps bounding the search";
+  EXPECT_EQ(Ask({0, 1, 0, 2, 1, 3, 2, 0}), (std::vector<uint32_t>{0, 1, 2, 3, 0}));
+
+  // Window 0..1 now, with 0 in it; a fresh decode of 3 is the frame GetFrame would give and
+  // moves nothing.
+  script.times.clear();
+  const std::unique_ptr<FrameImage> aside = store.DecodeFrame(3);
+  ASSERT_NE(aside, nullptr);
+  EXPECT_EQ(aside->Row(0)[1], static_cast<uint8_t>(3 * 40));
+  EXPECT_EQ(store.DecodeFrame(100000), nullptr);
+  EXPECT_EQ(Ask({0, 3}), (std::vector<uint32_t>{3}));
+
+  store.LimitCache(10);
+  EXPECT_EQ(store.HeldFrames(), 4u) << "never more than the setting";
+  store.LimitCache(1);
+  EXPECT_EQ(Ask({5, 6, 5}), (std::vector<uint32_t>{5, 6, 5}));
+  ASSERT_TRUE(store.SelectRange(0, 0xFFFFFFFFu));
+  EXPECT_EQ(store.HeldFrames(), 4u);
+  EXPECT_EQ(Ask({5, 6, 5}), (std::vector<uint32_t>{5, 6}));
+}
+
 TEST_F(FrameStoreCacheTest, NothingBeyondTheTrackOrForEmptyVideo) {
   EXPECT_EQ(store.GetFrame(250), nullptr);
   EXPECT_TRUE(script.times.empty());
