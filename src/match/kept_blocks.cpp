@@ -21,8 +21,7 @@ void KeptBlocks::Setup(uint32_t width, uint32_t height, uint32_t blockWidth, uin
   rows_ = height == 0 ? 0 : (height - 1) / blockHeight_ + 1;
   slotWidth_ = std::min(blockWidth_, width);
   slotHeight_ = std::min(blockHeight_, height);
-  frames_.clear();
-  frames_.shrink_to_fit();
+  Clear();
   if (cols_ == 0 || rows_ == 0) return;
   try {
     frames_.resize(depth);
@@ -31,6 +30,11 @@ void KeptBlocks::Setup(uint32_t width, uint32_t height, uint32_t blockWidth, uin
     // Nothing kept: every search reads the frames themselves.
     frames_.clear();
   }
+}
+
+void KeptBlocks::Clear() {
+  frames_.clear();
+  frames_.shrink_to_fit();
 }
 
 void KeptBlocks::BlockRect(uint32_t i, uint32_t& x, uint32_t& y, uint32_t& w, uint32_t& h) const {

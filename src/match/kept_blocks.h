@@ -33,6 +33,8 @@ class KeptBlocks {
   // Empties the store and fixes the block grid of the frames to come; depth 0 keeps nothing.
   void Setup(uint32_t width, uint32_t height, uint32_t blockWidth, uint32_t blockHeight,
              uint32_t depth);
+  // Gives every picture back; nothing is kept until the next Setup.
+  void Clear();
   // Copies the blocks of `image` whose corner cell is set in `grid`, in place of whatever the
   // frame's slot held. A copy that finds no memory is left out: its blocks read as not kept.
   void Keep(uint32_t frame, const FrameImage& image, const CellGrid& grid);

@@ -86,6 +86,9 @@ bool MatchEngine::Start() {
 }
 
 void MatchEngine::Finish() {
+  // A finished run searches no more: its copies need not wait for the next one.
+  kept_.Clear();
+  fallbackFrame_.reset();
   progress_.store(100, std::memory_order_relaxed);
   status_.store(MatchStatus::kFinished, std::memory_order_relaxed);
 }
@@ -163,7 +166,8 @@ bool MatchEngine::KeepBlocks(uint32_t frame) {
   const FrameImage* image = frames_->GetFrame(frame);
   const FrameUse* use = uses_->GetFrameUse(frame);
   if (image == nullptr || use == nullptr) {
-    return Fail(("Video frame " + std::to_string(frame) + " cannot be decoded").c_str());
+    const std::string message = "Video frame " + std::to_string(frame) + " cannot be decoded";
+    return Fail(message.c_str());
   }
   kept_.Prune(*uses_);
   kept_.Keep(frame, *image, use->grid);

@@ -83,7 +83,7 @@ class MatchEngine {
   // previous frame's transient cells. False with status kFailed (lastError set) when a frame
   // cannot be decoded or a store rejects a verdict.
   [[nodiscard]] bool MatchFrame(uint32_t frame);
-  // Progress 100, status kFinished.
+  // Progress 100, status kFinished; the copies of earlier frames' blocks are given back.
   void Finish();
   // While set, MatchFrame gives up (status kFailed) once the flag turns true, between blocks
   // and between the earlier frames a search compares, so that a cancelled run need not wait
