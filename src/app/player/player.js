@@ -57,14 +57,30 @@ function choose(text) {
   });
 }
 
+// A click on Play takes effect when the player next runs, so for a moment its item still shows
+// the old state; a second call in that moment (a stop and then a rewind, sent together) would
+// click it again and set the movie going. The state last clicked counts until the item shows it
+// or half a second has passed.
+let clicked = { playing: null, at: 0 };
+function isPlaying(li) {
+  const shown = li.classList.contains('checked');
+  if (clicked.playing === null || shown === clicked.playing ||
+      performance.now() - clicked.at > 500) {
+    clicked.playing = null;
+    return shown;
+  }
+  return clicked.playing;
+}
+
 // True when the movie can play at all (a movie of one frame has no Play item).
 function setPlaying(playing) {
   let playable = false;
   withMenu((item) => {
     const li = item('Play');
     playable = li !== null;
-    if (!li || li.classList.contains('checked') === playing) return false;
+    if (!li || isPlaying(li) === playing) return false;
     li.click();
+    clicked = { playing, at: performance.now() };
     return true;
   });
   return playable;
@@ -74,23 +90,32 @@ function setPlaying(playing) {
 // the movie starts on its own, so a stop made then would not hold. After every call that leaves
 // the movie stopped, the menu is looked at again for a while and the movie stopped once more if
 // it has started after all; Play ends that watch.
-// A rewind is made again when the movie had moved on; a stop or a step only stops it.
+// A rewind is made again whenever the movie is off its first frame (the player offers Rewind
+// only then): a stop that lands a frame or two late must not leave it there. A stop or a step
+// only stops it.
+// On a busy machine the movie can take seconds to start after a call made while it loads, so
+// only looks at a movie whose own items are there count towards the end of the watch (a movie
+// of one frame never has them: its watch ends after a minute).
 let holdStopped = null;
 function keepStopped(again) {
   clearInterval(holdStopped);
   let looks = 0;
+  let idle = 0;
   holdStopped = setInterval(() => {
-    if (++looks > 30) clearInterval(holdStopped);
     let wasPlaying = false;
+    let running = false;
+    let offTarget = false;
     withMenu((item) => {
       const li = item('Play');
-      wasPlaying = li !== null && li.classList.contains('checked');
+      running = li !== null;
+      wasPlaying = running && isPlaying(li);
+      const target = again ? item(again) : null;
+      offTarget = target !== null && !target.classList.contains('disabled');
       return false;
     });
-    if (wasPlaying) {
-      setPlaying(false);
-      if (again) choose(again);
-    }
+    if ((running ? ++looks : ++idle) > (running ? 30 : 600)) clearInterval(holdStopped);
+    if (wasPlaying) setPlaying(false);
+    if (again && (wasPlaying || offTarget)) choose(again);
   }, 100);
 }
 
@@ -144,7 +169,17 @@ function runPending() {
     }, 50);
     return;
   }
-  arrived = true;
+  if (!arrived) {
+    // A movie stopped before the player has drawn its first frame shows nothing at all; the
+    // player draws on the display's next frames, so the calls wait for two of them.
+    arrived = true;
+    waiting = true;
+    requestAnimationFrame(() => requestAnimationFrame(() => {
+      waiting = null;
+      runPending();
+    }));
+    return;
+  }
   const pending = quillon.pending;
   quillon.pending = [];
   for (const name of pending) calls[name]();

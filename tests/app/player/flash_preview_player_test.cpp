@@ -235,9 +235,12 @@ TEST_F(FlashPreviewPlayerTest, StopAndRewindRightAfterLoadingHoldTheFirstFrame) 
   preview_.Rewind();
   ASSERT_NO_FATAL_FAILURE(WaitLoaded());
   EXPECT_EQ(WaitForFrame(0), 0);
+  // On a busy machine the movie may show a frame or two before the calls reach it; a movie that
+  // plays on never comes back to its first frame, one that holds stays on it.
   QTest::qWait(1000);
-  EXPECT_EQ(FrameShown(Grab()), 0) << "the movie plays after all";
+  EXPECT_EQ(WaitForFrame(0), 0) << "the movie plays after all";
   EXPECT_TRUE(StaysStill());
+  EXPECT_EQ(FrameShown(Grab()), 0);
   Save(Grab(), "held-first-frame.png");
 }
 

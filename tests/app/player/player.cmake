@@ -17,11 +17,13 @@ if(QUILLON_E2E_TESTS AND TARGET quillon_ruffle AND TARGET Qt6::Test AND QUILLON_
   gtest_discover_tests(app_player_tests DISCOVERY_TIMEOUT 60 TEST_LIST quillon_app_player_tests
     PROPERTIES TIMEOUT 300 ENVIRONMENT "QT_QPA_PLATFORM=offscreen" RESOURCE_LOCK quillon_player)
   # The discovery script spreads a list-valued property over the following ones, so the two
-  # labels are set by a script of our own that ctest reads after the discovered tests.
+  # labels are set by a script of our own that ctest reads after the discovered tests. The
+  # player's page runs its timers and drawing on a starved thread when other tests share the
+  # two cores, so these run alone.
   set(labels_script ${CMAKE_CURRENT_BINARY_DIR}/app_player_labels.cmake)
   file(WRITE ${labels_script}
     "foreach(test IN LISTS quillon_app_player_tests)\n"
-    "  set_tests_properties(\"\${test}\" PROPERTIES LABELS \"e2e;player\")\n"
+    "  set_tests_properties(\"\${test}\" PROPERTIES LABELS \"e2e;player\" RUN_SERIAL TRUE)\n"
     "endforeach()\n")
   set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${labels_script})
 endif()
@@ -31,6 +33,6 @@ if(TARGET app_player_tests)
   add_test(NAME FlashPreviewPlayerTest.ButtonsOnAGermanDesktop
            COMMAND app_player_tests --gtest_filter=FlashPreviewPlayerTest.PlaysStopsStepsAndRewinds)
   set_tests_properties(FlashPreviewPlayerTest.ButtonsOnAGermanDesktop PROPERTIES
-    TIMEOUT 300 LABELS "e2e;player" RESOURCE_LOCK quillon_player
+    TIMEOUT 300 LABELS "e2e;player" RESOURCE_LOCK quillon_player RUN_SERIAL TRUE
     ENVIRONMENT "QT_QPA_PLATFORM=offscreen;LANG=de_DE.UTF-8;LC_ALL=de_DE.UTF-8;LANGUAGE=de")
 endif()
