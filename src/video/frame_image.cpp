@@ -115,8 +115,12 @@ namespace {
 // 48 bytes hold 16 whole pixels, so byte k of every 48 belongs to channel k mod 3. The vector
 // sums add each 48-byte group into 48 16-bit lanes, one per position, and fold the lanes into
 // the channels only every kGroupsPerFold groups (255 x 256 still fits in 16 bits).
+#if defined(__SSE2__)
 constexpr uint32_t kGroupBytes = 48;
 constexpr uint32_t kGroupsPerFold = 256;
+// The picture is often one just converted on another thread, in another core's cache: rows are
+// asked for this many rows ahead.
+constexpr uint32_t kRowsAhead = 6;
 
 void FoldLanes(const uint16_t lanes[kGroupBytes], uint64_t sums[3]) {
   for (uint32_t k = 0; k < kGroupBytes; k += 3) {
@@ -133,6 +137,11 @@ inline void ForEachGroupRun(const uint8_t* row, std::size_t stride, uint32_t gro
                             uint32_t rows, Add add, Fold fold) {
   uint32_t pending = 0;
   for (uint32_t y = 0; y < rows; ++y, row += stride) {
+    if (y + kRowsAhead < rows) {
+      for (uint32_t i = 0; i < groupsPerRow * kGroupBytes; i += 64) {
+        _mm_prefetch(reinterpret_cast<const char*>(row + kRowsAhead * stride + i), _MM_HINT_T0);
+      }
+    }
     for (uint32_t g = 0; g < groupsPerRow;) {
       const uint32_t run = std::min(groupsPerRow - g, kGroupsPerFold - pending);
       add(row + std::size_t{g} * kGroupBytes, run);
@@ -147,7 +156,6 @@ inline void ForEachGroupRun(const uint8_t* row, std::size_t stride, uint32_t gro
   if (pending > 0) fold();
 }
 
-#if defined(__SSE2__)
 void GroupSums(const uint8_t* row, std::size_t stride, uint32_t groupsPerRow, uint32_t rows,
                uint64_t sums[3]) {
   const __m128i zero = _mm_setzero_si128();
