@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <new>
 
 #include "video/colour.h"
@@ -35,48 +34,13 @@ void RgbPixels(const uint8_t* __restrict luma, const int16_t* __restrict cb,
   }
 }
 
-// The two rows of each chroma plane that give a picture row its chroma.
-struct ChromaSources {
-  const uint8_t* cbOwn;
-  const uint8_t* cbOther;
-  const uint8_t* crOwn;
-  const uint8_t* crOther;
-};
-
 #if QUILLON_COLOUR_VECTORS
-// Eight bytes widened to 32-bit lanes.
-__attribute__((target("avx2"))) inline __m256i Bytes8(const uint8_t* p) {
-  return _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)));
-}
-
-// Eight pixels' chroma from pixel i on, as ChromaRow makes it, in 32-bit lanes: at half width
-// four samples, each moved into the lanes of its pair.
-template <uint32_t shiftX>
-__attribute__((target("avx2"))) inline __m256i QuarterChroma8(const uint8_t* own,
-                                                              const uint8_t* other, uint32_t i) {
-  if constexpr (shiftX == 0) {
-    const __m256i sum = _mm256_add_epi32(Bytes8(own + i), Bytes8(other + i));
-    return _mm256_sub_epi32(_mm256_slli_epi32(sum, 1), _mm256_set1_epi32(kQuarterCentre));
-  } else {
-    auto widen = [](const uint8_t* p) __attribute__((target("avx2"))) {
-      int32_t four;
-      std::memcpy(&four, p, 4);
-      return _mm_cvtepu8_epi32(_mm_cvtsi32_si128(four));
-    };
-    const __m128i sum = _mm_add_epi32(widen(own + i / 2), widen(other + i / 2));
-    const __m128i quarter = _mm_sub_epi32(_mm_slli_epi32(sum, 1), _mm_set1_epi32(kQuarterCentre));
-    return _mm256_permutevar8x32_epi32(_mm256_castsi128_si256(quarter),
-                                       _mm256_setr_epi32(0, 0, 1, 1, 2, 2, 3, 3));
-  }
-}
-
-// Both steps in one pass, eight pixels a step, chroma read from the planes' rows: the same
-// 32-bit arithmetic and clamping as ChromaRow and RgbPixels, then the engine's conversion
-// straight from the registers, so no chroma or R, G, B row is stored and read back. Returns the
-// pixels done (a multiple of 8); the rest is for the two-step route.
-template <uint32_t shiftX>
-__attribute__((target("avx2"))) uint32_t YCbCrPixelsAvx2(const uint8_t* luma,
-                                                         const ChromaSources& c, uint32_t count,
+// Both steps in one pass, eight pixels a step: the same 32-bit arithmetic and clamping as
+// RgbPixels, then the engine's conversion straight from the registers, so no R, G, B byte is
+// stored and read back. Returns the pixels done (a multiple of 8); the rest is for the two-step
+// route.
+__attribute__((target("avx2"))) uint32_t YCbCrPixelsAvx2(const uint8_t* luma, const int16_t* cb,
+                                                         const int16_t* cr, uint32_t count,
                                                          const YuvConverter::Terms& k,
                                                          uint8_t* out) {
   const YCbCrTerms256 terms = MakeYCbCrTerms256();
@@ -93,9 +57,12 @@ __attribute__((target("avx2"))) uint32_t YCbCrPixelsAvx2(const uint8_t* luma,
   };
   uint32_t i = 0;
   for (; i + 8 <= count; i += 8, out += 24) {
-    const __m256i y = Bytes8(luma + i);
-    const __m256i vb = QuarterChroma8<shiftX>(c.cbOwn, c.cbOther, i);
-    const __m256i vr = QuarterChroma8<shiftX>(c.crOwn, c.crOther, i);
+    const __m256i y =
+        _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(luma + i)));
+    const __m256i vb =
+        _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(cb + i)));
+    const __m256i vr =
+        _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(cr + i)));
     const __m256i l = _mm256_add_epi32(_mm256_mullo_epi32(lumaScale, y), lumaOffset);
     const __m256i r = clampShift(_mm256_add_epi32(l, _mm256_mullo_epi32(redCr, vr)));
     const __m256i g = clampShift(_mm256_sub_epi32(
@@ -169,29 +136,23 @@ bool YuvConverter::Convert(const Planes& in, uint8_t* out, std::size_t outStride
     // halfway between that one and the one above (the first row has none above it).
     const uint32_t own = y >> in.chromaShiftY;
     const uint32_t other = in.chromaShiftY == 0 || (y & 1) != 0 || own == 0 ? own : own - 1;
-    const ChromaSources sources{planeRow(1, own), planeRow(1, other), planeRow(2, own),
-                                planeRow(2, other)};
+    if (in.chromaShiftX == 0) {
+      ChromaRow<0>(planeRow(1, own), planeRow(1, other), chromaWidth, cb);
+      ChromaRow<0>(planeRow(2, own), planeRow(2, other), chromaWidth, cr);
+    } else {
+      ChromaRow<1>(planeRow(1, own), planeRow(1, other), chromaWidth, cb);
+      ChromaRow<1>(planeRow(2, own), planeRow(2, other), chromaWidth, cr);
+    }
     const uint8_t* luma = planeRow(0, y);
     uint8_t* row = out + std::size_t{y} * outStride;
     uint32_t done = 0;
 #if QUILLON_COLOUR_VECTORS
-    if (Avx2Kernels()) {
-      done = in.chromaShiftX == 0 ? YCbCrPixelsAvx2<0>(luma, sources, w, terms_, row)
-                                  : YCbCrPixelsAvx2<1>(luma, sources, w, terms_, row);
-    }
+    if (Avx2Kernels()) done = YCbCrPixelsAvx2(luma, cb, cr, w, terms_, row);
 #endif
-    if (done == w) continue;
-    // The rest from the first chroma sample of pixel done (a whole pair at half width).
-    const uint32_t from = done >> in.chromaShiftX;
-    if (in.chromaShiftX == 0) {
-      ChromaRow<0>(sources.cbOwn + from, sources.cbOther + from, chromaWidth - from, cb);
-      ChromaRow<0>(sources.crOwn + from, sources.crOther + from, chromaWidth - from, cr);
-    } else {
-      ChromaRow<1>(sources.cbOwn + from, sources.cbOther + from, chromaWidth - from, cb);
-      ChromaRow<1>(sources.crOwn + from, sources.crOther + from, chromaWidth - from, cr);
+    if (done < w) {
+      RgbPixels(luma + done, cb + done, cr + done, w - done, terms_, rgbRow_.data());
+      RgbToYCbCr(rgbRow_.data(), row + std::size_t{done} * 3, w - done, false);
     }
-    RgbPixels(luma + done, cb, cr, w - done, terms_, rgbRow_.data());
-    RgbToYCbCr(rgbRow_.data(), row + std::size_t{done} * 3, w - done, false);
   }
   return true;
 }
