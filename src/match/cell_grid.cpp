@@ -87,6 +87,13 @@ bool CellGrid::LargestRect(bool value, Rect& out, std::vector<uint32_t>& scratch
     }
     uint32_t next = 0;
     for (uint32_t c = cols_; c-- > 0;) {
+      // Whole bytes without a wanted cell (the last, partial byte never counts as whole).
+      if (c % 8 == 7 && line[c / 8] == none) {
+        std::fill(run + c - 7, run + c + 1, 0u);
+        next = 0;
+        c -= 7;
+        continue;
+      }
       next = Get(c, r) == value ? next + 1 : 0;
       run[c] = next;
     }
@@ -98,6 +105,8 @@ bool CellGrid::LargestRect(bool value, Rect& out, std::vector<uint32_t>& scratch
       // An anchor whose whole remaining grid is no larger cannot win (the first strictly
       // largest wins), so skipping it changes no result.
       if (uint64_t{cols_ - ac} * (rows_ - ar) <= bestArea) break;
+      // No rectangle has its corner on an unwanted cell.
+      if (scratch[std::size_t{ar} * cols_ + ac] == 0) continue;
       uint32_t limit = cols_;
       uint32_t width = 0;
       uint32_t height = 0;

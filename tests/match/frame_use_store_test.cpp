@@ -85,12 +85,13 @@ CellGrid::Rect PlainLargestRect(const CellGrid& grid, bool value) {
 TEST(CellGridTest, LargestRectAgreesWithThePlainScanWhileRectanglesAreCleared) {
   std::mt19937 random(2026);
   for (uint32_t round = 0; round < 60; ++round) {
-    const uint32_t cols = 1 + random() % 40, rows = 1 + random() % 30;
+    const uint32_t cols = 1 + random() % 70, rows = 1 + random() % 30;
     CellGrid grid;
     ASSERT_TRUE(grid.Init(cols, rows, false));
-    // Blobs of marks over sparse noise, the shapes a frame's changes leave.
+    // Blobs of marks over sparse noise, the shapes a frame's changes leave, wide enough to fill
+    // whole bytes of the grid.
     for (uint32_t i = 0; i < 6; ++i) {
-      grid.SetRect(random() % cols, random() % rows, 1 + random() % 12, 1 + random() % 9, true);
+      grid.SetRect(random() % cols, random() % rows, 1 + random() % 24, 1 + random() % 9, true);
     }
     for (uint32_t i = 0; i < cols * rows / 10; ++i) {
       grid.SetRect(random() % cols, random() % rows, 1, 1, round % 2 == 0);
