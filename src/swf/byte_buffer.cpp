@@ -24,6 +24,7 @@ ByteBuffer::ByteBuffer(ByteBuffer&& other) noexcept {
 
 ByteBuffer& ByteBuffer::operator=(ByteBuffer&& other) noexcept {
   if (this == &other) return *this;
+  base_ = std::exchange(other.base_, 0);
   cursor_ = std::exchange(other.cursor_, 0);
   size_ = std::exchange(other.size_, 0);
   capacity_ = std::exchange(other.capacity_, 0);
@@ -42,7 +43,7 @@ ByteBuffer& ByteBuffer::operator=(ByteBuffer&& other) noexcept {
 
 uint8_t* ByteBuffer::Allocate() {
   data_.reset();
-  cursor_ = size_ = capacity_ = 0;
+  base_ = cursor_ = size_ = capacity_ = 0;
   increment_ = initialIncrement_;
   shortRead_ = 0;
   failed_ = false;
@@ -58,7 +59,7 @@ uint8_t* ByteBuffer::Allocate() {
 
 void ByteBuffer::Free() {
   data_.reset();
-  cursor_ = size_ = capacity_ = 0;
+  base_ = cursor_ = size_ = capacity_ = 0;
   bits_.Reset();
 }
 
@@ -68,11 +69,13 @@ bool ByteBuffer::EnsureRoom(uint32_t n) {
   // A zero increment would never grow; treat it as the default step.
   const uint64_t inc = increment_ ? increment_ : kDefaultIncrement;
   const uint64_t grown = uint64_t{capacity_} + inc * (n / inc + 1);
-  if (grown > capacityLimit_ || grown > UINT32_MAX) {
+  // The limit is on the storage held, which is all a buffer that dropped its head still owns.
+  const uint64_t storage = grown - base_;
+  if (storage > capacityLimit_ || grown > UINT32_MAX) {
     failed_ = true;
     return false;
   }
-  auto* p = static_cast<uint8_t*>(std::realloc(data_.get(), static_cast<size_t>(grown)));
+  auto* p = static_cast<uint8_t*>(std::realloc(data_.get(), static_cast<size_t>(storage)));
   if (p == nullptr) {
     failed_ = true;
     return false;
@@ -89,7 +92,7 @@ bool ByteBuffer::EnsureRoom(uint32_t n) {
 
 uint32_t ByteBuffer::Append(const void* bytes, uint32_t n) {
   if (n == 0 || !EnsureRoom(n)) return 0;
-  std::memcpy(data_.get() + cursor_, bytes, n);
+  std::memcpy(At(cursor_), bytes, n);
   cursor_ += n;
   size_ = std::max(size_, cursor_);
   return n;
@@ -98,7 +101,7 @@ uint32_t ByteBuffer::Append(const void* bytes, uint32_t n) {
 uint32_t ByteBuffer::Put8(uint8_t v) {
   // The bit writers emit byte by byte; skip the general path when there is room.
   if (cursor_ < capacity_ && data_ != nullptr) {
-    data_.get()[cursor_++] = v;
+    *At(cursor_++) = v;
     if (cursor_ > size_) size_ = cursor_;
     return 1;
   }
@@ -117,32 +120,33 @@ uint32_t ByteBuffer::Put32(uint32_t v) {
 }
 
 bool ByteBuffer::Patch8(uint32_t pos, uint8_t v) {
-  if (uint64_t{pos} + 1 > size_) return false;
-  data_.get()[pos] = v;
+  if (uint64_t{pos} + 1 > size_ || !Holds(pos)) return false;
+  *At(pos) = v;
   return true;
 }
 
 bool ByteBuffer::Patch16(uint32_t pos, uint16_t v) {
-  if (uint64_t{pos} + 2 > size_) return false;
-  uint8_t* p = data_.get() + pos;
+  if (uint64_t{pos} + 2 > size_ || !Holds(pos)) return false;
+  uint8_t* p = At(pos);
   p[0] = static_cast<uint8_t>(v);
   p[1] = static_cast<uint8_t>(v >> 8);
   return true;
 }
 
 bool ByteBuffer::Patch32(uint32_t pos, uint32_t v) {
-  if (uint64_t{pos} + 4 > size_) return false;
-  uint8_t* p = data_.get() + pos;
+  if (uint64_t{pos} + 4 > size_ || !Holds(pos)) return false;
+  uint8_t* p = At(pos);
   for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
   return true;
 }
 
 uint8_t* ByteBuffer::Reserve(uint32_t n) {
   if (!EnsureRoom(n)) return nullptr;
-  return data_.get() + cursor_;
+  return At(cursor_);
 }
 
 uint32_t ByteBuffer::Seek(uint32_t pos) {
+  if (!Holds(pos)) return cursor_;
   cursor_ = std::min(pos, capacity_);
   size_ = std::max(size_, cursor_);
   return cursor_;
@@ -154,6 +158,7 @@ uint32_t ByteBuffer::Skip(int64_t delta) {
 }
 
 uint32_t ByteBuffer::Truncate(uint32_t pos) {
+  if (!Holds(pos)) return cursor_;
   Seek(pos);
   size_ = cursor_;
   return cursor_;
@@ -166,7 +171,7 @@ uint32_t ByteBuffer::SeekEnd() {
 
 uint32_t ByteBuffer::Read(void* dst, uint32_t n) {
   const uint32_t count = std::min(n, Remaining());
-  if (count > 0) std::memcpy(dst, data_.get() + cursor_, count);
+  if (count > 0) std::memcpy(dst, At(cursor_), count);
   cursor_ += count;
   shortRead_ = count < n ? 1 : 0;
   return count;
@@ -194,15 +199,15 @@ bool ByteBuffer::Read32(uint32_t& v) {
 }
 
 void ByteBuffer::RemoveRange(uint32_t from, uint32_t to) {
-  if (from > to || to > size_) return;
+  if (from > to || to > size_ || !Holds(from)) return;
   if (from == to) return;
-  std::memmove(data_.get() + from, data_.get() + to, size_ - to);
+  std::memmove(At(from), At(to), size_ - to);
   size_ -= to - from;
   cursor_ = std::min(cursor_, size_);
 }
 
 bool ByteBuffer::OpenGap(uint32_t at, uint32_t end) {
-  if (end < at || at > size_) return false;
+  if (end < at || at > size_ || !Holds(at)) return false;
   const uint32_t gap = end - at;
   const uint32_t oldSize = size_;
   // Grow with the cursor at the old end, so the growth rule sees exactly the bytes needed.
@@ -212,13 +217,13 @@ bool ByteBuffer::OpenGap(uint32_t at, uint32_t end) {
     cursor_ = savedCursor;
     return false;
   }
-  if (gap > 0) std::memmove(data_.get() + end, data_.get() + at, oldSize - at);
+  if (gap > 0) std::memmove(At(end), At(at), oldSize - at);
   cursor_ = size_ = oldSize + gap;
   return true;
 }
 
 bool ByteBuffer::MoveBlock(uint32_t first, uint32_t last, uint32_t to) {
-  if (first > last || last > size_ || to > size_) return false;
+  if (first > last || last > size_ || to > size_ || !Holds(first) || !Holds(to)) return false;
   if (to > first && to < last) return false;
   const uint32_t len = last - first;
   if (len == 0 || to == first || to == last) {
@@ -228,9 +233,27 @@ bool ByteBuffer::MoveBlock(uint32_t first, uint32_t last, uint32_t to) {
   if (!OpenGap(to, to + len)) return false;
   // Opening the gap below the block shifts the block up by its own length.
   const uint32_t src = to < first ? first + len : first;
-  std::memcpy(data_.get() + to, data_.get() + src, len);
+  std::memcpy(At(to), At(src), len);
   RemoveRange(src, src + len);
   cursor_ = size_;
+  return true;
+}
+
+bool ByteBuffer::Holds(uint32_t pos) {
+  if (pos >= base_) return true;
+  // Reaching into dropped bytes is a caller's fault that would corrupt a stored file: make it
+  // the sticky failure that stops the part.
+  failed_ = true;
+  return false;
+}
+
+bool ByteBuffer::DropBefore(uint32_t pos) {
+  if (pos < base_ || pos > size_ || pos > cursor_) return false;
+  if (pos == base_) return true;
+  std::memmove(data_.get(), At(pos), size_ - pos);
+  const uint32_t storage = capacity_ - base_;
+  base_ = pos;
+  capacity_ = base_ + storage;
   return true;
 }
 

@@ -12,7 +12,10 @@
 
 namespace quillon {
 
-// Invariants: cursor <= capacity and size <= capacity; after a write, size >= cursor.
+// Invariants: base <= cursor <= capacity and size <= capacity; after a write, size >= cursor.
+// Positions are absolute: once the bytes before `base` are dropped (written out elsewhere),
+// cursor, size and capacity still count from the first byte ever written, and any patch, seek,
+// truncation or move that would reach below the base is refused and sets `Failed()`.
 // A write that cannot grow the storage is dropped whole (nothing written, cursor unmoved) and
 // sets the sticky `Failed()` flag, so that a caller about to store the bytes can tell that they
 // are short and report out-of-memory instead of writing a corrupt file.
@@ -92,13 +95,20 @@ class ByteBuffer {
   void WriteBits(uint32_t value, uint32_t n) { bits_.Write(*this, value, n); }
   void FlushBits() { bits_.Flush(*this); }
 
+  // Forgets the bytes before pos (base <= pos <= min(cursor, size)), keeping the rest and the
+  // storage; positions stay as they were. False (nothing changes) outside that range.
+  bool DropBefore(uint32_t pos);
+  // The first byte still held.
+  uint32_t Base() const { return base_; }
+
   // Refuses growth beyond this many bytes (default: none) so out-of-memory paths can be
   // exercised deterministically.
   void SetCapacityLimit(uint32_t limit) { capacityLimit_ = limit; }
 
   uint32_t Cursor() const { return cursor_; }
   uint32_t Size() const { return size_; }
-  uint32_t Capacity() const { return capacity_; }
+  // The storage held (from the base).
+  uint32_t Capacity() const { return capacity_ - base_; }
   uint32_t Increment() const { return increment_; }
   // Bytes between the cursor and size (what a Read can still deliver).
   uint32_t Remaining() const { return size_ > cursor_ ? size_ - cursor_ : 0; }
@@ -107,17 +117,24 @@ class ByteBuffer {
   bool Failed() const { return failed_; }
   void ClearFailed() { failed_ = false; }
 
+  // The storage, holding the byte at Base() first.
   uint8_t* Data() { return data_.get(); }
   const uint8_t* Data() const { return data_.get(); }
+  // The byte at an absolute position; pos must lie in [Base(), Capacity() + Base()].
+  uint8_t* At(uint32_t pos) { return data_.get() + (pos - base_); }
+  const uint8_t* At(uint32_t pos) const { return data_.get() + (pos - base_); }
 
  private:
   struct FreeDeleter {
     void operator()(uint8_t* p) const { std::free(p); }
   };
 
+  // True when pos has not been dropped; otherwise sets the failed flag.
+  bool Holds(uint32_t pos);
   // Makes cursor + n fit, by the growth rule. False (and failed set) when it cannot.
   bool EnsureRoom(uint32_t n);
 
+  uint32_t base_ = 0;
   uint32_t cursor_ = 0;
   uint32_t size_ = 0;
   uint32_t capacity_ = 0;

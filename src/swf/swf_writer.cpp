@@ -6,6 +6,9 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <vector>
+
+#include <unistd.h>
 
 namespace quillon {
 namespace {
@@ -31,6 +34,42 @@ uint32_t ReadU32(const uint8_t* p) {
   return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
 }
 
+void PutU32(uint8_t* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+bool Write(std::FILE* f, const void* bytes, size_t n) {
+  return n == 0 || std::fwrite(bytes, 1, n, f) == n;
+}
+
+// Moves length bytes of an open file from `from` to `to`, in pieces, in the order that never
+// overwrites a piece before it is read.
+bool MoveInFile(int fd, uint64_t from, uint64_t length, uint64_t to) {
+  constexpr uint64_t kPiece = uint64_t{1} << 20;
+  if (from == to || length == 0) return true;
+  std::vector<uint8_t> piece;
+  try {
+    piece.resize(static_cast<size_t>(std::min(kPiece, length)));
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  const bool up = to > from;
+  for (uint64_t done = 0; done < length;) {
+    const uint64_t n = std::min(kPiece, length - done);
+    // Upwards the last piece goes first.
+    const uint64_t offset = up ? length - done - n : done;
+    const auto size = static_cast<size_t>(n);
+    if (pread(fd, piece.data(), size, static_cast<off_t>(from + offset)) !=
+            static_cast<ssize_t>(size) ||
+        pwrite(fd, piece.data(), size, static_cast<off_t>(to + offset)) !=
+            static_cast<ssize_t>(size)) {
+      return false;
+    }
+    done += n;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool SwfWriter::Open(uint32_t initial, uint32_t increment, float factor) {
@@ -39,6 +78,9 @@ bool SwfWriter::Open(uint32_t initial, uint32_t increment, float factor) {
   tagCode_ = 0;
   tagOpen_ = false;
   frameCountPos_ = afterHeaderPos_ = 0;
+  AbandonFile();
+  header_.clear();
+  insert_.clear();
   output_.reset();
   try {
     output_ = increment == 0 ? std::make_unique<ByteBuffer>()
@@ -54,6 +96,7 @@ bool SwfWriter::Open(uint32_t initial, uint32_t increment, float factor) {
 }
 
 void SwfWriter::Close() {
+  AbandonFile();
   output_.reset();
   tagOpen_ = false;
 }
@@ -92,36 +135,39 @@ void SwfWriter::WriteTagHeader(uint16_t code, uint32_t length) {
 uint32_t SwfWriter::Compact(uint32_t from, uint32_t end) {
   ByteBuffer& out = *output_;
   end = std::min(end, out.Size());
+  // Below the base the refused truncation marks the output failed.
+  if (from < out.Base()) return out.Truncate(from);
   if (from >= end) return out.Truncate(end);
-  uint8_t* data = out.Data();
+  // Indexed from `from`: the bytes before it may have gone to the file already.
+  uint8_t* data = out.At(from);
   // One pass with separate read and write positions: each kept byte moves at most once.
   uint32_t r = from;
   uint32_t w = from;
   while (uint64_t{r} + 2 <= end) {
-    const uint16_t word = ReadU16(data + r);
+    const uint16_t word = ReadU16(data + (r - from));
     const uint16_t code = word >> 6;
     uint32_t length = word & 0x3F;
     uint32_t headerLength = 2;
     if (length == 0x3F) {
       if (uint64_t{r} + 6 > end) break;
-      length = ReadU32(data + r + 2);
+      length = ReadU32(data + (r - from) + 2);
       headerLength = 6;
     }
     // A tag running past the end (still open or damaged) ends the walk; it is kept as is.
     if (uint64_t{r} + headerLength + length > end) break;
     if (headerLength == 6 && !NeedsLongHeader(code, length)) {
       const uint16_t shortWord = static_cast<uint16_t>(code << 6 | length);
-      data[w] = static_cast<uint8_t>(shortWord);
-      data[w + 1] = static_cast<uint8_t>(shortWord >> 8);
-      std::memmove(data + w + 2, data + r + 6, length);
+      data[w - from] = static_cast<uint8_t>(shortWord);
+      data[w - from + 1] = static_cast<uint8_t>(shortWord >> 8);
+      std::memmove(data + (w - from) + 2, data + (r - from) + 6, length);
       w += 2 + length;
     } else {
-      if (w != r) std::memmove(data + w, data + r, headerLength + length);
+      if (w != r) std::memmove(data + (w - from), data + (r - from), headerLength + length);
       w += headerLength + length;
     }
     r += headerLength + length;
   }
-  if (r < end && w != r) std::memmove(data + w, data + r, end - r);
+  if (r < end && w != r) std::memmove(data + (w - from), data + (r - from), end - r);
   const uint32_t newEnd = w + (end - r);
   return out.Truncate(newEnd);
 }
@@ -380,9 +426,17 @@ void SwfWriter::WriteFileHeader(uint8_t version, const SwfRect& stage, double fr
 }
 
 void SwfWriter::FinishPart(uint32_t frameCount) {
-  (void)output_->Patch32(4, output_->Cursor());
-  (void)output_->Patch16(frameCountPos_,
-                         static_cast<uint16_t>(std::min<uint32_t>(frameCount, 0xFFFF)));
+  const uint32_t length = PartLength();
+  const uint16_t count = static_cast<uint16_t>(std::min<uint32_t>(frameCount, 0xFFFF));
+  if (output_->Base() == 0) {
+    (void)output_->Patch32(4, length);
+    (void)output_->Patch16(frameCountPos_, count);
+    return;
+  }
+  // The header went out of the buffer with the first committed bytes; its copy is patched.
+  PutU32(header_.data() + 4, length);
+  header_[frameCountPos_] = static_cast<uint8_t>(count);
+  header_[frameCountPos_ + 1] = static_cast<uint8_t>(count >> 8);
 }
 
 std::string SwfWriter::PartFileName(const std::string& prefix, uint32_t partNumber) {
@@ -390,28 +444,136 @@ std::string SwfWriter::PartFileName(const std::string& prefix, uint32_t partNumb
   return prefix + "encoded" + std::to_string(partNumber) + ".swf";
 }
 
+bool SwfWriter::SetHeaderInsert(const uint8_t* bytes, uint32_t n) {
+  try {
+    insert_.assign(bytes, bytes + n);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  return true;
+}
+
+bool SwfWriter::StreamTo(const std::string& path, uint32_t reserve) {
+  lastError.clear();
+  AbandonFile();
+  file_ = std::fopen(path.c_str(), "w+b");
+  if (file_ == nullptr) {
+    lastError = kPartWriteError;
+    return false;
+  }
+  filePath_ = path;
+  reserve_ = reserve;
+  return true;
+}
+
+bool SwfWriter::Commit(uint32_t pos) {
+  if (file_ == nullptr) return true;
+  ByteBuffer& out = *output_;
+  if (pos <= out.Base() || pos < afterHeaderPos_ || pos > out.Cursor() || out.Failed()) {
+    return true;
+  }
+  if (out.Base() == 0) {
+    // The header is patched at the part's end and the part's first tag goes in behind it, so
+    // the header stays out of the file until then and the body starts at its reserved place.
+    try {
+      header_.assign(out.Data(), out.Data() + afterHeaderPos_);
+    } catch (const std::bad_alloc&) {
+      lastError = "Out of memory while assembling the Flash output";
+      return false;
+    }
+    if (std::fseek(file_, static_cast<long>(afterHeaderPos_) + reserve_, SEEK_SET) != 0 ||
+        !out.DropBefore(afterHeaderPos_)) {
+      lastError = kPartWriteError;
+      return false;
+    }
+  }
+  const uint32_t n = pos - out.Base();
+  if (std::fwrite(out.Data(), 1, n, file_) != n || !out.DropBefore(pos)) {
+    lastError = kPartWriteError;
+    return false;
+  }
+  return true;
+}
+
+void SwfWriter::AbandonFile() {
+  if (file_ == nullptr) return;
+  std::fclose(file_);
+  file_ = nullptr;
+  std::remove(filePath_.c_str());
+  filePath_.clear();
+}
+
 bool SwfWriter::WritePartFile(const std::string& prefix, uint32_t partNumber) {
   lastError.clear();
   if (OutputFailed()) {
     // A dropped write leaves the part short: storing it would give a corrupt movie.
+    AbandonFile();
     lastError = "Out of memory while assembling the Flash output";
     return false;
   }
-  const std::string path = PartFileName(prefix, partNumber);
+  const bool stored = file_ != nullptr ? FinishFile() : WriteWholeFile(PartFileName(prefix, partNumber));
+  if (!stored) {
+    AbandonFile();
+    lastError = kPartWriteError;
+  }
+  return stored;
+}
+
+bool SwfWriter::WriteWholeFile(const std::string& path) {
   std::FILE* f = std::fopen(path.c_str(), "wb");
-  if (f == nullptr) {
-    lastError = kPartWriteError;
-    return false;
-  }
-  const size_t n = output_->Cursor();
-  const bool written = n == 0 || std::fwrite(output_->Data(), 1, n, f) == n;
+  if (f == nullptr) return false;
+  const ByteBuffer& out = *output_;
+  const uint32_t end = out.Cursor();
+  const uint32_t headerEnd = std::min(afterHeaderPos_, end);
+  bool written = Write(f, out.Data(), headerEnd) && Write(f, insert_.data(), insert_.size()) &&
+                 Write(f, out.Data() + headerEnd, end - headerEnd);
   // Disk-full errors often surface only when the stream is flushed or closed.
-  const bool flushed = std::fflush(f) == 0;
+  written = std::fflush(f) == 0 && written;
   const bool closed = std::fclose(f) == 0;
-  if (!written || !flushed || !closed) {
-    lastError = kPartWriteError;
+  if (!written || !closed) {
+    std::remove(path.c_str());
     return false;
   }
+  return true;
+}
+
+bool SwfWriter::FinishFile() {
+  const uint32_t end = output_->Cursor();
+  if (!Commit(end)) return false;
+  if (output_->Base() == 0) {
+    // Nothing committed (a part of header only): the whole part is still here.
+    std::FILE* f = file_;
+    const bool ok = Write(f, output_->Data(), afterHeaderPos_) &&
+                    Write(f, insert_.data(), insert_.size()) &&
+                    Write(f, output_->Data() + afterHeaderPos_, end - afterHeaderPos_);
+    return ok && CloseFile();
+  }
+  const uint64_t bodyLength = uint64_t{end} - afterHeaderPos_;
+  if (insert_.size() != reserve_) {
+    // The part's first tag turned out longer or shorter than reserved: the body moves.
+    if (std::fflush(file_) != 0) return false;
+    const int fd = fileno(file_);
+    if (!MoveInFile(fd, uint64_t{afterHeaderPos_} + reserve_, bodyLength,
+                    uint64_t{afterHeaderPos_} + insert_.size())) {
+      return false;
+    }
+    const uint64_t total = uint64_t{afterHeaderPos_} + insert_.size() + bodyLength;
+    if (ftruncate(fd, static_cast<off_t>(total)) != 0) return false;
+  }
+  return std::fseek(file_, 0, SEEK_SET) == 0 && Write(file_, header_.data(), header_.size()) &&
+         Write(file_, insert_.data(), insert_.size()) && CloseFile();
+}
+
+bool SwfWriter::CloseFile() {
+  const bool flushed = std::fflush(file_) == 0;
+  const bool closed = std::fclose(file_) == 0;
+  file_ = nullptr;
+  if (!flushed || !closed) {
+    std::remove(filePath_.c_str());
+    filePath_.clear();
+    return false;
+  }
+  filePath_.clear();
   return true;
 }
 

@@ -1,8 +1,9 @@
-// Writes SWF tags and bit-packed records into the in-memory part being assembled, and stores
-// the finished part as a file.
+// Writes SWF tags and bit-packed records into the part being assembled, and stores it in its
+// file, either as its frames are committed or whole at its end.
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -34,6 +35,7 @@ inline const char* const kPartWriteError =
 class SwfWriter {
  public:
   SwfWriter() = default;
+  ~SwfWriter() { AbandonFile(); }
   SwfWriter(const SwfWriter&) = delete;
   SwfWriter& operator=(const SwfWriter&) = delete;
 
@@ -42,7 +44,7 @@ class SwfWriter {
   [[nodiscard]] bool Open(uint32_t initial = kPartBufferInitial,
                           uint32_t increment = kPartBufferIncrement,
                           float factor = kPartBufferFactor);
-  // Discards the output buffer.
+  // Discards the output buffer, and the part file of an unfinished stream.
   void Close();
   bool IsOpen() const { return output_ != nullptr; }
 
@@ -137,14 +139,31 @@ class SwfWriter {
   void WriteFileHeader(uint8_t version, const SwfRect& stage, double frameRate);
   uint32_t FrameCountPosition() const { return frameCountPos_; }
   uint32_t AfterHeaderPosition() const { return afterHeaderPos_; }
-  // Patches the file length (the cursor) and the frame count. The End tag must already be
-  // written.
+  // Patches the file length (PartLength) and the frame count. The End tag and the header
+  // insert must already be written.
   // Counts beyond the 16-bit field are stored as 65535.
   void FinishPart(uint32_t frameCount);
+  // Bytes that go right behind the file header: a tag known only at the part's end that must
+  // come first. Kept aside, so positions in the output never move for it.
+  [[nodiscard]] bool SetHeaderInsert(const uint8_t* bytes, uint32_t n);
+  // The part's length in its file: the output to the cursor and the header insert.
+  uint32_t PartLength() const { return Cursor() + static_cast<uint32_t>(insert_.size()); }
   // prefix + "encoded.swf" for part 1, prefix + "encoded<n>.swf" after.
   static std::string PartFileName(const std::string& prefix, uint32_t partNumber);
-  // Stores the output from 0 to the cursor. False with lastError set when the file cannot
-  // be created or fully written, or when the output lost bytes (nothing is written then).
+
+  // Writes the part to `path` as it is assembled instead of whole at its end: the file is
+  // created now, and reserve is the expected size of the header insert (the body's bytes go
+  // to their place behind it; a different insert moves them at the end). Call after
+  // WriteFileHeader's position is known and before Commit. False with lastError set.
+  [[nodiscard]] bool StreamTo(const std::string& path, uint32_t reserve);
+  // Stores the bytes before pos in the file and forgets them: nothing may reach back before
+  // pos afterwards but the header's own fields. Does nothing when not streaming or when pos
+  // lies in the header. False with lastError set when the file write fails.
+  [[nodiscard]] bool Commit(uint32_t pos);
+  bool Streaming() const { return file_ != nullptr; }
+  // Stores the part: header, insert, then the output from behind the header to the cursor
+  // (the rest of it, when streaming). False with lastError set when the file cannot be
+  // created or fully written, or when the output lost bytes; no file is left then.
   [[nodiscard]] bool WritePartFile(const std::string& prefix, uint32_t partNumber);
 
   std::string lastError;
@@ -160,6 +179,18 @@ class SwfWriter {
   bool tagOpen_ = false;
   uint32_t frameCountPos_ = 0;
   uint32_t afterHeaderPos_ = 0;
+
+  // Closes and removes an unfinished stream's file.
+  void AbandonFile();
+  [[nodiscard]] bool WriteWholeFile(const std::string& path);
+  [[nodiscard]] bool FinishFile();
+  [[nodiscard]] bool CloseFile();
+
+  std::vector<uint8_t> header_;  // the file header, once the buffer has dropped it
+  std::vector<uint8_t> insert_;
+  std::FILE* file_ = nullptr;
+  std::string filePath_;
+  uint32_t reserve_ = 0;
 };
 
 }  // namespace quillon

@@ -239,5 +239,52 @@ TEST(ByteBufferTest, RandomBitFieldsRoundTrip) {
   }
 }
 
+TEST(ByteBufferTest, DroppedHeadKeepsPositionsAndRefusesToBeReached) {
+  ByteBuffer b(8, 8, 1.0f);
+  ASSERT_NE(b.Allocate(), nullptr);
+  for (uint8_t i = 0; i < 20; ++i) b.Put8(i);
+  EXPECT_FALSE(b.DropBefore(21));  // beyond the bytes
+  ASSERT_TRUE(b.DropBefore(12));
+  EXPECT_EQ(b.Base(), 12u);
+  EXPECT_EQ(b.Cursor(), 20u);
+  EXPECT_EQ(b.Size(), 20u);
+  EXPECT_EQ(*b.At(12), 12);
+  EXPECT_EQ(b.Data()[7], 19);
+  // Writes, patches and truncation above the base work on absolute positions.
+  b.Put16(0xBBAA);
+  EXPECT_TRUE(b.Patch8(13, 0x55));
+  EXPECT_EQ(*b.At(13), 0x55);
+  EXPECT_EQ(*b.At(21), 0xBB);
+  EXPECT_EQ(b.Truncate(14), 14u);
+  EXPECT_FALSE(b.DropBefore(11));  // below the base: nothing to drop
+  EXPECT_FALSE(b.Failed());
+  // Reaching below the base changes nothing and marks the buffer failed.
+  EXPECT_FALSE(b.Patch16(11, 1));
+  EXPECT_TRUE(b.Failed());
+  b.ClearFailed();
+  EXPECT_EQ(b.Truncate(3), 14u);
+  EXPECT_EQ(b.Seek(0), 14u);
+  b.RemoveRange(5, 13);
+  EXPECT_FALSE(b.MoveBlock(12, 14, 4));
+  EXPECT_TRUE(b.Failed());
+  EXPECT_EQ(b.Size(), 14u);
+  EXPECT_EQ(*b.At(13), 0x55);
+}
+
+TEST(ByteBufferTest, CapacityLimitCountsOnlyTheBytesStillHeld) {
+  ByteBuffer b(16, 16, 1.0f);
+  ASSERT_NE(b.Allocate(), nullptr);
+  b.SetCapacityLimit(32);
+  for (uint32_t i = 0; i < 1000; ++i) {
+    ASSERT_EQ(b.Put8(static_cast<uint8_t>(i)), 1u) << i;
+    if (i % 10 == 9) {
+      ASSERT_TRUE(b.DropBefore(b.Cursor()));
+    }
+  }
+  EXPECT_FALSE(b.Failed());
+  EXPECT_EQ(b.Cursor(), 1000u);
+  EXPECT_LE(b.Capacity(), 32u);
+}
+
 }  // namespace
 }  // namespace quillon

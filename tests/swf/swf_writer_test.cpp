@@ -328,5 +328,109 @@ TEST_F(SwfWriterFileTest, RefusesToStoreAPartThatLostBytes) {
   EXPECT_FALSE(std::filesystem::exists(dir / "encoded.swf"));
 }
 
+// A part of header, a few MB of tags and a first tag known only at the end, written whole or
+// streamed with any guess at that tag's size: the files must be the same bytes.
+TEST_F(SwfWriterFileTest, StreamedPartIsTheWholePartWhateverTheReserve) {
+  const auto build = [](SwfWriter& part, bool stream, const std::string& path, uint32_t reserve,
+                        uint32_t insertLength) {
+    if (!part.Open()) return false;
+    part.WriteFileHeader(5, SwfRect{0, 2000, 0, 1000}, 12.0);
+    if (stream && !part.StreamTo(path, reserve)) return false;
+    uint32_t frames = 0;
+    for (uint32_t i = 0; i < 300; ++i, ++frames) {
+      part.BeginTag(TagCode::kDefineBitsJpeg2);
+      for (uint32_t k = 0; k < 10000 + 37 * i; ++k) part.Put8(static_cast<uint8_t>(k * 7 + i));
+      part.EndTag();
+      part.WriteShowFrame();
+      // Everything but the ShowFrame just written is final.
+      if (!part.Commit(part.Cursor() - 2)) return false;
+    }
+    part.WriteEnd();
+    const Bytes insert(insertLength, 0xA5);
+    if (!part.SetHeaderInsert(insert.data(), insertLength)) return false;
+    part.FinishPart(frames);
+    return part.WritePartFile(path.substr(0, path.rfind('/') + 1), 1);
+  };
+  for (const uint32_t insert : {0u, 40u}) {
+    SwfWriter whole;
+    const std::string wholePath = prefix + "encoded.swf";
+    ASSERT_TRUE(build(whole, false, wholePath, 0, insert)) << whole.lastError;
+    std::ifstream in(wholePath, std::ios::binary);
+    const Bytes expected((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_GT(expected.size(), 3u << 20);
+    EXPECT_EQ(expected[4] | expected[5] << 8 | expected[6] << 16 | expected[7] << 24,
+              static_cast<int>(expected.size()));
+    for (const uint32_t reserve : {0u, 13u, 40u, 95u}) {
+      SCOPED_TRACE("insert " + std::to_string(insert) + ", reserve " + std::to_string(reserve));
+      const std::string streamDir = prefix + "s" + std::to_string(reserve) + "/";
+      std::filesystem::create_directories(streamDir);
+      SwfWriter streamed;
+      ASSERT_TRUE(build(streamed, true, streamDir + "encoded.swf", reserve, insert))
+          << streamed.lastError;
+      // The buffer held about a frame, never the part.
+      EXPECT_LT(streamed.Output()->Capacity(), 64u * 1024);
+      std::ifstream got(streamDir + "encoded.swf", std::ios::binary);
+      EXPECT_TRUE(Bytes((std::istreambuf_iterator<char>(got)), std::istreambuf_iterator<char>()) ==
+                  expected);
+    }
+  }
+}
+
+TEST_F(SwfWriterFileTest, StreamedPartThatFailsLeavesNoFile) {
+  // Out of memory half-way: the part is refused and its file removed.
+  SwfWriter part;
+  ASSERT_TRUE(part.Open(64, 64, 1.0f));
+  part.WriteFileHeader(5, SwfRect{0, 20, 0, 20}, 12.0);
+  ASSERT_TRUE(part.StreamTo(prefix + "encoded.swf", 0));
+  const Bytes frame(500, 3);
+  part.Append(frame.data(), 500);
+  ASSERT_TRUE(part.Commit(part.Cursor()));
+  part.Output()->SetCapacityLimit(600);
+  part.Append(Bytes(1000, 4).data(), 1000);
+  EXPECT_FALSE(part.WritePartFile(prefix, 1));
+  EXPECT_FALSE(std::filesystem::exists(dir / "encoded.swf"));
+
+  // Reaching back into committed bytes is refused and fails the part.
+  ASSERT_TRUE(part.Open(64, 64, 1.0f));
+  part.WriteFileHeader(5, SwfRect{0, 20, 0, 20}, 12.0);
+  ASSERT_TRUE(part.StreamTo(prefix + "encoded.swf", 0));
+  part.Append(frame.data(), 500);
+  const uint32_t committed = part.Cursor();
+  ASSERT_TRUE(part.Commit(committed));
+  part.Append(frame.data(), 10);
+  EXPECT_EQ(part.Output()->Truncate(committed - 1), committed + 10);
+  EXPECT_TRUE(part.OutputFailed());
+  EXPECT_FALSE(part.WritePartFile(prefix, 1));
+  EXPECT_FALSE(std::filesystem::exists(dir / "encoded.swf"));
+
+  // A part abandoned before its end (a cancel) leaves nothing either.
+  ASSERT_TRUE(part.Open());
+  part.WriteFileHeader(5, SwfRect{0, 20, 0, 20}, 12.0);
+  ASSERT_TRUE(part.StreamTo(prefix + "encoded.swf", 0));
+  part.Append(frame.data(), 500);
+  ASSERT_TRUE(part.Commit(part.Cursor()));
+  part.Close();
+  EXPECT_FALSE(std::filesystem::exists(dir / "encoded.swf"));
+
+  // A full disk: the error surfaces at a commit or at the end, and the link is removed.
+  std::error_code ec;
+  std::filesystem::create_symlink("/dev/full", dir / "encoded.swf", ec);
+  if (ec) GTEST_SKIP() << "cannot link /dev/full";
+  ASSERT_TRUE(part.Open());
+  part.WriteFileHeader(5, SwfRect{0, 20, 0, 20}, 12.0);
+  ASSERT_TRUE(part.StreamTo(prefix + "encoded.swf", 0));
+  bool committed2 = true;
+  for (int i = 0; i < 100 && committed2; ++i) {
+    part.Append(frame.data(), 500);
+    committed2 = part.Commit(part.Cursor());
+  }
+  EXPECT_FALSE(committed2);
+  EXPECT_EQ(part.lastError, kPartWriteError);
+  EXPECT_FALSE(part.WritePartFile(prefix, 1));
+  EXPECT_EQ(part.lastError, kPartWriteError);
+  EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(dir / "encoded.swf")));
+  EXPECT_TRUE(std::filesystem::exists("/dev/full"));
+}
+
 }  // namespace
 }  // namespace quillon

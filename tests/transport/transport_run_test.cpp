@@ -302,13 +302,120 @@ TEST(TransportRunTest, FinalFiguresDescribeTheRun) {
 
 TEST(TransportRunTest, OutputThatCannotGrowIsAnOutOfMemoryErrorNotAShortPart) {
   TransportRig rig;
-  ASSERT_TRUE(rig.Prepare(ClipSpec{.frames = 24, .pattern = ClipPattern::kNoise})) << rig.error;
+  // Parts go to their files frame by frame: only a frame larger than the cap can hit it.
+  ASSERT_TRUE(rig.Prepare(ClipSpec{.width = 256, .height = 192, .frames = 24,
+                                   .pattern = ClipPattern::kNoise}))
+      << rig.error;
   rig.transport->SetOutputLimit(20000);
   const std::string dir = FreshFolder("out_of_memory");
   EXPECT_FALSE(rig.Run(dir));
   EXPECT_EQ(rig.transport->Status(), TransportStatus::kError);
   EXPECT_EQ(rig.transport->ErrorText(), EngineErrorText(3));
   EXPECT_FALSE(std::filesystem::exists(dir + "encoded.swf"));
+}
+
+// Parts are written to their files as their frames are committed; the bytes must be those of
+// the part assembled whole, wherever the part's end reaches back (a refused frame and its sound
+// carried into the next part, parts ended by their size, the part variables put first).
+TEST(TransportRunTest, PartsWrittenAsTheyGoAreTheBytesOfWholeParts) {
+  struct Case {
+    const char* name;
+    ClipSpec clip;
+    uint32_t bitrateLimit = 0;
+    uint32_t partSizeLimit = 0;
+    uint32_t preloaderFrames = 0;
+  };
+  const Case cases[] = {
+      {"one part", ClipSpec{.frames = 16, .pattern = ClipPattern::kNoise, .sound = true}},
+      {"refused", ClipSpec{.frames = 16, .pattern = ClipPattern::kNoise, .sound = true},
+       8 * 6000},
+      {"parts", ClipSpec{.frames = 24, .pattern = ClipPattern::kNoise, .sound = true}, 0, 6000},
+      {"refused parts", ClipSpec{.frames = 30, .pattern = ClipPattern::kNoise, .sound = true},
+       8 * 9000, 7000},
+      {"preloader", ClipSpec{.frames = 12, .sound = true}, 0, 5000, 30},
+      {"sound only", ClipSpec{.frames = 12, .emptyVideo = true, .sound = true}},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::vector<uint8_t>> whole;
+    for (const bool stream : {false, true}) {
+      SCOPED_TRACE(std::string(c.name) + (stream ? " streamed" : " whole"));
+      TransportRig rig;
+      rig.settings.transport.bitrateLimit = c.bitrateLimit;
+      rig.settings.transport.partSizeLimit = c.partSizeLimit;
+      if (c.preloaderFrames != 0) {
+        rig.settings.transport.playerLoader = WriteLongPreloader(
+            FreshFolder(std::string("stream-pre-") + c.name), c.preloaderFrames);
+      }
+      ASSERT_TRUE(rig.Prepare(c.clip)) << rig.error;
+      rig.transport->SetStreamOutput(stream);
+      const std::string dir = FreshFolder(std::string("stream-") + c.name);
+      ASSERT_TRUE(rig.Run(dir)) << rig.error;
+      std::vector<std::vector<uint8_t>> parts;
+      uint64_t total = 0;
+      for (uint32_t n = 1; n <= rig.transport->PartCount(); ++n) {
+        parts.push_back(ReadFileBytes(SwfWriter::PartFileName(dir, n)));
+        total += parts.back().size();
+        const SwfFile f = ParseSwf(parts.back());
+        ASSERT_TRUE(f.ok);
+        EXPECT_EQ(f.fileLength, parts.back().size());
+      }
+      EXPECT_FALSE(std::filesystem::exists(
+          SwfWriter::PartFileName(dir, rig.transport->PartCount() + 1)));
+      EXPECT_EQ(rig.transport->BytesWritten(), total);
+      if (!stream) {
+        whole = parts;
+        if (c.bitrateLimit != 0) {
+          EXPECT_LT(rig.transport->EmittedFrames(), c.clip.frames);
+        }
+        if (c.partSizeLimit != 0) {
+          EXPECT_GE(parts.size(), 2u);
+        }
+      } else {
+        EXPECT_EQ(parts, whole);
+      }
+    }
+  }
+}
+
+// The part buffer holds a frame or so, not the part: a long run fits a cap far below its size
+// (the same cap fails the run when the part is assembled whole).
+TEST(TransportRunTest, PartBufferStaysNearTheLargestFrame) {
+  constexpr uint32_t kCap = 64 * 1024;
+  for (const bool stream : {true, false}) {
+    SCOPED_TRACE(stream ? "streamed" : "whole");
+    TransportRig rig;
+    ASSERT_TRUE(rig.Prepare(ClipSpec{.frames = 240, .pattern = ClipPattern::kNoise,
+                                     .sound = true}))
+        << rig.error;
+    rig.transport->SetOutputLimit(kCap);
+    rig.transport->SetStreamOutput(stream);
+    const std::string dir = FreshFolder("stream-bounded");
+    EXPECT_EQ(rig.Run(dir), stream) << rig.transport->ErrorText();
+    if (stream) {
+      EXPECT_EQ(rig.transport->PartCount(), 1u);
+      EXPECT_GT(ReadFileBytes(dir + "encoded.swf").size(), 8u * kCap);
+    } else {
+      EXPECT_EQ(rig.transport->ErrorText(), EngineErrorText(3));
+    }
+  }
+}
+
+// A disk that fills up while a part is written: the run stops there with the file error and
+// leaves no part behind.
+TEST(TransportRunTest, AWriteFailureMidPartStopsTheRunAndLeavesNoPart) {
+  TransportRig rig;
+  ASSERT_TRUE(rig.Prepare(ClipSpec{.frames = 120, .pattern = ClipPattern::kNoise})) << rig.error;
+  const std::string dir = FreshFolder("disk_full");
+  std::error_code ec;
+  std::filesystem::create_symlink("/dev/full", dir + "encoded.swf", ec);
+  if (ec) GTEST_SKIP() << "no symbolic link to /dev/full: " << ec.message();
+  EXPECT_FALSE(rig.Run(dir));
+  EXPECT_EQ(rig.transport->Status(), TransportStatus::kError);
+  EXPECT_EQ(rig.transport->ErrorText(), kPartWriteError);
+  EXPECT_GT(rig.transport->FrameCount(), 0u);
+  EXPECT_LT(rig.transport->FrameCount(), 120u);
+  EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(dir + "encoded.swf")));
+  EXPECT_TRUE(std::filesystem::exists("/dev/full"));
 }
 
 TEST(TransportRunTest, APictureThatDoesNotDecodeIsTheFilesFaultNotTheEngines) {

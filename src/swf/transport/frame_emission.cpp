@@ -467,6 +467,7 @@ bool Transport::EncodePart(uint32_t firstFrame, uint32_t& endFrame, uint32_t end
   const uint32_t partStart = writer_.Cursor();
 
   for (uint32_t e = firstFrame; e < end; ++e) {
+    if (e > firstFrame && !CommitFrames()) return false;
     UpdateFrameFigures(e, firstFrame, end);
     // A part always takes at least one video frame, so a preloader of many frames cannot
     // make every part end before it began.

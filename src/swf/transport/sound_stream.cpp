@@ -158,7 +158,7 @@ void SoundStream::CarryBlock(SwfWriter& writer, uint32_t from) {
   }
   carried_.Truncate(0);
   if (out->Cursor() > blockFrom)
-    carried_.Append(out->Data() + blockFrom, out->Cursor() - blockFrom);
+    carried_.Append(out->At(blockFrom), out->Cursor() - blockFrom);
   out->Truncate(from);
   headInFrame_ = false;
 }
@@ -196,7 +196,7 @@ bool SoundStream::WriteHead(SwfWriter& writer) {
   const bool ok = mp3_ ? WriteMp3Head(writer) : WriteAdpcmHead(writer);
   const uint32_t end = out->Cursor();
   if (ok && end > start && end - start <= sizeof(cachedHead_)) {
-    std::memcpy(cachedHead_, out->Data() + start, end - start);
+    std::memcpy(cachedHead_, out->At(start), end - start);
     cachedHeadBytes_ = end - start;
   }
   return ok;

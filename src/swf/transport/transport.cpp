@@ -59,6 +59,13 @@ struct PrefetchStop {
 };
 
 
+// The part variables script, alone in a writer of its own.
+bool BuildPartVariables(SwfWriter& scratch, uint32_t part, bool last) {
+  if (!scratch.Open(256, 256, 1.0f)) return false;
+  ActionBuilder(scratch).PartVariablesScript("encoded", part, last);
+  return !scratch.OutputFailed();
+}
+
 }  // namespace
 
 std::string EngineErrorText(uint32_t number) {
@@ -205,6 +212,12 @@ bool Transport::Run(const std::string& partPrefix, uint32_t endFrame, uint32_t e
       StopStages();
       return false;
     }
+    if (streamOutput_ &&
+        !writer_.StreamTo(SwfWriter::PartFileName(partPrefix, part), ExpectedInsert(part))) {
+      StopStages();
+      Fail(TransportStatus::kError, kPartWriteError);
+      return false;
+    }
     uint32_t next = endFrame;
     if (!EncodePart(first, next, endTimeMs)) {
       StopStages();
@@ -214,25 +227,18 @@ bool Transport::Run(const std::string& partPrefix, uint32_t endFrame, uint32_t e
       return false;
     }
     const bool last = next >= endFrame;
-    ByteBuffer& out = *writer_.Output();
     if (!last || part > 1) {
       // The controller's saving step rewrites exactly the first tag after the header, so
       // the part variables must be there, ahead of the preloader and the user's actions.
-      const uint32_t from = out.Cursor();
-      ActionBuilder(writer_).PartVariablesScript("encoded", part, last);
-      const uint32_t length = out.Cursor() - from;
-      if (!out.MoveBlock(from, out.Cursor(), writer_.AfterHeaderPosition())) {
+      if (!SetPartVariables(part, last)) {
         StopStages();
         Fail(TransportStatus::kError, EngineErrorText(3));
         return false;
       }
-      // Everything behind the header moved up by the block.
-      if (showFrameEnd_ > 0) showFrameEnd_ += length;
-      if (prevShowFrameEnd_ > 0) prevShowFrameEnd_ += length;
     }
     WritePartEnd(last);
 
-    const uint64_t length = out.Cursor();
+    const uint64_t length = writer_.PartLength();
     earlierParts_.store(EarlierPartsBytes() + length, std::memory_order_relaxed);
     largestPart_.store(std::max(LargestPartBytes(), length), std::memory_order_relaxed);
     writer_.FinishPart(framesInPart_);
@@ -260,6 +266,30 @@ bool Transport::Run(const std::string& partPrefix, uint32_t endFrame, uint32_t e
   writer_.Close();
   FinishRun();
   return true;
+}
+
+uint32_t Transport::ExpectedInsert(uint32_t part) const {
+  // A first part is usually the only one unless parts are limited; a later one usually has
+  // a next. A wrong guess costs moving the part's bytes in its file once.
+  if (part == 1 && partSizeLimit_ == 0) return 0;
+  SwfWriter scratch;
+  return BuildPartVariables(scratch, part, false) ? scratch.Cursor() : 0;
+}
+
+bool Transport::SetPartVariables(uint32_t part, bool last) {
+  SwfWriter scratch;
+  return BuildPartVariables(scratch, part, last) &&
+         writer_.SetHeaderInsert(scratch.Output()->Data(), scratch.Cursor());
+}
+
+bool Transport::CommitFrames() {
+  // A refused frame takes back its own bytes and at most the ShowFrame before them (which
+  // the part's end then replaces): everything before that ShowFrame is final.
+  const uint32_t cursor = writer_.Cursor();
+  if (showFrameEnd_ != cursor || cursor < 2) return true;
+  if (writer_.Commit(cursor - 2)) return true;
+  Fail(TransportStatus::kError, writer_.lastError);
+  return false;
 }
 
 void Transport::FinishRun() {

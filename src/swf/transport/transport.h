@@ -162,6 +162,9 @@ class Transport {
   // Caps every part's output buffer (default: no cap), so that running out of memory while
   // a part is assembled can be exercised.
   void SetOutputLimit(uint32_t bytes) { outputLimit_ = bytes; }
+  // Off: every part is assembled whole in memory and stored at its end, instead of going to
+  // its file as its frames are committed (tests compare the two).
+  void SetStreamOutput(bool on) { streamOutput_ = on; }
   uint16_t DepthCounter() const { return depth_; }
   uint32_t FramesInPart() const { return framesInPart_; }
   const std::vector<FrameRecord>& FrameRecords() const { return frameRecords_; }
@@ -209,6 +212,11 @@ class Transport {
   std::string FrameFailureText(uint32_t frame);
   void FinishRun();
   void StopStages();
+  // The header insert a part is expected to get (its part variables), reserved in its file.
+  uint32_t ExpectedInsert(uint32_t part) const;
+  [[nodiscard]] bool SetPartVariables(uint32_t part, bool last);
+  // Sends the finished frames of the part to its file. False with status and error text set.
+  [[nodiscard]] bool CommitFrames();
 
   TransportOptions options_;
   int32_t searchedFrames_ = 40;
@@ -263,6 +271,7 @@ class Transport {
 
   // Run state.
   uint32_t outputLimit_ = UINT32_MAX;
+  bool streamOutput_ = true;
   uint32_t lastEndFrame_ = 0;
   uint32_t lastEndTimeMs_ = 0;
   double videoTime_ = 0.0;
