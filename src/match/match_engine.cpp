@@ -114,18 +114,17 @@ bool MatchEngine::MatchFrame(uint32_t frame) {
     }
   } else {
     MatchResult result;
-    for (uint64_t y = 0; y < height_; y += blockHeight_) {
-      const uint32_t h = static_cast<uint32_t>(std::min<uint64_t>(blockHeight_, height_ - y));
-      for (uint64_t x = 0; x < width_; x += blockWidth_) {
-        const uint32_t w = static_cast<uint32_t>(std::min<uint64_t>(blockWidth_, width_ - x));
-        if (!MatchBlock(frame, static_cast<uint32_t>(x), static_cast<uint32_t>(y), w, h, result)) {
-          status_.store(MatchStatus::kFailed, std::memory_order_relaxed);
-          return false;
-        }
-        // A search cut short by the cancel leaves a verdict that must not be recorded.
-        if (CancelRequested(cancel_)) return Fail("The run was cancelled");
-        verdicts_.push_back(result);
-      }
+    bool matched = true;
+    ForEachBlock([&](std::size_t, uint32_t x, uint32_t y, uint32_t w, uint32_t h) {
+      matched = MatchBlock(frame, x, y, w, h, result);
+      // A search cut short by the cancel leaves a verdict that must not be recorded.
+      if (!matched || CancelRequested(cancel_)) return false;
+      verdicts_.push_back(result);
+      return true;
+    });
+    if (!matched) {
+      status_.store(MatchStatus::kFailed, std::memory_order_relaxed);
+      return false;
     }
   }
   if (CancelRequested(cancel_)) return Fail("The run was cancelled");
@@ -138,23 +137,20 @@ bool MatchEngine::MatchFrame(uint32_t frame) {
 // cell only: the one at the block's corner. Recording a block marks cells of its own area
 // alone, so the blocks of a frame can be decided apart from each other and recorded after.
 bool MatchEngine::RecordFrame(uint32_t frame, const std::vector<MatchResult>& verdicts) {
-  std::size_t i = 0;
-  for (uint64_t y = 0; y < height_; y += blockHeight_) {
-    const uint32_t h = static_cast<uint32_t>(std::min<uint64_t>(blockHeight_, height_ - y));
-    for (uint64_t x = 0; x < width_; x += blockWidth_) {
-      const uint32_t w = static_cast<uint32_t>(std::min<uint64_t>(blockWidth_, width_ - x));
-      const MatchResult& result = verdicts[i++];
-      if (!screen_->RecordBlock(frame, static_cast<uint32_t>(x), static_cast<uint32_t>(y),
-                                result)) {
-        return Fail("The screen store rejected a block verdict");
-      }
-      // A new bitmap marks this frame, a reuse marks its source frame again.
-      if (result.kind == BlockKind::kBitmap &&
-          !uses_->AddUse(result.sourceFrame, result.x, result.y, w, h)) {
-        return Fail("The frame use store rejected a bitmap area");
-      }
-    }
-  }
+  const bool recorded =
+      ForEachBlock([&](std::size_t i, uint32_t x, uint32_t y, uint32_t w, uint32_t h) {
+        const MatchResult& result = verdicts[i];
+        if (!screen_->RecordBlock(frame, x, y, result)) {
+          return Fail("The screen store rejected a block verdict");
+        }
+        // A new bitmap marks this frame, a reuse marks its source frame again.
+        if (result.kind == BlockKind::kBitmap &&
+            !uses_->AddUse(result.sourceFrame, result.x, result.y, w, h)) {
+          return Fail("The frame use store rejected a bitmap area");
+        }
+        return true;
+      });
+  if (!recorded) return false;
   if (frame > 0) screen_->MarkTransient(frame);
   return KeepBlocks(frame);
 }
@@ -184,14 +180,12 @@ void MatchEngine::Speculate(uint32_t frame) {
   speculation_.clear();
   MatchResult result;
   bool ok = true;
-  for (uint64_t y = 0; ok && y < height_; y += blockHeight_) {
-    const uint32_t h = static_cast<uint32_t>(std::min<uint64_t>(blockHeight_, height_ - y));
-    for (uint64_t x = 0; ok && x < width_ && !CancelRequested(cancel_); x += blockWidth_) {
-      const uint32_t w = static_cast<uint32_t>(std::min<uint64_t>(blockWidth_, width_ - x));
-      ok = MatchBlock(frame, static_cast<uint32_t>(x), static_cast<uint32_t>(y), w, h, result);
-      speculation_.push_back(result);
-    }
-  }
+  ForEachBlock([&](std::size_t, uint32_t x, uint32_t y, uint32_t w, uint32_t h) {
+    if (CancelRequested(cancel_)) return false;
+    ok = MatchBlock(frame, x, y, w, h, result);
+    speculation_.push_back(result);
+    return ok;
+  });
   // A frame that would not decode may decode when asked again: MatchFrame asks for itself.
   lastError = error;
   // Verdicts of a search cut short by the cancel are no verdicts.
@@ -224,39 +218,29 @@ bool MatchEngine::DecideFromSpeculation(uint32_t frame, std::vector<MatchResult>
     }
     if (changed.empty()) changed.assign(verdicts.size(), 0);
     const uint32_t m = frame - 1 - k;
-    std::size_t i = 0;
-    for (uint64_t y = 0; y < height_; y += blockHeight_) {
-      for (uint64_t x = 0; x < width_; x += blockWidth_, ++i) {
-        const uint32_t c = static_cast<uint32_t>(x / FrameUseStore::kCellSize);
-        const uint32_t r = static_cast<uint32_t>(y / FrameUseStore::kCellSize);
-        const bool wasSet = then.IsSet(c, r);
-        if (now.IsSet(c, r) == wasSet) continue;
-        // A search takes the nearest frame with the lowest score; taking away a frame that
-        // did not win cannot change which one does, nor the plain colour's comparison with
-        // it (see SearchEarlier). Only a lost winner, or a frame that became searchable,
-        // calls for a new search.
-        const MatchResult& v = verdicts[i];
-        const bool lostWinner = v.kind == BlockKind::kBitmap &&
-                                v.subKind == BitmapSource::kReuse && v.sourceFrame == m;
-        if (!wasSet || lostWinner) changed[i] = 1;
-      }
-    }
+    ForEachBlock([&](std::size_t i, uint32_t x, uint32_t y, uint32_t, uint32_t) {
+      const uint32_t c = x / FrameUseStore::kCellSize;
+      const uint32_t r = y / FrameUseStore::kCellSize;
+      const bool wasSet = then.IsSet(c, r);
+      if (now.IsSet(c, r) == wasSet) return true;
+      // A search takes the nearest frame with the lowest score; taking away a frame that did
+      // not win cannot change which one does, nor the plain colour's comparison with it (see
+      // SearchEarlier). Only a lost winner, or a frame that became searchable, calls for a
+      // new search.
+      const MatchResult& v = verdicts[i];
+      const bool lostWinner = v.kind == BlockKind::kBitmap && v.subKind == BitmapSource::kReuse &&
+                              v.sourceFrame == m;
+      if (!wasSet || lostWinner) changed[i] = 1;
+      return true;
+    });
   }
   if (changed.empty()) return true;
-  std::size_t i = 0;
-  for (uint64_t y = 0; y < height_; y += blockHeight_) {
-    const uint32_t h = static_cast<uint32_t>(std::min<uint64_t>(blockHeight_, height_ - y));
-    for (uint64_t x = 0; x < width_; x += blockWidth_, ++i) {
-      if (changed[i] == 0) continue;
-      const uint32_t w = static_cast<uint32_t>(std::min<uint64_t>(blockWidth_, width_ - x));
-      if (!MatchBlock(frame, static_cast<uint32_t>(x), static_cast<uint32_t>(y), w, h,
-                      verdicts[i])) {
-        return false;
-      }
-      ++redecided_;
-    }
-  }
-  return true;
+  return ForEachBlock([&](std::size_t i, uint32_t x, uint32_t y, uint32_t w, uint32_t h) {
+    if (changed[i] == 0) return true;
+    if (!MatchBlock(frame, x, y, w, h, verdicts[i])) return false;
+    ++redecided_;
+    return true;
+  });
 }
 
 bool MatchEngine::MatchBlock(uint32_t n, uint32_t x, uint32_t y, uint32_t w, uint32_t h,

@@ -3,7 +3,9 @@
 // bitmap cut from the frame.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -132,6 +134,21 @@ class MatchEngine {
   std::string lastError;
 
  private:
+  // Calls visit(i, x, y, w, h) for block i of the frame at (x, y), w x h, in row-major order
+  // (the order of every verdict list), the last column and row cut at the frame's edges.
+  // Stops at the first visit that answers false and then answers false itself.
+  template <typename Visit>
+  bool ForEachBlock(Visit&& visit) const {
+    std::size_t i = 0;
+    for (uint64_t y = 0; y < height_; y += blockHeight_) {
+      const auto h = static_cast<uint32_t>(std::min<uint64_t>(blockHeight_, height_ - y));
+      for (uint64_t x = 0; x < width_; x += blockWidth_, ++i) {
+        const auto w = static_cast<uint32_t>(std::min<uint64_t>(blockWidth_, width_ - x));
+        if (!visit(i, static_cast<uint32_t>(x), static_cast<uint32_t>(y), w, h)) return false;
+      }
+    }
+    return true;
+  }
   // Best reuse of the region of `current` at (x, y) among the earlier frames whose score is
   // below ceiling; kNoScore with no candidate when there is none or a frame cannot be read.
   float SearchEarlier(const FrameImage& current, uint32_t n, uint32_t x, uint32_t y,

@@ -42,6 +42,16 @@ bool Write(std::FILE* f, const void* bytes, size_t n) {
   return n == 0 || std::fwrite(bytes, 1, n, f) == n;
 }
 
+// A part still whole in memory, as its file holds it: the header, the part's first tag put in
+// behind it, then the rest.
+bool WriteWhole(std::FILE* f, const ByteBuffer& out, uint32_t afterHeader,
+                const std::vector<uint8_t>& insert) {
+  const uint32_t end = out.Cursor();
+  const uint32_t headerEnd = std::min(afterHeader, end);
+  return Write(f, out.Data(), headerEnd) && Write(f, insert.data(), insert.size()) &&
+         Write(f, out.Data() + headerEnd, end - headerEnd);
+}
+
 // Moves length bytes of an open file from `from` to `to`, in pieces, in the order that never
 // overwrites a piece before it is read.
 bool MoveInFile(int fd, uint64_t from, uint64_t length, uint64_t to) {
@@ -522,11 +532,7 @@ bool SwfWriter::WritePartFile(const std::string& prefix, uint32_t partNumber) {
 bool SwfWriter::WriteWholeFile(const std::string& path) {
   std::FILE* f = std::fopen(path.c_str(), "wb");
   if (f == nullptr) return false;
-  const ByteBuffer& out = *output_;
-  const uint32_t end = out.Cursor();
-  const uint32_t headerEnd = std::min(afterHeaderPos_, end);
-  bool written = Write(f, out.Data(), headerEnd) && Write(f, insert_.data(), insert_.size()) &&
-                 Write(f, out.Data() + headerEnd, end - headerEnd);
+  bool written = WriteWhole(f, *output_, afterHeaderPos_, insert_);
   // Disk-full errors often surface only when the stream is flushed or closed.
   written = std::fflush(f) == 0 && written;
   const bool closed = std::fclose(f) == 0;
@@ -542,11 +548,7 @@ bool SwfWriter::FinishFile() {
   if (!Commit(end)) return false;
   if (output_->Base() == 0) {
     // Nothing committed (a part of header only): the whole part is still here.
-    std::FILE* f = file_;
-    const bool ok = Write(f, output_->Data(), afterHeaderPos_) &&
-                    Write(f, insert_.data(), insert_.size()) &&
-                    Write(f, output_->Data() + afterHeaderPos_, end - afterHeaderPos_);
-    return ok && CloseFile();
+    return WriteWhole(file_, *output_, afterHeaderPos_, insert_) && CloseFile();
   }
   const uint64_t bodyLength = uint64_t{end} - afterHeaderPos_;
   if (insert_.size() != reserve_) {
