@@ -3,6 +3,7 @@
 // library) that feed the SWF sound stream.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -87,12 +88,17 @@ class AudioStore {
   [[nodiscard]] bool LoadMP3Encoder();
   bool IsMP3Available();
   [[nodiscard]] bool StartMP3();
-  // Appends MP3 bytes at out's cursor until at least minBytes more or the range is used up.
+  // Appends MP3 bytes at out's cursor until at least minBytes more or the range is used up
+  // (or the cancel flag is set: then possibly fewer, and no failure).
   // Returns out's cursor afterwards, 0 when not running, -1 on failure.
   int32_t EncodeMP3(uint32_t minBytes, ByteBuffer& out);
   // Flushes the encoder's last frames into out (discarded when out is null) and closes the
   // stream. Returns out's cursor, 0 without out or when not running, -1 on failure.
   int32_t FinishMP3(ByteBuffer* out);
+
+  // Lent by a thread that encodes ahead, for as long as it does, so that a cancelled run
+  // waits for one chunk of encoding at most (null: EncodeMP3 always delivers minBytes).
+  void SetCancelFlag(const std::atomic<bool>* cancel) { cancel_ = cancel; }
 
   // Destroys the reader, clears the opened and active flags and unloads the MP3 library.
   void Close();
@@ -180,6 +186,7 @@ class AudioStore {
   uint32_t mp3Stream_ = 0;
 
   uint8_t readerMask_ = 0xFF;
+  const std::atomic<bool>* cancel_ = nullptr;
 };
 
 }  // namespace quillon

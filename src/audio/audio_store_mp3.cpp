@@ -158,7 +158,8 @@ bool AudioStore::EncodeMp3Chunk(uint32_t frames, ByteBuffer& out) {
 int32_t AudioStore::EncodeMP3(uint32_t minBytes, ByteBuffer& out) {
   if (!active_ || !running_) return 0;
   const uint32_t start = out.Cursor();
-  while (out.Cursor() - start < minBytes && pos_ < end_) {
+  while (out.Cursor() - start < minBytes && pos_ < end_ &&
+         (cancel_ == nullptr || !cancel_->load(std::memory_order_acquire))) {
     pcm_.Clear();
     const int32_t got = ReadSamples(std::min(end_ - pos_, kMp3ReadFrames), pcm_);
     if (got == 0) break;

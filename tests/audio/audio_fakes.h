@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "audio/audio_reader.h"
@@ -39,11 +40,12 @@ class FakeAudioReader : public AudioReader {
   uint32_t lastSeekFrame = 0;
   uint32_t fetchCount = 0;
   bool failReads = false;
+  uint32_t failFromFetch = UINT32_MAX;  // this fetch (counted from 1) and every later one fail
 
  protected:
   int64_t Fetch(uint64_t bytes, ByteBuffer& out) override {
     ++fetchCount;
-    if (failReads) return -1;
+    if (failReads || fetchCount >= failFromFetch) return -1;
     if (firstAfterSeek) {
       lastSeekFrame = windowStart;
       next_ = static_cast<uint64_t>(windowStart) * frameBytes;
@@ -91,6 +93,11 @@ struct FakeMp3Library : public Mp3EncoderLibrary {
   uint32_t frameBytes = kMpeg2Frame32k;
   std::vector<uint8_t> prefix;  // emitted before the first frame (an ID3v2 tag, say)
   uint32_t flushFrames = 2;
+  // Numbers every frame emitted in its payload, so that a frame lost, doubled or out of place
+  // shows in the bytes.
+  bool stampFrames = false;
+  // Called with the index of every EncodeChunk call, on the thread that makes it.
+  std::function<void(size_t)> onChunk;
 
   // Recorded calls.
   int loads = 0, deinits = 0, closes = 0;
@@ -99,6 +106,7 @@ struct FakeMp3Library : public Mp3EncoderLibrary {
   std::vector<uint32_t> chunkCounts;
   std::vector<int16_t> firstChunk;
   uint32_t pendingFrames = 0;
+  uint32_t stamp = 0;
   bool mono = false;
 
   Mp3LoadResult Load() override {
@@ -124,6 +132,7 @@ struct FakeMp3Library : public Mp3EncoderLibrary {
   uint32_t EncodeChunk(uint32_t, uint32_t count, const int16_t* samples, uint8_t* output,
                        uint32_t& written) override {
     written = 0;
+    if (onChunk) onChunk(chunkCounts.size());
     if (failChunkAt >= 0 && static_cast<int>(chunkCounts.size()) == failChunkAt) {
       chunkCounts.push_back(count);
       return 1;
@@ -138,7 +147,7 @@ struct FakeMp3Library : public Mp3EncoderLibrary {
     }
     while (framesPerMp3Frame > 0 && pendingFrames >= framesPerMp3Frame) {
       pendingFrames -= framesPerMp3Frame;
-      AppendMp3Frame(bytes, b1, b2, b3, frameBytes);
+      AppendFrame(bytes);
     }
     bytes.resize(std::min<size_t>(bytes.size(), outBufferSize));
     if (!bytes.empty()) std::memcpy(output, bytes.data(), bytes.size());
@@ -148,7 +157,7 @@ struct FakeMp3Library : public Mp3EncoderLibrary {
   uint32_t DeinitStream(uint32_t, uint8_t* output, uint32_t& written) override {
     ++deinits;
     std::vector<uint8_t> bytes;
-    for (uint32_t i = 0; i < flushFrames; ++i) AppendMp3Frame(bytes, b1, b2, b3, frameBytes);
+    for (uint32_t i = 0; i < flushFrames; ++i) AppendFrame(bytes);
     bytes.resize(std::min<size_t>(bytes.size(), outBufferSize));
     if (!bytes.empty()) std::memcpy(output, bytes.data(), bytes.size());
     written = static_cast<uint32_t>(bytes.size());
@@ -159,6 +168,13 @@ struct FakeMp3Library : public Mp3EncoderLibrary {
     return 0;
   }
   uint32_t WriteVBRHeader(const char*) override { return 0; }
+
+  void AppendFrame(std::vector<uint8_t>& bytes) {
+    const size_t at = bytes.size();
+    AppendMp3Frame(bytes, b1, b2, b3, frameBytes);
+    ++stamp;
+    if (stampFrames && frameBytes >= 8) std::memcpy(bytes.data() + at + 4, &stamp, 4);
+  }
 };
 
 // A library the store owns, observed through a pointer the test keeps.

@@ -337,6 +337,8 @@ void Transport::SkipFrame(uint32_t frame, bool partLimited, uint32_t startPos) {
 }
 
 std::string Transport::FrameFailureText(uint32_t frame) {
+  // The sound's encoding thread must be done with the AudioStore before its lastError is read.
+  sound_->ReleaseAudio();
   // A damaged input is told as such, so the user knows the file is at fault, not the engine.
   char at[48];
   std::snprintf(at, sizeof at, "%.2f s",

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "audio/audio_store.h"
+#include "audio/mp3_ahead_encoder.h"
 #include "settings/trace.h"
 
 namespace quillon {
@@ -13,6 +14,9 @@ namespace {
 // The MP3 data buffer is topped up whenever fewer than this many bytes are unread: more than
 // the largest Layer III frame the stream can carry (1044 bytes at 320 kbit/s, 44100 Hz).
 constexpr uint32_t kMp3Refill = 2304;
+// Refills encoded ahead of the blocks: enough to ride out a frame whose block takes several,
+// few enough that a stream stopped early has not encoded much for nothing.
+constexpr uint32_t kMp3RefillsAhead = 4;
 
 // Layer III bit rates in kbit/s by the 4-bit index; 0 (free format) and 15 are refused.
 constexpr uint32_t kMpeg1Rates[16] = {0,   32,  40,  48,  56,  64,  80,  96,
@@ -80,6 +84,7 @@ void SoundStream::Initialise(AudioStore* audio, double playerFrameRate) {
 }
 
 bool SoundStream::StartSound() {
+  StopAhead();
   active_ = false;
   headWritten_ = false;
   encoderOpen_ = false;
@@ -100,6 +105,11 @@ bool SoundStream::StartSound() {
     return false;
   }
   encoderOpen_ = mp3_;
+  if (mp3_ && encodeAhead_) {
+    if (!ahead_) ahead_ = std::make_unique<Mp3AheadEncoder>();
+    // Without a thread of its own the stream is encoded here, as with encoding ahead off.
+    (void)ahead_->Start(audio_, kMp3Refill, kMp3RefillsAhead, cancel_);
+  }
   return true;
 }
 
@@ -164,6 +174,7 @@ void SoundStream::CarryBlock(SwfWriter& writer, uint32_t from) {
 }
 
 void SoundStream::StopSound() {
+  StopAhead();
   if (audio_ != nullptr) {
     if (mp3_) {
       if (encoderOpen_) {
@@ -179,7 +190,21 @@ void SoundStream::StopSound() {
   data_.Free();
 }
 
+void SoundStream::ReleaseAudio() {
+  if (StopAhead()) {
+    active_ = false;
+    data_.Free();
+  }
+}
+
+bool SoundStream::StopAhead() {
+  if (!ahead_ || !ahead_->Running()) return false;
+  ahead_->Stop();
+  return true;
+}
+
 void SoundStream::EndSound() {
+  StopAhead();
   active_ = false;
   data_.Free();
   if (mp3_) {
@@ -210,7 +235,21 @@ bool SoundStream::RefillMp3() {
   if (data_.Remaining() >= kMp3Refill) return true;
   data_.RemoveRange(0, data_.Cursor());
   data_.SeekEnd();
-  if (encoderOpen_) {
+  if (encoderOpen_ && ahead_ && ahead_->Running()) {
+    switch (ahead_->Take(data_)) {
+      case Mp3AheadEncoder::Segment::kMore:
+        break;
+      case Mp3AheadEncoder::Segment::kLast:
+        encoderOpen_ = false;
+        break;
+      case Mp3AheadEncoder::Segment::kFailed:
+        encoderOpen_ = false;  // the failing segment closed the stream
+        return false;
+      case Mp3AheadEncoder::Segment::kCancelled:
+        return false;
+    }
+    data_.Truncate(data_.Cursor());
+  } else if (encoderOpen_) {
     const int64_t before = data_.Cursor();
     const int32_t got = audio_->EncodeMP3(kMp3Refill, data_);
     if (got < 0) {
@@ -312,6 +351,7 @@ bool SoundStream::WriteMp3Block(SwfWriter& writer) {
       break;
     }
     if (read == Mp3Read::kError) {
+      StopAhead();
       active_ = false;
       data_.Free();
       if (encoderOpen_) audio_->FinishMP3(nullptr);

@@ -2,7 +2,9 @@
 // SWF frame, paced against the player frame rate, from the sound the AudioStore encodes.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <memory>
 
 #include "swf/byte_buffer.h"
 #include "swf/swf_writer.h"
@@ -10,6 +12,7 @@
 namespace quillon {
 
 class AudioStore;
+class Mp3AheadEncoder;
 
 // What 4 bytes at the read position of MP3 data are.
 enum class Mp3HeaderKind {
@@ -37,6 +40,9 @@ uint32_t Id3v2TagSize(const uint8_t* header10);
 // and per SWF frame WriteSoundBlock (the first thing written for the frame); CarryBlock when a
 // frame is pushed out of a full part; StopSound at the end or on failure. Sound, once run out
 // or failed, stays off for the rest of the run.
+// With encoding ahead on, an MP3 stream is encoded on a thread of its own from StartSound until
+// the stream ends or stops, and the AudioStore is that thread's meanwhile: the owner's thread
+// reads it (its lastError, say) only after ReleaseAudio, StopSound or the stream's end.
 class SoundStream {
  public:
   SoundStream();
@@ -46,6 +52,13 @@ class SoundStream {
 
   // audio may be null (no sound); playerFrameRate is the SWF frame rate (> 0).
   void Initialise(AudioStore* audio, double playerFrameRate);
+  // Off (the default): MP3 bytes are encoded on the calling thread as blocks need them. On:
+  // encoded ahead by the next StartSound's stream, the same bytes. ADPCM is always encoded in
+  // place (it costs little).
+  void SetEncodeAhead(bool on) { encodeAhead_ = on; }
+  // The run's stop flag (may be null): once set, the encoding ahead stops within one chunk and
+  // the block that waits for it fails.
+  void SetCancelFlag(const std::atomic<bool>* cancel) { cancel_ = cancel; }
 
   // Once per run, before the first part. Starts the encoder when the audio source has sound;
   // false when it cannot be started (the run fails). Empties the carried block.
@@ -61,6 +74,9 @@ class SoundStream {
   void ClearCarriedBlock() { carried_.Truncate(0); }
   // Closes the encoder (MP3: its last frames are flushed into the data buffer and dropped).
   void StopSound();
+  // For a run that is failing: ends the encoding ahead so that the AudioStore may be read on
+  // this thread. A stream that was encoded ahead writes no more blocks; StopSound still follows.
+  void ReleaseAudio();
 
   bool IsActive() const { return active_; }
   bool IsMP3() const { return mp3_; }
@@ -83,6 +99,8 @@ class SoundStream {
   // on the header.
   Mp3Read PeekMp3Frame(Mp3FrameHeader& header);
   void EndSound();
+  // Ends the encoding ahead, if any; true when it was running.
+  bool StopAhead();
 
   AudioStore* audio_ = nullptr;
   double playerFrameRate_ = 12.0;
@@ -90,6 +108,9 @@ class SoundStream {
   bool mp3_ = false;
   bool headWritten_ = false;
   bool encoderOpen_ = false;
+  bool encodeAhead_ = false;
+  const std::atomic<bool>* cancel_ = nullptr;
+  std::unique_ptr<Mp3AheadEncoder> ahead_;
   ByteBuffer data_;
   ByteBuffer carried_{8192, 8192, 1.0f};
   double unitsPerFrame_ = 0.0;

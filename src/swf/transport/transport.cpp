@@ -31,8 +31,8 @@ constexpr uint32_t kHeldFrames = 2;
 class StopFlagLease {
  public:
   StopFlagLease(const std::atomic<bool>* flag, FrameStore& frames, MatchEngine& match,
-                FrameUseStore& uses, BitmapDefinitions& bitmaps)
-      : frames_(frames), match_(match), uses_(uses), bitmaps_(bitmaps) {
+                FrameUseStore& uses, BitmapDefinitions& bitmaps, SoundStream& sound)
+      : frames_(frames), match_(match), uses_(uses), bitmaps_(bitmaps), sound_(sound) {
     Lend(flag);
   }
   ~StopFlagLease() { Lend(nullptr); }
@@ -45,11 +45,13 @@ class StopFlagLease {
     match_.SetCancelFlag(flag);
     uses_.SetCancelFlag(flag);
     bitmaps_.SetCancelFlag(flag);
+    sound_.SetCancelFlag(flag);
   }
   FrameStore& frames_;
   MatchEngine& match_;
   FrameUseStore& uses_;
   BitmapDefinitions& bitmaps_;
+  SoundStream& sound_;
 };
 
 // Ends the video source's decoding ahead when a run leaves by any way.
@@ -151,6 +153,8 @@ void Transport::Fail(TransportStatus status, const std::string& text) {
   // Once the status word says the run is over the controller may reopen or reconfigure the
   // video source: no thread of this run may still be reading it.
   if (frames_ != nullptr) frames_->StopPrefetching();
+  // Nor may the sound's encoding thread outlive the outcome.
+  sound_->ReleaseAudio();
   // The text must be complete before the status word tells the controller to read it.
   if (status == TransportStatus::kError) errorText_ = text;
   status_.store(status, std::memory_order_release);
@@ -170,7 +174,7 @@ bool Transport::Run(const std::string& partPrefix, uint32_t endFrame, uint32_t e
   }
   errorText_.clear();
   ResetFigures();
-  const StopFlagLease lease(&stopRequested_, *frames_, *match_, *uses_, *bitmaps_);
+  const StopFlagLease lease(&stopRequested_, *frames_, *match_, *uses_, *bitmaps_, *sound_);
   lastEndFrame_ = endFrame;
   lastEndTimeMs_ = endTimeMs;
   partNumber_.store(0, std::memory_order_relaxed);
@@ -182,6 +186,9 @@ bool Transport::Run(const std::string& partPrefix, uint32_t endFrame, uint32_t e
   // over the controller may be reconfiguring the store; its SelectRange gives it back.)
   frames_->LimitCache(kHeldFrames);
   sound_->ClearCarriedBlock();
+  // The MP3 sound is encoded ahead on a thread of its own when the run has more than one;
+  // every way out of the run below stops it (Fail or StopSound) before the status word is final.
+  sound_->SetEncodeAhead(bitmaps_->Threads() > 1);
   if (!sound_->StartSound()) {
     match_->Finish();
     Fail(TransportStatus::kError, EngineErrorText(2));
