@@ -16,7 +16,9 @@
 #include "audio/audio_store.h"
 #include "settings/encoder_settings.h"
 #include "swf/swf_test_reader.h"
+#include "swf/transport/bitmap_definitions.h"
 #include "swf/transport/sound_stream.h"
+#include "transport/synthetic_clip.h"
 
 namespace quillon {
 namespace {
@@ -282,6 +284,73 @@ TEST(SoundStreamAheadTest, StopAndCancelEndTheThreadAtOnce) {
     // A chunk of 11025 frames goes to the encoder in calls of 1152 (stereo pairs).
     EXPECT_LE(ahead.lib->chunkCounts.size(), chunk + 10);
     EXPECT_EQ(ahead.lib->closes, 1);
+  }
+}
+
+// Whole runs with MP3 sound: with one thread the sound is encoded in place, with more ahead.
+TEST(SoundStreamAheadRunTest, PartsAreTheSameAtEveryThreadCount) {
+  struct Case {
+    const char* name;
+    testing::ClipSpec clip;
+    uint32_t partSizeLimit = 0;
+    uint32_t failFromFetch = UINT32_MAX;
+    bool fails = false;
+  };
+  testing::ClipSpec toTheEnd;  // the sound runs out (and is flushed) before the pictures
+  toTheEnd.frames = 36;
+  toTheEnd.sound = true;
+  toTheEnd.mp3FramesPer = 1400;
+  testing::ClipSpec pastTheEnd = toTheEnd;  // the pictures end first
+  pastTheEnd.mp3FramesPer = 576;
+  testing::ClipSpec parts = toTheEnd;  // blocks carried into the next part
+  parts.frames = 24;
+  parts.pattern = testing::ClipPattern::kNoise;
+  const Case cases[] = {
+      {"to the sound's end", toTheEnd},
+      {"past the sound's end", pastTheEnd},
+      {"parts", parts, 6000},
+      {"sound read failure", toTheEnd, 0, 3, true},
+      // Only the encoding ahead reaches it: the run must not fail for it.
+      {"sound read failure after the run's end", pastTheEnd, 0, 3},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::vector<uint8_t>> first;
+    std::string firstError;
+    uint32_t firstFrames = 0;
+    for (uint32_t threads : {1u, 2u, 8u}) {
+      SCOPED_TRACE(std::string(c.name) + " on " + std::to_string(threads) + " threads");
+      testing::TransportRig rig;
+      rig.settings.transport.partSizeLimit = c.partSizeLimit;
+      ASSERT_TRUE(rig.Prepare(c.clip)) << rig.error;
+      rig.soundReader->failFromFetch = c.failFromFetch;
+      rig.transport->Bitmaps().SetThreads(threads);
+      const std::string dir = testing::FreshFolder(std::string("sound-ahead-") + c.name);
+      const bool ok = rig.Run(dir);
+      EXPECT_EQ(ok, !c.fails);
+      std::vector<std::vector<uint8_t>> files;
+      for (uint32_t n = 1; ok && n <= rig.transport->PartCount(); ++n) {
+        files.push_back(testing::ReadFileBytes(SwfWriter::PartFileName(dir, n)));
+      }
+      if (threads == 1) {
+        first = files;
+        firstError = rig.transport->ErrorText();
+        firstFrames = rig.transport->FrameCount();
+        if (ok) {
+          EXPECT_GT(testing::CountTags(testing::ParseSwf(files.front()), 19), 0u);
+        } else {
+          EXPECT_NE(firstError.find("sound"), std::string::npos) << firstError;
+          EXPECT_GT(firstFrames, 4u);
+        }
+        if (c.partSizeLimit != 0) {
+          EXPECT_GE(files.size(), 3u);
+        }
+      } else {
+        EXPECT_EQ(files, first);
+        EXPECT_EQ(rig.transport->ErrorText(), firstError);
+        EXPECT_EQ(rig.transport->FrameCount(), firstFrames);
+      }
+      EXPECT_EQ(rig.mp3->closes, 1);
+    }
   }
 }
 

@@ -20,6 +20,9 @@
 
 namespace quillon::testing {
 
+class FakeAudioReader;
+struct FakeMp3Library;
+
 enum class ClipPattern {
   kMovingSquare,    // flat background, a bright square moving right by 8 pixels a frame
   kFlat,            // one colour throughout (every block plain)
@@ -37,6 +40,9 @@ struct ClipSpec {
   ClipPattern pattern = ClipPattern::kMovingSquare;
   bool emptyVideo = false;  // a sound-only movie: no pictures at all
   bool sound = false;       // a mono ADPCM tone at 11025 Hz over the whole clip
+  // With sound: a 44100 Hz tone coded as MP3 by a scripted encoder (TransportRig::mp3) that
+  // makes one MP3 frame of 22050 Hz per mp3FramesPer input frames, instead of ADPCM.
+  uint32_t mp3FramesPer = 0;
   // Frames from this one on fail to decode (yet count as readable, as a file that breaks
   // down during the run).
   uint32_t undecodableFrom = UINT32_MAX;
@@ -54,6 +60,10 @@ struct TransportRig {
   std::unique_ptr<MatchEngine> match;
   std::unique_ptr<Transport> transport;
   std::string error;
+  // The scripted MP3 encoder (ClipSpec::mp3FramesPer) and the sound's reader, both owned by
+  // the audio store; scriptable until Run.
+  FakeMp3Library* mp3 = nullptr;
+  FakeAudioReader* soundReader = nullptr;
 
   TransportRig();
   // Opens the clip, configures the source from settings.frame, sets up the matching stages

@@ -193,17 +193,26 @@ bool TransportRig::Prepare(const ClipSpec& clip, const std::string& baseFolder) 
     return false;
   }
   if (clip.sound) {
-    const uint32_t rate = 11025;
+    const bool mp3Sound = clip.mp3FramesPer > 0;
+    const uint32_t rate = mp3Sound ? 44100 : 11025;
     const uint32_t count = static_cast<uint32_t>(clip.frames * rate / clip.fps) + rate;
     std::vector<int16_t> samples(count);
     for (uint32_t i = 0; i < count; ++i) {
       samples[i] = static_cast<int16_t>(8000.0 * std::sin(i * 2.0 * 3.14159265 * 440.0 / rate));
     }
-    audio = std::make_unique<AudioStore>();
-    settings.audio.flags &= ~AudioOptions::kCompressionMp3;
-    settings.audio.rate = static_cast<int32_t>(rate);
-    if (!audio->OpenReader(std::unique_ptr<AudioReader>(FakeAudioReader::From16(samples, 1, rate)),
-                           AudioReaderKind::kStream) ||
+    if (mp3Sound) {
+      audio = std::make_unique<AudioStore>(Observed(mp3));
+      mp3->framesPerMp3Frame = clip.mp3FramesPer;
+      mp3->stampFrames = true;
+      settings.audio.flags |= AudioOptions::kCompressionMp3;
+      settings.audio.rate = 22050;
+    } else {
+      audio = std::make_unique<AudioStore>();
+      settings.audio.flags &= ~AudioOptions::kCompressionMp3;
+      settings.audio.rate = static_cast<int32_t>(rate);
+    }
+    soundReader = FakeAudioReader::From16(samples, 1, rate);
+    if (!audio->OpenReader(std::unique_ptr<AudioReader>(soundReader), AudioReaderKind::kStream) ||
         !audio->Setup(settings.audio) || !audio->SetRange(0, frames->RangeDurationMs())) {
       error = "audio: " + audio->lastError;
       return false;
