@@ -85,10 +85,12 @@ if(QUILLON_CLANGXX)
   add_executable(sound_stream_fuzz_seeds ${fuzz_dir}/sound_stream_seeds.cpp)
   quillon_add_fuzzer(sound_stream
     SOURCES ${fuzz_dir}/sound_stream_fuzzer.cpp ${fuzz_dir}/audio_store_feed.cpp
-            ${fuzz_src}/swf/transport/sound_stream.cpp ${fuzz_src}/swf/swf_writer.cpp
+            ${fuzz_src}/swf/transport/sound_stream.cpp ${fuzz_src}/audio/mp3_ahead_encoder.cpp
+            ${fuzz_src}/swf/swf_writer.cpp
             ${fuzz_src}/swf/byte_buffer.cpp ${fuzz_src}/swf/bit_accumulator.cpp
             ${fuzz_src}/settings/trace.cpp ${fuzz_src}/audio/audio_reader.cpp
     HEADERS ${fuzz_dir}/audio_store_feed.h ${fuzz_src}/swf/transport/sound_stream.h
+            ${fuzz_src}/audio/mp3_ahead_encoder.h
             ${fuzz_src}/audio/audio_store.h ${fuzz_src}/audio/audio_reader.h
             ${fuzz_src}/audio/adpcm_encoder.h ${fuzz_src}/audio/mp3_encoder_library.h
             ${fuzz_src}/swf/swf_writer.h ${fuzz_src}/swf/byte_buffer.h ${fuzz_src}/swf/bit_accumulator.h

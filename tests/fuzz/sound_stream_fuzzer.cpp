@@ -85,7 +85,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   feed.chunk = in.ConsumeIntegralInRange<std::size_t>(1, 5000);
   feed.failAtCall = in.ConsumeIntegralInRange<int>(-1, 30);
   feed.startFails = in.ConsumeIntegralInRange<int>(0, 63) == 0;
-  // Per SWF frame: bit 0 pushes the frame's block out of a full part into the next one.
+  // Per SWF frame: bit 0 pushes the frame's block out of a full part into the next one. Bit 1
+  // of the first frame's: the stand-in encoder runs ahead on a thread of its own.
   const std::vector<uint8_t> actions =
       in.ConsumeBytes<uint8_t>(in.ConsumeIntegralInRange<std::size_t>(0, 32));
   const std::vector<uint8_t> mp3 = in.ConsumeRemainingBytes<uint8_t>();
@@ -101,6 +102,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   if (!writer.Open()) return 0;
   quillon::SoundStream sound;
   sound.Initialise(&audio, fps);
+  sound.SetEncodeAhead(!actions.empty() && (actions[0] & 2) != 0);
   if (!sound.StartSound()) {
     Check(!sound.IsActive());
     return 0;
