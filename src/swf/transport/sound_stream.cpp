@@ -107,6 +107,7 @@ bool SoundStream::StartSound() {
   encoderOpen_ = mp3_;
   if (mp3_ && encodeAhead_) {
     if (!ahead_) ahead_ = std::make_unique<Mp3AheadEncoder>();
+    // Started on the calling thread so that it shares that thread's scheduling priority.
     // Without a thread of its own the stream is encoded here, as with encoding ahead off.
     (void)ahead_->Start(audio_, kMp3Refill, kMp3RefillsAhead, cancel_);
   }
