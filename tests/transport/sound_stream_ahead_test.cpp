@@ -354,5 +354,28 @@ TEST(SoundStreamAheadRunTest, PartsAreTheSameAtEveryThreadCount) {
   }
 }
 
+TEST(SoundStreamAheadRunTest, ACancelledRunEndsTheSoundsThreadWithinAChunk) {
+  testing::ClipSpec clip;
+  clip.frames = 48;
+  clip.sound = true;
+  clip.mp3FramesPer = 576;
+  testing::TransportRig rig;
+  ASSERT_TRUE(rig.Prepare(clip)) << rig.error;
+  rig.transport->Bitmaps().SetThreads(2);
+  // Cancelled from the sound's own thread, part-way through its third refill.
+  constexpr size_t kCancelAt = 30;
+  Transport* transport = rig.transport.get();
+  rig.mp3->onChunk = [transport](size_t i) {
+    if (i == kCancelAt) transport->RequestStop();
+  };
+  const size_t before = ThreadsOfThisProcess();
+  EXPECT_FALSE(rig.Run(testing::FreshFolder("sound-ahead-cancel")));
+  EXPECT_EQ(rig.transport->Status(), TransportStatus::kCancelled);
+  EXPECT_EQ(ThreadsOfThisProcess(), before);
+  // A chunk of 11025 mono frames goes to the encoder in calls of 2304.
+  EXPECT_LE(rig.mp3->chunkCounts.size(), kCancelAt + 5);
+  EXPECT_EQ(rig.mp3->closes, 1);
+}
+
 }  // namespace
 }  // namespace quillon
