@@ -5,6 +5,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <vector>
@@ -39,6 +40,9 @@ constexpr double kDefaultFps = 25.0;
 constexpr int64_t kScanBackMs = 10000;
 // A stated length is kept unless it runs this far past the last packet.
 constexpr int64_t kStatedSlackMs = 1000;
+// The timestamps of this many of the video stream's last packets are kept from the scan: more
+// than a decoder has frame threads.
+constexpr std::size_t kLastPacketsKept = 64;
 
 std::string ErrorText(int code) {
   char text[AV_ERROR_MAX_STRING_SIZE] = {};
@@ -78,6 +82,9 @@ struct PacketFreer {
 };
 struct ScalerFreer {
   void operator()(SwsContext* p) const { sws_freeContext(p); }
+};
+struct ParametersFreer {
+  void operator()(AVCodecParameters* p) const { avcodec_parameters_free(&p); }
 };
 
 // Clockwise quarter turns (0 to 3) that show the stream upright: its display matrix rounded
@@ -156,6 +163,20 @@ bool FullRangeFormat(int format) {
          format == AV_PIX_FMT_YUVJ411P;
 }
 
+// Containers whose header gives every stream with its codec and every packet's times and
+// length: for them, probing the streams by decoding (avformat_find_stream_info) cannot change
+// what later reading yields, and a second probe of the same file finds what the first did.
+bool HeaderStatesAll(const AVFormatContext* format) {
+  return (format->ctx_flags & AVFMTCTX_NOHEADER) == 0 && format->iformat != nullptr &&
+         std::strcmp(format->iformat->name, "mov,mp4,m4a,3gp,3g2,mj2") == 0;
+}
+
+// Codecs that leave out non-reference pictures when asked to (AVDISCARD_NONREF) and decode
+// every other picture exactly as they would have.
+bool SkipsNonReference(AVCodecID id) {
+  return id == AV_CODEC_ID_H264 || id == AV_CODEC_ID_HEVC;
+}
+
 }  // namespace
 
 // First timestamp of the video stream's packets and the end of its packets and of the sound's,
@@ -164,6 +185,7 @@ struct FfmpegVideoReader::PacketSpan {
   bool found = false;
   int64_t first = 0;
   int64_t end = 0;
+  std::vector<int64_t> lastVideo;  // timestamps of the last video packets, in file order
 };
 
 // One open file: demuxer, decoder, the frame currently shown and one look-ahead frame.
@@ -172,6 +194,8 @@ struct FfmpegVideoReader::Decoder {
   std::string path;
   std::unique_ptr<AVFormatContext, FormatCloser> format;
   std::unique_ptr<AVCodecContext, CodecFreer> codec;
+  // The codec parameters as the stream probe at the first opening found them.
+  std::shared_ptr<const AVCodecParameters> parameters;
   std::unique_ptr<AVPacket, PacketFreer> packet;
   std::unique_ptr<AVFrame, FrameFreer> current;  // last good frame with start <= the asked time
   std::unique_ptr<AVFrame, FrameFreer> pending;  // next good frame, start > the asked time
@@ -191,6 +215,9 @@ struct FfmpegVideoReader::Decoder {
   AVRational timeBase{1, 1000};
   int64_t startPts = 0;
   int64_t defaultDuration = 0;  // one frame in time-base units, for frames without duration
+  bool canSkip = false;         // the codec can leave out non-reference pictures
+  // Non-reference pictures ending by this time (ms) may be left out; -1: none may.
+  int64_t skipEndingBy = -1;
 
   bool haveCurrent = false;
   int64_t currentStart = 0;
@@ -209,6 +236,7 @@ struct FfmpegVideoReader::Decoder {
   bool fromStreamStart = true;  // decoding began at the first packet: nothing lies before it
   // Presentation times of packets and pictures that failed to decode, sorted, unique.
   std::vector<int64_t> failures;
+  uint64_t failuresNoted = 0;  // every failure counted, repeats included
 
   // A picture that starts within 1 ms after t (plus a hundredth for rounded time bases) counts
   // as shown at t: the store asks for truncated times computed in floating point
@@ -224,6 +252,7 @@ struct FfmpegVideoReader::Decoder {
   }
 
   void AddFailure(int64_t ms) {
+    ++failuresNoted;
     const auto it = std::lower_bound(failures.begin(), failures.end(), ms);
     if (it == failures.end() || *it != ms) failures.insert(it, ms);
   }
@@ -285,7 +314,12 @@ FfmpegVideoReader::Stats FfmpegVideoReader::GetStats() const {
   return stats_;
 }
 
-bool FfmpegVideoReader::OpenDecoder(Decoder& d) {
+void FfmpegVideoReader::SetReadabilityShortcut(bool on) {
+  std::lock_guard lock(mutex_);
+  readabilityShortcut_ = on;
+}
+
+bool FfmpegVideoReader::OpenDecoder(Decoder& d, const Decoder* previous) {
   AVFormatContext* rawFormat = nullptr;
   if (const int rc = avformat_open_input(&rawFormat, d.path.c_str(), nullptr, nullptr); rc < 0) {
     openFailure = "FFmpeg could not read the file as a movie (" + ErrorText(rc) +
@@ -293,7 +327,10 @@ bool FfmpegVideoReader::OpenDecoder(Decoder& d) {
     return false;
   }
   d.format.reset(rawFormat);
-  if (avformat_find_stream_info(d.format.get(), nullptr) < 0) {
+  // The probe decodes pictures: a file reopened whose header states everything takes what the
+  // first probe found.
+  const bool reuse = previous != nullptr && HeaderStatesAll(d.format.get());
+  if (!reuse && avformat_find_stream_info(d.format.get(), nullptr) < 0) {
     openFailure =
         "FFmpeg could not make out the streams of the file: it may be damaged or "
         "incomplete";
@@ -325,7 +362,14 @@ bool FfmpegVideoReader::OpenDecoder(Decoder& d) {
   }
   d.codec.reset(avcodec_alloc_context3(decoderCodec));
   if (!d.codec) return false;
-  if (avcodec_parameters_to_context(d.codec.get(), stream->codecpar) < 0) return false;
+  if (reuse) {
+    d.parameters = previous->parameters;
+  } else {
+    std::unique_ptr<AVCodecParameters, ParametersFreer> copy(avcodec_parameters_alloc());
+    if (!copy || avcodec_parameters_copy(copy.get(), stream->codecpar) < 0) return false;
+    d.parameters = std::move(copy);
+  }
+  if (avcodec_parameters_to_context(d.codec.get(), d.parameters.get()) < 0) return false;
   d.codec->pkt_timebase = stream->time_base;
   d.codec->thread_count = 0;  // as many as the machine has
   if (avcodec_open2(d.codec.get(), decoderCodec, nullptr) < 0) {
@@ -341,6 +385,7 @@ bool FfmpegVideoReader::OpenDecoder(Decoder& d) {
   d.timeBase = stream->time_base;
   if (d.timeBase.num <= 0 || d.timeBase.den <= 0) return false;
   d.startPts = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
+  d.canSkip = SkipsNonReference(codecId);
   d.ResetPosition(true);
   return true;
 }
@@ -350,7 +395,8 @@ FfmpegVideoReader::PacketSpan FfmpegVideoReader::ScanPackets(const Decoder& d, i
   AVFormatContext* raw = nullptr;
   if (avformat_open_input(&raw, d.path.c_str(), nullptr, nullptr) < 0) return span;
   const std::unique_ptr<AVFormatContext, FormatCloser> format(raw);
-  if (avformat_find_stream_info(raw, nullptr) < 0) return span;
+  // Only packet times, stream kinds and time bases are read here.
+  if (!HeaderStatesAll(raw) && avformat_find_stream_info(raw, nullptr) < 0) return span;
   if (d.streamIndex >= static_cast<int>(raw->nb_streams)) return span;
   // The sound counts towards the end too: a movie whose sound outlasts its pictures keeps its
   // last picture up to the end of the sound, as before.
@@ -386,6 +432,8 @@ FfmpegVideoReader::PacketSpan FfmpegVideoReader::ScanPackets(const Decoder& d, i
         if (!span.found || ts + length > span.end) span.end = ts + length;
         span.found = true;
         next = ts + length;
+        if (span.lastVideo.size() == kLastPacketsKept) span.lastVideo.erase(span.lastVideo.begin());
+        span.lastVideo.push_back(ts);
       }
     }
     av_packet_unref(packet.get());
@@ -470,6 +518,7 @@ bool FfmpegVideoReader::OpenLocked(const std::string& path) {
   const PacketSpan span =
       ScanPackets(*d, stated && knownStart ? d->ToPts(std::max<int64_t>(0, duration - kScanBackMs))
                                            : AV_NOPTS_VALUE);
+  skipBeforeMs_ = -1;
   if (span.found) {
     if (!knownStart) d->startPts = span.first;
     const int64_t packetsMs =
@@ -477,11 +526,24 @@ bool FfmpegVideoReader::OpenLocked(const std::string& path) {
     if (packetsMs > 0 && (!stated || !knownStart || duration > packetsMs + kStatedSlackMs)) {
       duration = packetsMs;
     }
+    // When the demuxer ends, the decoder's frame threads still hold the last packets; an error
+    // one of them reports then ends the decoding, and the pictures still inside are lost. A
+    // damaged picture among them that was left out reports nothing, so those packets are
+    // always decoded.
+    const std::size_t guarded = std::min(
+        span.lastVideo.size(), static_cast<std::size_t>(std::max(d->codec->thread_count, 1)) + 2);
+    if (guarded < span.lastVideo.size()) {
+      skipBeforeMs_ =
+          d->ToMs(*std::min_element(span.lastVideo.end() - guarded, span.lastVideo.end()));
+    }
   }
   if (duration <= 0) duration = static_cast<int64_t>(1000.0 / fps);
   if (duration > UINT32_MAX - 1) duration = UINT32_MAX - 1;
   durationMs = static_cast<uint32_t>(duration);
   frameCount = static_cast<uint32_t>(std::floor(durationMs * 0.001 * fps));
+  // No picture this decoder makes is shown (it is replaced once the length is known), and the
+  // deblocking filter changes pixels, never whether a picture decodes.
+  if (readabilityShortcut_) d->codec->skip_loop_filter = AVDISCARD_ALL;
   decoder_ = std::move(d);
 
   const uint32_t end = FindReadableEnd(durationMs);
@@ -506,10 +568,11 @@ bool FfmpegVideoReader::Reopen() {
   ++stats_.seeks;
   auto fresh = std::make_unique<Decoder>();
   fresh->path = decoder_->path;
-  if (!OpenDecoder(*fresh)) return false;
+  if (!OpenDecoder(*fresh, decoder_.get())) return false;
   fresh->defaultDuration = decoder_->defaultDuration;
   fresh->startPts = decoder_->startPts;  // may come from the packets, not the stream
   fresh->failures = std::move(decoder_->failures);
+  fresh->failuresNoted = decoder_->failuresNoted;
   decoder_ = std::move(fresh);
   return true;
 }
@@ -581,6 +644,7 @@ bool FfmpegVideoReader::DecodeNext() {
     }
     if (d.packet->stream_index == d.streamIndex) {
       const int64_t packetPts = d.packet->pts != AV_NOPTS_VALUE ? d.packet->pts : d.packet->dts;
+      if (d.canSkip) ChooseSkip(d);
       const int sent = avcodec_send_packet(d.codec.get(), d.packet.get());
       if (sent < 0 && sent != AVERROR(EAGAIN)) {
         d.AddFailure(packetPts != AV_NOPTS_VALUE   ? d.ToMs(packetPts)
@@ -589,6 +653,22 @@ bool FfmpegVideoReader::DecodeNext() {
       }
     }
     av_packet_unref(d.packet.get());
+  }
+}
+
+void FfmpegVideoReader::ChooseSkip(Decoder& d) {
+  // A non-reference picture that has ended by the asked time cannot be the picture at it (the
+  // one after it starts by then), and no picture is decoded from it. Frame threads take the
+  // setting along with the packet they are handed, so it holds packet by packet.
+  const AVPacket& p = *d.packet;
+  if ((p.flags & AV_PKT_FLAG_CORRUPT) != 0) damagedPacketSeen_ = true;
+  const bool skip = d.skipEndingBy >= 0 && p.pts != AV_NOPTS_VALUE && p.duration > 0 &&
+                    p.pts <= INT64_MAX - p.duration &&
+                    d.ToMs(p.pts + p.duration) <= d.skipEndingBy && d.ToMs(p.pts) < skipBeforeMs_;
+  d.codec->skip_frame = skip ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
+  if (skip) {
+    ++stats_.skippable;
+    skippableStart_ = std::max(skippableStart_, d.ToMs(p.pts));
   }
 }
 
@@ -602,7 +682,7 @@ void FfmpegVideoReader::TakePending(Decoder& d) {
   d.currentPts = d.pendingPts;
 }
 
-FfmpegVideoReader::Position FfmpegVideoReader::PositionAt(uint32_t ms) {
+FfmpegVideoReader::Position FfmpegVideoReader::PositionAt(uint32_t ms, bool picturesMatter) {
   if (!decoder_ || ms >= durationMs) return Position::kNone;
   const int64_t t = ms;
   {
@@ -635,6 +715,7 @@ FfmpegVideoReader::Position FfmpegVideoReader::PositionAt(uint32_t ms) {
 
   for (int attempt = 0;; ++attempt) {
     Decoder& d = *decoder_;
+    d.skipEndingBy = picturesMatter ? -1 : t;
     for (;;) {
       if (!d.havePending && !DecodeNext()) break;
       if (d.pendingStart > t) break;
@@ -803,7 +884,7 @@ std::unique_ptr<FrameImage> FfmpegVideoReader::FrameAtTime(uint32_t ms) {
   try {
     // A damaged stretch still shows the last good picture, as a player would; only the
     // readable-end search and IsReadableAt tell the two apart.
-    if (PositionAt(ms) == Position::kNone) return nullptr;
+    if (PositionAt(ms, true) == Position::kNone) return nullptr;
     return ConvertCurrent();
   } catch (const std::bad_alloc&) {
     return nullptr;
@@ -818,10 +899,38 @@ std::unique_ptr<FrameImage> FfmpegVideoReader::FrameAtSample(int32_t sample) {
 bool FfmpegVideoReader::IsReadableAt(uint32_t ms) {
   std::lock_guard lock(mutex_);
   try {
-    return PositionAt(ms) == Position::kReadable;
+    return ReadableAt(ms);
   } catch (const std::bad_alloc&) {
     return false;
   }
+}
+
+bool FfmpegVideoReader::ReadableAt(uint32_t ms) {
+  if (!decoder_) return false;
+  if (!readabilityShortcut_) return PositionAt(ms, true) == Position::kReadable;
+  skippableStart_ = -1;
+  damagedPacketSeen_ = false;
+  const uint64_t failuresBefore = decoder_->failuresNoted;
+  std::vector<int64_t> knownFailures = decoder_->failures;
+  const Position position = PositionAt(ms, false);
+  const Decoder& d = *decoder_;
+  // With everything left out lying before the picture found, that picture is the one decoding
+  // every picture finds: the pictures left out could only have been found in its place, and
+  // their failures would lie before it, where they do not count. That holds for a file read
+  // without trouble. On damage the decoder's errors (placed by guess after the last picture
+  // out, and at the end of the file cutting off the pictures still inside the decoder) come
+  // when its threads hand them over, which pictures left out shift: so a pass that met a
+  // failure, a packet the demuxer found damaged or a demuxer error, or that found its picture
+  // before something left out (a damaged tail, a time past the last picture), is asked again
+  // with nothing left out.
+  const bool clean = d.failuresNoted == failuresBefore && !damagedPacketSeen_ && !d.abnormalEnd;
+  if (skippableStart_ < 0 || (clean && d.haveCurrent && d.currentStart >= skippableStart_)) {
+    return position == Position::kReadable;
+  }
+  // What this pass placed by guess must not outlive it: the pass asked again places it.
+  decoder_->failures = std::move(knownFailures);
+  if (!Reopen()) return false;
+  return PositionAt(ms, true) == Position::kReadable;
 }
 
 }  // namespace quillon

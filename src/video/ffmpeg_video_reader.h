@@ -24,12 +24,19 @@ namespace quillon {
 // not make the whole movie unreadable). Every picture is delivered at the size found at Open,
 // whatever the decoder reports later. Lengths and times count from the stream's first
 // timestamp; a length the container does not state is found by reading the packets.
+//
+// A readability question has no use for a picture that cannot be the one at its time: the
+// decoder leaves out the non-reference pictures (nothing is decoded from them) that end by then.
+// The answer is taken from such a pass only when the pass saw no failure and its picture at the
+// time lies after everything left out; otherwise the question is asked again of a fresh decoder
+// that leaves out nothing, so the answers are those of decoding every picture.
 class FfmpegVideoReader final : public VideoReader {
  public:
   // Decoding activity since Open, for tests and measurements.
   struct Stats {
     uint64_t framesDecoded = 0;  // pictures the decoder produced
     uint64_t seeks = 0;          // repositionings of the demuxer (the one at Open excluded)
+    uint64_t skippable = 0;      // packets the decoder was allowed to leave out
   };
 
   FfmpegVideoReader();
@@ -44,6 +51,9 @@ class FfmpegVideoReader final : public VideoReader {
   bool IsReadableAt(uint32_t ms) override;
 
   Stats GetStats() const;
+  // For tests and measurements: off, readability questions decode every picture (the answers
+  // stay the same; only the work does not). Takes effect from the next question, Open's included.
+  void SetReadabilityShortcut(bool on);
 
  private:
   struct Decoder;
@@ -53,10 +63,14 @@ class FfmpegVideoReader final : public VideoReader {
   enum class Position { kNone, kDamaged, kReadable };
 
   bool OpenLocked(const std::string& path);
-  bool OpenDecoder(Decoder& d);
+  // `previous`: a decoder already open on the same file, whose stream facts a container that
+  // states everything in its header need not be read for again.
+  bool OpenDecoder(Decoder& d, const Decoder* previous = nullptr);
   // Reads the video and sound packets of a second demuxer on the same file, without decoding:
   // from the start when fromPts is AV_NOPTS_VALUE, else from the keyframe at or before fromPts.
   static PacketSpan ScanPackets(const Decoder& d, int64_t fromPts);
+  // Chooses whether the decoder may leave out the picture of the packet about to be sent.
+  void ChooseSkip(Decoder& d);
   // The pending picture becomes the current one.
   static void TakePending(Decoder& d);
   // A fresh demuxer and decoder on the same file: the only exact way back to the start.
@@ -65,8 +79,10 @@ class FfmpegVideoReader final : public VideoReader {
   bool SeekTo(int64_t ms);
   // Decodes forward to the next good picture, which becomes the pending one.
   bool DecodeNext();
-  // Leaves the decoder's current picture at the one shown at ms.
-  Position PositionAt(uint32_t ms);
+  // Leaves the decoder's current picture at the one shown at ms. Unless picturesMatter, pictures
+  // that cannot be the one at ms may be left out.
+  Position PositionAt(uint32_t ms, bool picturesMatter);
+  bool ReadableAt(uint32_t ms);
   std::unique_ptr<FrameImage> ConvertCurrent();
   // The current picture through the converter for 8-bit Y'CbCr: space is the matrix's number,
   // fullRange whether luma spans 0-255.
@@ -79,6 +95,13 @@ class FfmpegVideoReader final : public VideoReader {
   std::unique_ptr<Decoder> decoder_;
   Stats stats_;
   int quarterTurns_ = 0;  // clockwise turns for display; width and height are the turned ones
+  bool readabilityShortcut_ = true;
+  // Latest start (ms) of a packet the decoder was allowed to leave out during the current
+  // readability question; -1 when none.
+  int64_t skippableStart_ = -1;
+  bool damagedPacketSeen_ = false;  // during the current readability question
+  // Only packets starting before this time (ms) may be left out; -1: none may.
+  int64_t skipBeforeMs_ = -1;
 };
 
 }  // namespace quillon

@@ -20,6 +20,10 @@ if(CMAKE_SCRIPT_MODE_FILE)
   # 6 s at 25 fps with B-frames and a keyframe every second: the main decoding clip.
   make_clip(h264_25.mp4 ${src} testsrc2=size=160x120:rate=25:duration=6
             -c:v libx264 -preset ultrafast -pix_fmt yuv420p -g 25 -bf 2)
+  # Busy pictures (a fractal zoom under noise), three B-frames, a keyframe a second and more
+  # at scene cuts: damage to them tells whether leaving pictures out changes a readable end.
+  make_clip(busy.mp4 ${src} mandelbrot=size=320x240:rate=25 -vf noise=alls=20:allf=t -t 6
+            -c:v libx264 -preset veryfast -g 25 -bf 3 -pix_fmt yuv420p)
   make_clip(ntsc.mp4 ${src} testsrc2=size=96x64:rate=30000/1001:duration=2
             -c:v libx264 -preset ultrafast -pix_fmt yuv420p)
   make_clip(yuv444.mkv ${src} testsrc2=size=96x64:rate=30:duration=2

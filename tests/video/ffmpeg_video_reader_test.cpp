@@ -3,12 +3,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -202,6 +205,196 @@ TEST(FfmpegVideoReaderTest, FindsTheReadableEndOfADamagedTail) {
   EXPECT_GT(reader.DurationMs(), 2000u);
   EXPECT_LT(reader.DurationMs(), 4500u);
   EXPECT_TRUE(reader.IsReadableAt(reader.DurationMs() - 1));
+}
+
+// One video packet of an MP4 file as ffprobe lists it, with whether its picture is one no
+// other picture is decoded from (read from the file's own bytes: the first slice's nal_ref_idc).
+struct VideoPacket {
+  double start = 0.0;
+  std::size_t pos = 0;
+  std::size_t size = 0;
+  bool nonReference = false;
+  bool keyframe = false;
+};
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// The H.264 packets of an MP4 file, in file order; empty when ffprobe fails.
+std::vector<VideoPacket> VideoPackets(const std::string& path) {
+  const std::string bytes = ReadFile(path);
+  const std::string cmd =
+      "ffprobe -v error -select_streams v -show_entries "
+      "packet=pts_time,duration_time,size,pos,flags -of csv=p=0 \"" +
+      path + "\"";
+  std::vector<VideoPacket> packets;
+  FILE* pipe = popen(cmd.c_str(), "r");
+  if (pipe == nullptr) return packets;
+  double start = 0.0;
+  double length = 0.0;
+  unsigned long long size = 0;
+  unsigned long long pos = 0;
+  char flags[8] = {};
+  while (std::fscanf(pipe, "%lf,%lf,%llu,%llu,%7s", &start, &length, &size, &pos, flags) == 5) {
+    VideoPacket packet{start, pos, size, false, flags[0] == 'K'};
+    if (pos + size > bytes.size()) break;
+    // Length-prefixed NAL units (4-byte lengths): the first slice tells.
+    for (std::size_t at = pos; at + 5 <= pos + size;) {
+      const auto byte = [&](std::size_t i) { return static_cast<uint8_t>(bytes[i]); };
+      const std::size_t length4 = (std::size_t{byte(at)} << 24) |
+                                  (std::size_t{byte(at + 1)} << 16) |
+                                  (std::size_t{byte(at + 2)} << 8) | byte(at + 3);
+      const uint8_t header = byte(at + 4);
+      if ((header & 0x1F) == 1 || (header & 0x1F) == 5) {
+        packet.nonReference = (header & 0x60) == 0;
+        break;
+      }
+      at += 4 + length4;
+    }
+    packets.push_back(packet);
+  }
+  pclose(pipe);
+  return packets;
+}
+
+// Overwrites bytes [from, to) of `bytes` with seeded noise, or with zeros for seed 0.
+void Scramble(std::string& bytes, std::size_t from, std::size_t to, uint32_t seed) {
+  std::mt19937 noise(seed);
+  for (std::size_t i = from; i < to && i < bytes.size(); ++i) {
+    bytes[i] = seed == 0 ? '\0' : static_cast<char>(noise() & 0xFF);
+  }
+}
+
+// Opens the file with the readability shortcut and without it: the readable end must come out
+// the same. For an intact file so must every question over the last two seconds, asked
+// backwards so that each decodes afresh from a keyframe. (Past damage, later questions depend
+// on where frame threads happened to report errors to earlier ones, run by run.)
+void ExpectTheAnswersOfDecodingEverything(const std::string& path, bool everyQuestion) {
+  SCOPED_TRACE(path);
+  FfmpegVideoReader shortcut;
+  FfmpegVideoReader everything;
+  everything.SetReadabilityShortcut(false);
+  const bool opened = everything.Open(path);
+  ASSERT_EQ(shortcut.Open(path), opened);
+  if (!opened) return;
+  EXPECT_EQ(shortcut.DurationMs(), everything.DurationMs());
+  EXPECT_EQ(shortcut.FrameCount(), everything.FrameCount());
+  if (!everyQuestion) return;
+  const int64_t end = everything.DurationMs();
+  for (int64_t t = end - 1; t >= 0 && t > end - 2000; t -= 37) {
+    const auto ms = static_cast<uint32_t>(t);
+    EXPECT_EQ(shortcut.IsReadableAt(ms), everything.IsReadableAt(ms)) << "at " << ms;
+  }
+}
+
+// Readability questions leave out the non-reference pictures before the asked time; damaged
+// or missing, such pictures must not change an answer.
+TEST(FfmpegVideoReaderTest, ReadabilityShortcutGivesTheAnswersOfDecodingEverything) {
+  const std::string intact = Clip("h264_25.mp4");
+  const std::vector<VideoPacket> packets = VideoPackets(intact);
+  ASSERT_EQ(packets.size(), 150u);
+  const std::string bytes = ReadFile(intact);
+  std::vector<const VideoPacket*> late;  // non-reference pictures of the last 1.5 s
+  for (const VideoPacket& p : packets) {
+    if (p.nonReference && p.start >= 4.5) late.push_back(&p);
+  }
+  ASSERT_GE(late.size(), 8u);
+
+  ExpectTheAnswersOfDecodingEverything(intact, true);
+  {
+    // The shortcut is taken at all: the same questions decode fewer pictures.
+    FfmpegVideoReader shortcut;
+    FfmpegVideoReader everything;
+    everything.SetReadabilityShortcut(false);
+    ASSERT_TRUE(shortcut.Open(intact));
+    ASSERT_TRUE(everything.Open(intact));
+    for (uint32_t t : {5999u, 4519u, 2999u}) {
+      EXPECT_TRUE(shortcut.IsReadableAt(t));
+      EXPECT_TRUE(everything.IsReadableAt(t));
+    }
+    EXPECT_GT(shortcut.GetStats().skippable, 0u);
+    EXPECT_EQ(everything.GetStats().skippable, 0u);
+    EXPECT_LT(shortcut.GetStats().framesDecoded, everything.GetStats().framesDecoded);
+  }
+
+  const std::string dir = std::string(QUILLON_TEST_BINARY_DIR) + "/test-clips/video/";
+  // Each case: packets whose bytes from `from` on turn to noise (or zeros: seed 0).
+  const auto damage = [&](const std::string& name, const std::vector<const VideoPacket*>& hit,
+                          std::size_t from, uint32_t seed) {
+    std::string damaged = bytes;
+    for (const VideoPacket* p : hit) Scramble(damaged, p->pos + from, p->pos + p->size, seed);
+    std::ofstream(dir + name, std::ios::binary) << damaged;
+    ExpectTheAnswersOfDecodingEverything(dir + name, false);
+  };
+  // Slice data of the late non-reference pictures (lengths and headers kept); the last
+  // non-reference picture whole, its length prefix included.
+  damage("late_nonref_noise.mp4", late, 8, 3);
+  damage("last_nonref_noise.mp4", {late.back()}, 0, 5);
+  // The slice data of the file's last packets wiped, the reference pictures among them: the
+  // decoder's errors then come while pictures are left out, and the question must be asked
+  // again. (Noise there gives answers that vary run by run with the frame threads.)
+  damage("last_packet_wiped.mp4", {&packets.back()}, 8, 0);
+  damage("last_packets_wiped.mp4", {&packets[147], &packets[148], &packets[149]}, 8, 0);
+  // A keyframe near the end wiped: with pictures left out, those after it fail without a word
+  // and the picture found lies before the pictures left out, so the question is asked again.
+  const std::string busy = Clip("busy.mp4");
+  const std::vector<VideoPacket> busyPackets = VideoPackets(busy);
+  const auto key = std::find_if(busyPackets.rbegin(), busyPackets.rend(),
+                                [](const VideoPacket& p) { return p.keyframe; });
+  ASSERT_NE(key, busyPackets.rend());
+  std::string wiped = ReadFile(busy);
+  Scramble(wiped, key->pos + 8, key->pos + key->size, 0);
+  std::ofstream(dir + "busy_keyframe_wiped.mp4", std::ios::binary) << wiped;
+  ExpectTheAnswersOfDecodingEverything(dir + "busy_keyframe_wiped.mp4", false);
+
+  // Index first, the data cut inside a non-reference picture: near the end (the stated length
+  // stands) and two seconds before it (the length comes from the packets).
+  const std::string faststart = dir + "nonref_faststart.mp4";
+  const std::string remux = "ffmpeg -nostdin -v error -y -i \"" + intact +
+                            "\" -c copy -movflags +faststart \"" + faststart + "\"";
+  ASSERT_EQ(std::system(remux.c_str()), 0);
+  const std::vector<VideoPacket> moved = VideoPackets(faststart);
+  const std::string front = ReadFile(faststart);
+  int cuts = 0;
+  for (const double at : {5.5, 3.5}) {
+    const auto cut = std::find_if(moved.begin(), moved.end(), [&](const VideoPacket& p) {
+      return p.nonReference && p.start >= at;
+    });
+    ASSERT_NE(cut, moved.end());
+    const std::string name = dir + "nonref_cut" + std::to_string(cuts++) + ".mp4";
+    std::ofstream(name, std::ios::binary) << front.substr(0, cut->pos + cut->size / 2);
+    ExpectTheAnswersOfDecodingEverything(name, false);
+  }
+}
+
+// A readability question shares the decoder with the pictures: whatever it left out, the
+// pictures asked for after it are those of a reader that never left anything out.
+TEST(FfmpegVideoReaderTest, PicturesAfterReadabilityQuestionsAreExact) {
+  FfmpegVideoReader everything;
+  everything.SetReadabilityShortcut(false);
+  ASSERT_TRUE(everything.Open(Clip("h264_25.mp4")));
+  std::vector<std::vector<uint8_t>> frames;
+  for (uint32_t i = 0; i < 150; ++i) frames.push_back(Bytes(*everything.FrameAtTime(i * 40)));
+
+  FfmpegVideoReader reader;
+  ASSERT_TRUE(reader.Open(Clip("h264_25.mp4")));
+  // Ahead within a keyframe's stretch, far ahead, back, and the very end.
+  for (uint32_t i : {20u, 23u, 95u, 61u, 149u, 130u}) {
+    SCOPED_TRACE(i);
+    EXPECT_TRUE(reader.IsReadableAt(i * 40 + 20));
+    for (uint32_t k = i; k < std::min(i + 6, 150u); ++k) {
+      const auto image = reader.FrameAtTime(k * 40);
+      ASSERT_NE(image, nullptr) << k;
+      EXPECT_EQ(Bytes(*image), frames[k]) << "frame " << k;
+    }
+    // The one before goes back to its keyframe.
+    const auto before = reader.FrameAtTime((i - 1) * 40);
+    ASSERT_NE(before, nullptr);
+    EXPECT_EQ(Bytes(*before), frames[i - 1]);
+  }
+  EXPECT_GT(reader.GetStats().skippable, 0u);
 }
 
 TEST(FfmpegVideoReaderTest, LengthsCountFromTheStreamsOwnFirstTimestamp) {
