@@ -52,6 +52,7 @@ bool KeptBlocks::CornerSet(const CellGrid& grid, uint32_t i) const {
 void KeptBlocks::Release(Frame& kept) {
   std::fill(kept.slotOf.begin(), kept.slotOf.end(), kNoSlot);
   kept.stack.reset();
+  kept.sums.clear();
   kept.used = false;
   kept.live = 0;
   kept.slots = 0;
@@ -76,14 +77,23 @@ void KeptBlocks::Keep(uint32_t frame, const FrameImage& image, const CellGrid& g
       kept.stack.reset();
       return;
     }
+    try {
+      kept.sums.resize(count);
+    } catch (const std::bad_alloc&) {
+      kept.stack.reset();
+      return;
+    }
     uint32_t slot = 0;
     for (uint32_t i = 0; i < blocks; ++i) {
       if (!CornerSet(grid, i)) continue;
       uint32_t x, y, w, h;
       BlockRect(i, x, y, w, h);
-      (void)kept.stack->CopyRect(0, static_cast<int32_t>(slot * slotHeight_),
-                                 static_cast<int32_t>(w), static_cast<int32_t>(h), image,
+      const auto top = static_cast<int32_t>(slot * slotHeight_);
+      (void)kept.stack->CopyRect(0, top, static_cast<int32_t>(w), static_cast<int32_t>(h), image,
                                  static_cast<int32_t>(x), static_cast<int32_t>(y));
+      // The block lies inside the stack by construction, so the selection cannot fail.
+      (void)kept.stack->SelectRegion(0, top, static_cast<int32_t>(w), static_cast<int32_t>(h));
+      kept.sums[slot] = kept.stack->RegionChannelSums();
       kept.slotOf[i] = slot++;
     }
   }
@@ -104,6 +114,7 @@ void KeptBlocks::Prune(const FrameUseStore& uses) {
     }
     if (kept.live == 0) {
       kept.stack.reset();
+      kept.sums.clear();
       kept.slots = 0;
     } else if (4 * (kept.slots - kept.live) >= kept.slots) {
       // A quarter of the rows dead: worth a copy to give them back.
@@ -128,13 +139,17 @@ void KeptBlocks::Compact(Frame& kept) {
     (void)stack->CopyRect(0, static_cast<int32_t>(slot * slotHeight_), static_cast<int32_t>(w),
                           static_cast<int32_t>(h), *kept.stack, 0,
                           static_cast<int32_t>(kept.slotOf[i] * slotHeight_));
+    // Moving down only: a slot's sums never land on a place still to be read.
+    kept.sums[slot] = kept.sums[kept.slotOf[i]];
     kept.slotOf[i] = slot++;
   }
+  kept.sums.resize(kept.live);
   kept.stack = std::move(stack);
   kept.slots = kept.live;
 }
 
-const FrameImage* KeptBlocks::Find(uint32_t frame, uint32_t x, uint32_t y, uint32_t& top) const {
+const FrameImage* KeptBlocks::Find(uint32_t frame, uint32_t x, uint32_t y, uint32_t& top,
+                                   RegionSums* sums) const {
   if (frames_.empty() || x % blockWidth_ != 0 || y % blockHeight_ != 0) return nullptr;
   const Frame& kept = frames_[frame % frames_.size()];
   const uint32_t c = x / blockWidth_;
@@ -143,6 +158,7 @@ const FrameImage* KeptBlocks::Find(uint32_t frame, uint32_t x, uint32_t y, uint3
   const uint32_t slot = kept.slotOf[std::size_t{r} * cols_ + c];
   if (slot == kNoSlot) return nullptr;
   top = slot * slotHeight_;
+  if (sums != nullptr) *sums = kept.sums[slot];
   return kept.stack.get();
 }
 

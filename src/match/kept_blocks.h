@@ -41,8 +41,10 @@ class KeptBlocks {
   // Lets go of the kept blocks whose corner cell their frame's use grid no longer has set.
   void Prune(const FrameUseStore& uses);
   // The picture holding frame's block at (x, y), a block position, with the block's first row
-  // in `top` (its first column is 0); null when the block is not kept.
-  const FrameImage* Find(uint32_t frame, uint32_t x, uint32_t y, uint32_t& top) const;
+  // in `top` (its first column is 0) and, when asked, its channel sums, taken as it was kept;
+  // null when the block is not kept.
+  const FrameImage* Find(uint32_t frame, uint32_t x, uint32_t y, uint32_t& top,
+                         RegionSums* sums = nullptr) const;
 
   // Blocks held, and the pixel bytes the pictures take (for tests and measurements).
   uint32_t BlockCount() const;
@@ -58,6 +60,9 @@ class KeptBlocks {
     uint32_t slots = 0;  // blocks the stack has room for; those not live are dead rows
     // Per block of the grid (row-major): its place in the stack, or kNoSlot.
     std::vector<uint32_t> slotOf;
+    // Per place in the stack: the block's channel sums, so that a search can bound its
+    // difference to a block without reading it.
+    std::vector<RegionSums> sums;
     std::unique_ptr<FrameImage> stack;
   };
 

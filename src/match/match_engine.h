@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -108,6 +109,10 @@ class MatchEngine {
   uint64_t FallbackReads() const { return fallbackReads_; }
   // The copies of earlier frames' blocks the searches read (for tests and measurements).
   const KeptBlocks& Kept() const { return kept_; }
+  // Whether a search passes over an earlier block whose channel sums alone show it cannot
+  // score below the ceiling (on by default; the verdicts are the same either way, which the
+  // tests check by turning it off).
+  void SetSumBound(bool on) { sumBound_ = on; }
 
   // The verdict for the block (x, y, w, h) of frame n. False when a frame cannot be read.
   [[nodiscard]] bool MatchBlock(uint32_t n, uint32_t x, uint32_t y, uint32_t w, uint32_t h,
@@ -151,8 +156,9 @@ class MatchEngine {
   }
   // Best reuse of the region of `current` at (x, y) among the earlier frames whose score is
   // below ceiling; kNoScore with no candidate when there is none or a frame cannot be read.
-  float SearchEarlier(const FrameImage& current, uint32_t n, uint32_t x, uint32_t y,
-                      MatchResult& candidate, float ceiling);
+  // `sums` are the region's channel sums.
+  float SearchEarlier(const FrameImage& current, const RegionSums& sums, uint32_t n, uint32_t x,
+                      uint32_t y, MatchResult& candidate, float ceiling);
   bool Fail(const char* message);
   // The verdicts of Speculate for the frame, each taken unless its block's cells changed.
   [[nodiscard]] bool DecideFromSpeculation(uint32_t frame, std::vector<MatchResult>& verdicts);
@@ -160,9 +166,11 @@ class MatchEngine {
   // Copies the recorded frame's blocks that later searches may read, and lets go of the older
   // frames' blocks they no longer can.
   [[nodiscard]] bool KeepBlocks(uint32_t frame);
-  // Frame m's block at (x, y) for a search: the kept copy, else the frame decoded again; x and
-  // y become the block's position in the picture returned. Null when m does not decode.
-  const FrameImage* EarlierBlock(uint32_t m, uint32_t& x, uint32_t& y);
+  // Frame m's block at (x, y), w x h, for a search: the kept copy, else the frame decoded
+  // again; x and y become the block's position in the picture returned, sums its channel sums
+  // (empty when they are not known). Null when m does not decode.
+  const FrameImage* EarlierBlock(uint32_t m, uint32_t& x, uint32_t& y, uint32_t w, uint32_t h,
+                                 std::optional<RegionSums>& sums);
 
   FrameStore* frames_ = nullptr;
   FrameUseStore* uses_ = nullptr;
@@ -187,6 +195,7 @@ class MatchEngine {
   uint64_t fallbackReads_ = 0;
   std::unique_ptr<FrameImage> fallbackFrame_;
   uint32_t fallbackIndex_ = 0;
+  bool sumBound_ = true;
   bool missingFrame_ = false;  // a search met an earlier frame that could not be read
   std::atomic<MatchStatus> status_{MatchStatus::kSetUp};
   std::atomic<uint8_t> progress_{0};

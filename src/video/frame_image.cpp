@@ -239,12 +239,22 @@ void ChannelSums(const uint8_t* row, std::size_t stride, uint32_t n, uint32_t ro
 }  // namespace
 
 Colour FrameImage::RegionAverage() const {
-  const uint32_t count = RegionCount();
+  return AverageOf(RegionChannelSums(), RegionCount());
+}
+
+RegionSums FrameImage::RegionChannelSums() const {
+  RegionSums sums;
+  if (RegionCount() > 0) {
+    ChannelSums(RegionPixels(), stride_, region_.w * 3, region_.h, sums.channel);
+  }
+  return sums;
+}
+
+Colour FrameImage::AverageOf(const RegionSums& sums, uint32_t count) {
   if (count == 0) return Colour{0, 0, 0};
-  uint64_t sums[3] = {0, 0, 0};
-  ChannelSums(RegionPixels(), stride_, region_.w * 3, region_.h, sums);
-  return Colour{static_cast<uint8_t>(sums[0] / count), static_cast<uint8_t>(sums[1] / count),
-                static_cast<uint8_t>(sums[2] / count)};
+  const uint64_t* c = sums.channel;
+  return Colour{static_cast<uint8_t>(c[0] / count), static_cast<uint8_t>(c[1] / count),
+                static_cast<uint8_t>(c[2] / count)};
 }
 
 bool FrameImage::FillRect(int32_t x, int32_t y, int32_t w, int32_t h, const Colour& colour) {

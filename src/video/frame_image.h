@@ -14,6 +14,12 @@ namespace quillon {
 
 class ByteBuffer;
 
+// Per-channel byte sums of a region: what a difference bound needs of a block, so that it can
+// be taken once and the block compared with many others without being read again.
+struct RegionSums {
+  uint64_t channel[3] = {0, 0, 0};
+};
+
 // A top-down 24-bit R, G, B picture without row padding (stride = width x 3), for previews.
 struct RgbPicture {
   uint32_t width = 0;
@@ -100,6 +106,9 @@ class FrameImage {
 
   // Per channel: sum over the region / count (integer division); zeros for an empty region.
   Colour RegionAverage() const;
+  RegionSums RegionChannelSums() const;
+  // The average RegionAverage gives, from sums taken over count pixels.
+  static Colour AverageOf(const RegionSums& sums, uint32_t count);
   // Clipped fill; false when nothing of the rectangle lies inside.
   [[nodiscard]] bool FillRect(int32_t x, int32_t y, int32_t w, int32_t h, const Colour& colour);
   // Copies the part of source's (sourceX, sourceY, w, h) that lands inside this image's
@@ -179,6 +188,16 @@ class FrameImage {
   // when no reading came out below ceiling).
   float RegionDifferenceMirrored(const FrameImage& other, int32_t ox, int32_t oy, uint32_t& flags,
                                  float ceiling = kNoMatch) const;
+  // The smallest sum of squared differences whose mean over count pixels is not below
+  // ceiling, as the two measures above compute the mean: a sum from there on cannot give a
+  // result below ceiling (UINT64_MAX when no sum of bytes reaches it).
+  static uint64_t DifferenceSumLimit(float ceiling, uint32_t count);
+  // A lower bound of the sum of squared differences between two regions of count pixels from
+  // their channel sums alone (per channel, the squared sum of the differences over count is
+  // never more than the sum of their squares). It holds for every reading of either region,
+  // flipped or not: the sums do not depend on the pixels' order. When it reaches
+  // DifferenceSumLimit(ceiling, count), neither measure can come out below ceiling.
+  static uint64_t DifferenceFloor(const RegionSums& a, const RegionSums& b, uint32_t count);
 
   // ---- Halving (the Transport's block size reduction) -------------------------------------
 

@@ -319,6 +319,24 @@ uint64_t SumLimit(float ceiling, uint32_t area) {
 
 }  // namespace
 
+uint64_t FrameImage::DifferenceSumLimit(float ceiling, uint32_t count) {
+  return SumLimit(ceiling, count);
+}
+
+uint64_t FrameImage::DifferenceFloor(const RegionSums& a, const RegionSums& b, uint32_t count) {
+  if (count == 0) return 0;
+  // A channel's difference of sums reaches 255 x count, whose square passes 64 bits once a
+  // region holds some 70 million pixels.
+  unsigned __int128 squares = 0;
+  for (int c = 0; c < 3; ++c) {
+    const uint64_t d =
+        a.channel[c] > b.channel[c] ? a.channel[c] - b.channel[c] : b.channel[c] - a.channel[c];
+    squares += static_cast<unsigned __int128>(d) * d;
+  }
+  // The sum of squares is a whole number, so the bound rounds up; at most 3 x 255^2 x count.
+  return static_cast<uint64_t>((squares + count - 1) / count);
+}
+
 float FrameImage::RegionDifference(const FrameImage& other, int32_t ox, int32_t oy,
                                    float ceiling) const {
   const uint32_t w = region_.w, h = region_.h;

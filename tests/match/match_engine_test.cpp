@@ -359,6 +359,67 @@ TEST(MatchEngineTest, MirroredReuseOnlyWithCoordTransform) {
   EXPECT_EQ(rig.Cell(1, 0).subKind, BitmapSource::kNew);
 }
 
+// The channel-sum bound only passes over comparisons that would have lost: every verdict, its
+// source frame and its flips come out as the full comparisons give them. The movie's frames
+// take turns among three noise pictures, each frame shifting one channel by a few steps, some
+// blocks flipped, so that the scores fall on both sides of the ceilings the searches pass.
+TEST(MatchEngineTest, SumBoundLeavesEveryVerdictAsItWas) {
+  const SyntheticMovie movie{64, 48, 18, [](uint32_t frame, FrameImage& image) {
+                               PaintNoise(image, 1 + frame % 3, 0, 0, 64, 48);
+                               const uint32_t channel = frame % 3;
+                               const int32_t shift = static_cast<int32_t>(frame * 7 % 11) - 5;
+                               for (uint32_t y = 0; y < 48; ++y) {
+                                 uint8_t* row = image.Row(y);
+                                 for (uint32_t x = 0; x < 64; ++x) {
+                                   const int32_t v = row[x * 3 + channel] + shift;
+                                   row[x * 3 + channel] =
+                                       static_cast<uint8_t>(std::clamp(v, 0, 255));
+                                 }
+                                 // The left half's rows of the upper blocks read right to left.
+                                 if (frame % 4 == 1 && y < 16) {
+                                   for (uint32_t x = 0; x < 8; ++x) {
+                                     for (uint32_t c = 0; c < 3; ++c) {
+                                       std::swap(row[x * 3 + c], row[(15 - x) * 3 + c]);
+                                     }
+                                   }
+                                 }
+                               }
+                               return true;
+                             }};
+  for (const bool mirrored : {false, true}) {
+    for (const float limit : {80.0f, -0.05f, -0.2f, -1.0f}) {
+      SCOPED_TRACE(testing::Message() << "mirrored " << mirrored << " limit " << limit);
+      MatchOptions options = BlocksOf(16);
+      options.searchedFrames = 6;
+      options.limit = limit;
+      options.plainBound = limit;
+      if (mirrored) options.flags |= MatchOptions::kCoordTransform;
+      Rig bound, full;
+      ASSERT_TRUE(bound.Init(movie, options, 8));
+      ASSERT_TRUE(full.Init(movie, options, 8));
+      full.engine.SetSumBound(false);
+      uint32_t reuses = 0;
+      for (uint32_t f = 0; f < movie.frameCount; ++f) {
+        ASSERT_TRUE(bound.engine.MatchFrame(f)) << bound.engine.lastError;
+        ASSERT_TRUE(full.engine.MatchFrame(f)) << full.engine.lastError;
+        for (uint32_t i = 0; i < full.screen.CellCount(); ++i) {
+          const BlockCell& a = bound.Cell(f, i);
+          const BlockCell& b = full.Cell(f, i);
+          EXPECT_EQ(a.kind, b.kind) << f << " " << i;
+          EXPECT_EQ(a.subKind, b.subKind) << f << " " << i;
+          EXPECT_EQ(a.sourceFrame, b.sourceFrame) << f << " " << i;
+          EXPECT_EQ(a.mirrorFlags, b.mirrorFlags) << f << " " << i;
+          EXPECT_EQ(a.colour, b.colour) << f << " " << i;
+          reuses += b.subKind == BitmapSource::kReuse ? 1 : 0;
+        }
+      }
+      // Not a vacuous comparison: some blocks were reused and some were not.
+      EXPECT_GT(reuses, 0u);
+      EXPECT_LT(reuses, (movie.frameCount - 1) * full.screen.CellCount());
+    }
+  }
+}
+
 TEST(MatchEngineTest, UndecodableFrameFailsTheRun) {
   SyntheticMovie movie = StaticNoise(4);
   movie.painter = [](uint32_t frame, FrameImage&) { return frame != 2; };

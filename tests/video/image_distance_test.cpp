@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "video/frame_image.h"
@@ -266,6 +267,106 @@ TEST(RegionDifferenceTest, CeilingGivesTheExactMeanBelowItAndNeverLessAtOrAbove)
   EXPECT_GE(a.RegionDifferenceMirrored(b, 0, 0, flags, ceiling), ceiling);
 }
 
+// ---- The channel-sum bound ------------------------------------------------------------------
+
+uint64_t BruteSquares(const FrameImage& a, const FrameImage& b) {
+  uint64_t sum = 0;
+  for (uint32_t y = 0; y < a.Height(); ++y)
+    for (uint32_t x = 0; x < a.Width() * 3; ++x) {
+      const int32_t d = int32_t{a.Row(y)[x]} - int32_t{b.Row(y)[x]};
+      sum += uint64_t(d * d);
+    }
+  return sum;
+}
+
+// Whether the bound rules the pair out at ceiling; when it does, neither measure may give a
+// score below the ceiling (nor the true score be below it).
+bool ExpectRuledOutOnlyWhenLosing(const FrameImage& a, const FrameImage& b, float ceiling) {
+  const uint32_t n = a.Width() * a.Height();
+  const uint64_t floor =
+      FrameImage::DifferenceFloor(a.RegionChannelSums(), b.RegionChannelSums(), n);
+  const bool ruledOut = floor >= FrameImage::DifferenceSumLimit(ceiling, n);
+  if (ruledOut) {
+    EXPECT_GE(float(BruteSquares(a, b)) / float(n), ceiling);
+    EXPECT_GE(a.RegionDifference(b, 0, 0, ceiling), ceiling);
+    uint32_t flags = 0;
+    EXPECT_GE(a.RegionDifferenceMirrored(b, 0, 0, flags, ceiling), ceiling);
+    EXPECT_GE(a.RegionDifferenceMirrored(b, 0, 0, flags), ceiling) << "a flipped reading";
+  }
+  return ruledOut;
+}
+
+void ExpectBoundHoldsAtEveryCeiling(const FrameImage& a, const FrameImage& b) {
+  const uint32_t n = a.Width() * a.Height();
+  const uint64_t squares = BruteSquares(a, b);
+  EXPECT_LE(FrameImage::DifferenceFloor(a.RegionChannelSums(), b.RegionChannelSums(), n), squares);
+  const float score = float(squares) / float(n);
+  for (const float ceiling : {0.0f, score * 0.5f, std::nextafter(score, 0.0f), score,
+                              std::nextafter(score, 1e30f), score * 2.0f + 1.0f}) {
+    SCOPED_TRACE(testing::Message() << a.Width() << "x" << a.Height() << " ceiling " << ceiling);
+    ExpectRuledOutOnlyWhenLosing(a, b, ceiling);
+  }
+}
+
+TEST(DifferenceFloorTest, NeverRulesOutWhatTheComparisonWouldAccept) {
+  FrameImage a, b;
+  // Random pairs of every small shape, some nearly equal, some one channel shifted (where the
+  // bound is nearly the whole sum).
+  for (uint32_t round = 0; round < 120; ++round) {
+    const uint32_t w = 1 + round % 17, h = 1 + (round * 5) % 13;
+    Pattern(a, w, h, 500 + round);
+    Pattern(b, w, h, 900 + round);
+    if (round % 3 == 0) {
+      ASSERT_TRUE(b.CopyRect(0, 0, w, std::max(1u, h - 1), a, 0, 0));
+    } else if (round % 3 == 1) {
+      ASSERT_TRUE(b.CopyRect(0, 0, w, h, a, 0, 0));
+      for (uint32_t y = 0; y < h; ++y)
+        for (uint32_t x = 0; x < w; ++x) {
+          uint8_t& v = b.Row(y)[x * 3 + round / 3 % 3];
+          v = uint8_t(std::min(255, v + 1 + int(round % 5)));
+        }
+    }
+    ExpectBoundHoldsAtEveryCeiling(a, b);
+  }
+  // Equal means, different pixels: the sums see nothing, and must not pretend to.
+  ASSERT_TRUE(a.Allocate(3, 3, Colour{100, 100, 100}));
+  ASSERT_TRUE(b.Allocate(3, 3, Colour{100, 100, 100}));
+  SetPixel(b, 0, 0, Colour{150, 60, 100});
+  SetPixel(b, 2, 1, Colour{50, 140, 100});
+  EXPECT_EQ(FrameImage::DifferenceFloor(a.RegionChannelSums(), b.RegionChannelSums(), 9), 0u);
+  ExpectBoundHoldsAtEveryCeiling(a, b);
+  // One channel of one pixel off by 7 in an odd block: the bound is 49 / 15 rounded up.
+  ASSERT_TRUE(a.Allocate(5, 3, Colour{10, 20, 30}));
+  ASSERT_TRUE(b.Allocate(5, 3, Colour{10, 20, 30}));
+  SetPixel(b, 4, 2, Colour{10, 27, 30});
+  EXPECT_EQ(FrameImage::DifferenceFloor(a.RegionChannelSums(), b.RegionChannelSums(), 15), 4u);
+  ExpectBoundHoldsAtEveryCeiling(a, b);
+  // A single pixel, and blocks that differ by the same amount everywhere: the bound is then
+  // the whole sum, and rules out the pair exactly from its own score on.
+  for (const auto& [w, h] : {std::pair{1u, 1u}, std::pair{7u, 5u}, std::pair{33u, 9u}}) {
+    ASSERT_TRUE(a.Allocate(w, h, Colour{255, 255, 255}));
+    ASSERT_TRUE(b.Allocate(w, h, Colour{0, 0, 0}));
+    const uint32_t n = w * h;
+    EXPECT_EQ(FrameImage::DifferenceFloor(a.RegionChannelSums(), b.RegionChannelSums(), n),
+              BruteSquares(a, b));
+    ExpectBoundHoldsAtEveryCeiling(a, b);
+    const float score = float(BruteSquares(a, b)) / float(n);
+    EXPECT_TRUE(ExpectRuledOutOnlyWhenLosing(a, b, score));
+    EXPECT_FALSE(ExpectRuledOutOnlyWhenLosing(a, b, std::nextafter(score, 1e30f)));
+  }
+}
+
+// Sums of the largest region a count can name: the squares pass 64 bits on the way.
+TEST(DifferenceFloorTest, LargestRegionsDoNotOverflow) {
+  const uint32_t n = 0xFFFFFFFFu;
+  RegionSums white, black;
+  for (uint64_t& c : white.channel) c = 255ull * n;
+  EXPECT_EQ(FrameImage::DifferenceFloor(white, black, n), 3ull * 255 * 255 * n);
+  EXPECT_EQ(FrameImage::DifferenceFloor(black, white, n), 3ull * 255 * 255 * n);
+  RegionSums near = white;
+  near.channel[1] -= 1;
+  EXPECT_EQ(FrameImage::DifferenceFloor(white, near, n), 1u) << "1 / n, rounded up";
+}
 
 // ---- Both kernel forms against plain sums ---------------------------------------------------
 
