@@ -58,12 +58,14 @@ void KeptBlocks::Release(Frame& kept) {
   kept.slots = 0;
 }
 
-void KeptBlocks::Keep(uint32_t frame, const FrameImage& image, const CellGrid& grid) {
+void KeptBlocks::Keep(uint32_t frame, const FrameImage& image, const CellGrid& grid,
+                      const std::vector<RegionSums>* sums) {
   if (frames_.empty()) return;
   Frame& kept = frames_[frame % frames_.size()];
   Release(kept);
   if (image.Width() != width_ || image.Height() != height_) return;
   const uint32_t blocks = cols_ * rows_;
+  if (sums != nullptr && sums->size() != blocks) sums = nullptr;
   uint32_t count = 0;
   for (uint32_t i = 0; i < blocks; ++i) count += CornerSet(grid, i) ? 1 : 0;
   if (count > 0) {
@@ -91,9 +93,13 @@ void KeptBlocks::Keep(uint32_t frame, const FrameImage& image, const CellGrid& g
       const auto top = static_cast<int32_t>(slot * slotHeight_);
       (void)kept.stack->CopyRect(0, top, static_cast<int32_t>(w), static_cast<int32_t>(h), image,
                                  static_cast<int32_t>(x), static_cast<int32_t>(y));
-      // The block lies inside the stack by construction, so the selection cannot fail.
-      (void)kept.stack->SelectRegion(0, top, static_cast<int32_t>(w), static_cast<int32_t>(h));
-      kept.sums[slot] = kept.stack->RegionChannelSums();
+      if (sums != nullptr) {
+        kept.sums[slot] = (*sums)[i];
+      } else {
+        // The block lies inside the stack by construction, so the selection cannot fail.
+        (void)kept.stack->SelectRegion(0, top, static_cast<int32_t>(w), static_cast<int32_t>(h));
+        kept.sums[slot] = kept.stack->RegionChannelSums();
+      }
       kept.slotOf[i] = slot++;
     }
   }

@@ -37,7 +37,10 @@ class KeptBlocks {
   void Clear();
   // Copies the blocks of `image` whose corner cell is set in `grid`, in place of whatever the
   // frame's slot held. A copy that finds no memory is left out: its blocks read as not kept.
-  void Keep(uint32_t frame, const FrameImage& image, const CellGrid& grid);
+  // `sums`, when it holds one entry per block of the grid (row-major), gives the blocks'
+  // channel sums, which are otherwise taken from the copies.
+  void Keep(uint32_t frame, const FrameImage& image, const CellGrid& grid,
+            const std::vector<RegionSums>* sums = nullptr);
   // Lets go of the kept blocks whose corner cell their frame's use grid no longer has set.
   void Prune(const FrameUseStore& uses);
   // The picture holding frame's block at (x, y), a block position, with the block's first row

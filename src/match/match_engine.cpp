@@ -107,19 +107,22 @@ bool MatchEngine::MatchFrame(uint32_t frame) {
   const bool ahead = HasSpeculation(frame);
   speculated_ = false;
   verdicts_.clear();
+  blockSums_.clear();
   if (ahead) {
-    if (!DecideFromSpeculation(frame, verdicts_)) {
+    if (!DecideFromSpeculation(frame, verdicts_, blockSums_)) {
       status_.store(MatchStatus::kFailed, std::memory_order_relaxed);
       return false;
     }
   } else {
     MatchResult result;
+    RegionSums sums;
     bool matched = true;
     ForEachBlock([&](std::size_t, uint32_t x, uint32_t y, uint32_t w, uint32_t h) {
-      matched = MatchBlock(frame, x, y, w, h, result);
+      matched = MatchBlock(frame, x, y, w, h, result, &sums);
       // A search cut short by the cancel leaves a verdict that must not be recorded.
       if (!matched || CancelRequested(cancel_)) return false;
       verdicts_.push_back(result);
+      blockSums_.push_back(sums);
       return true;
     });
     if (!matched) {
@@ -166,7 +169,7 @@ bool MatchEngine::KeepBlocks(uint32_t frame) {
     return Fail(message.c_str());
   }
   kept_.Prune(*uses_);
-  kept_.Keep(frame, *image, use->grid);
+  kept_.Keep(frame, *image, use->grid, &blockSums_);
   return true;
 }
 
@@ -178,12 +181,15 @@ void MatchEngine::Speculate(uint32_t frame) {
   const std::string error = lastError;
   missingFrame_ = false;
   speculation_.clear();
+  speculationSums_.clear();
   MatchResult result;
+  RegionSums sums;
   bool ok = true;
   ForEachBlock([&](std::size_t, uint32_t x, uint32_t y, uint32_t w, uint32_t h) {
     if (CancelRequested(cancel_)) return false;
-    ok = MatchBlock(frame, x, y, w, h, result);
+    ok = MatchBlock(frame, x, y, w, h, result, &sums);
     speculation_.push_back(result);
+    speculationSums_.push_back(sums);
     return ok;
   });
   // A frame that would not decode may decode when asked again: MatchFrame asks for itself.
@@ -201,8 +207,11 @@ void MatchEngine::Speculate(uint32_t frame) {
   speculated_ = true;
 }
 
-bool MatchEngine::DecideFromSpeculation(uint32_t frame, std::vector<MatchResult>& verdicts) {
+bool MatchEngine::DecideFromSpeculation(uint32_t frame, std::vector<MatchResult>& verdicts,
+                                        std::vector<RegionSums>& sums) {
   verdicts = speculation_;
+  // The pictures have not changed since: the sums stand even for the blocks decided again.
+  sums = speculationSums_;
   redecided_ = 0;
   const uint32_t depth = static_cast<uint32_t>(speculatedGrids_.size());
   std::vector<uint8_t> changed;
@@ -244,7 +253,7 @@ bool MatchEngine::DecideFromSpeculation(uint32_t frame, std::vector<MatchResult>
 }
 
 bool MatchEngine::MatchBlock(uint32_t n, uint32_t x, uint32_t y, uint32_t w, uint32_t h,
-                             MatchResult& result) {
+                             MatchResult& result, RegionSums* blockSums) {
   FrameImage* image = frames_ ? frames_->GetFrame(n) : nullptr;
   if (!image) {
     lastError = "Video frame " + std::to_string(n) + " cannot be decoded";
@@ -276,6 +285,7 @@ bool MatchEngine::MatchBlock(uint32_t n, uint32_t x, uint32_t y, uint32_t w, uin
     const float ceiling = std::min(plainScore, options_.matchThreshold);
     imageScore = SearchEarlier(*image, sums, n, x, y, reuse, ceiling);
   }
+  if (blockSums != nullptr) *blockSums = sums;
 
   // Ties go to the plain colour: it costs no bitmap at all.
   const bool plainWins = plainScore <= imageScore;

@@ -114,9 +114,10 @@ class MatchEngine {
   // tests check by turning it off).
   void SetSumBound(bool on) { sumBound_ = on; }
 
-  // The verdict for the block (x, y, w, h) of frame n. False when a frame cannot be read.
+  // The verdict for the block (x, y, w, h) of frame n, and its channel sums when asked (the
+  // copies of the frame's blocks want them). False when a frame cannot be read.
   [[nodiscard]] bool MatchBlock(uint32_t n, uint32_t x, uint32_t y, uint32_t w, uint32_t h,
-                                MatchResult& result);
+                                MatchResult& result, RegionSums* sums = nullptr);
 
   // Block size in one direction for frame size `size` and option value v: v > 0 blocks
   // across, rounded down to a multiple of 8; v < 0 pixels; 0 (and a result of 0) gives 8.
@@ -161,7 +162,8 @@ class MatchEngine {
                       uint32_t y, MatchResult& candidate, float ceiling);
   bool Fail(const char* message);
   // The verdicts of Speculate for the frame, each taken unless its block's cells changed.
-  [[nodiscard]] bool DecideFromSpeculation(uint32_t frame, std::vector<MatchResult>& verdicts);
+  [[nodiscard]] bool DecideFromSpeculation(uint32_t frame, std::vector<MatchResult>& verdicts,
+                                           std::vector<RegionSums>& sums);
   [[nodiscard]] bool RecordFrame(uint32_t frame, const std::vector<MatchResult>& verdicts);
   // Copies the recorded frame's blocks that later searches may read, and lets go of the older
   // frames' blocks they no longer can.
@@ -188,8 +190,11 @@ class MatchEngine {
   bool speculated_ = false;
   uint32_t speculatedFrame_ = 0;
   std::vector<MatchResult> speculation_;
+  std::vector<RegionSums> speculationSums_;
   std::vector<CellGrid> speculatedGrids_;
   std::vector<MatchResult> verdicts_;
+  // The channel sums of the frame's blocks, in verdict order: what the copies need of them.
+  std::vector<RegionSums> blockSums_;
   uint32_t redecided_ = 0;
   KeptBlocks kept_;
   uint64_t fallbackReads_ = 0;

@@ -32,10 +32,12 @@ std::unique_ptr<FrameImage> Noise(uint32_t seed) {
   return image;
 }
 
-// The kept copy gives every sum the frame itself gives, mirrored readings included.
+// The kept copy gives every sum the frame itself gives, mirrored readings and the block's
+// channel sums included.
 void ExpectSameSums(const KeptBlocks& kept, uint32_t frame, FrameImage& image, const Block& b) {
   uint32_t top = 0;
-  const FrameImage* stack = kept.Find(frame, b.x, b.y, top);
+  RegionSums sums;
+  const FrameImage* stack = kept.Find(frame, b.x, b.y, top, &sums);
   ASSERT_NE(stack, nullptr) << b.x << "," << b.y;
   const std::unique_ptr<FrameImage> probeOwned = Noise(99);
   FrameImage& probe = *probeOwned;
@@ -54,6 +56,19 @@ void ExpectSameSums(const KeptBlocks& kept, uint32_t frame, FrameImage& image, c
   ASSERT_TRUE(image.SelectRegion(static_cast<int32_t>(b.x), static_cast<int32_t>(b.y),
                                  static_cast<int32_t>(b.w), static_cast<int32_t>(b.h)));
   EXPECT_EQ(image.RegionDifference(*stack, 0, static_cast<int32_t>(top)), 0.0f);
+  const RegionSums own = image.RegionChannelSums();
+  for (int c = 0; c < 3; ++c) EXPECT_EQ(sums.channel[c], own.channel[c]) << b.x << "," << b.y;
+}
+
+// The sums of every block of the grid, as the matching hands them over.
+std::vector<RegionSums> GridSums(FrameImage& image) {
+  std::vector<RegionSums> sums;
+  for (const Block& b : kBlocks) {
+    EXPECT_TRUE(image.SelectRegion(static_cast<int32_t>(b.x), static_cast<int32_t>(b.y),
+                                   static_cast<int32_t>(b.w), static_cast<int32_t>(b.h)));
+    sums.push_back(image.RegionChannelSums());
+  }
+  return sums;
 }
 
 TEST(KeptBlocksTest, KeepsExactlyTheBlocksWhoseCornerCellIsSet) {
@@ -79,6 +94,17 @@ TEST(KeptBlocksTest, KeepsExactlyTheBlocksWhoseCornerCellIsSet) {
   EXPECT_EQ(kept.Find(0, 8, 0, top), nullptr) << "not a block position";
   EXPECT_EQ(kept.Find(0, 48, 0, top), nullptr) << "outside the frame";
   EXPECT_EQ(kept.Find(1, 0, 0, top), nullptr) << "a frame never kept";
+
+  // Sums handed over are filed by block, not by place in the stack; a list that does not
+  // cover the grid is passed over.
+  for (const std::size_t given : {std::size_t{6}, std::size_t{5}}) {
+    std::vector<RegionSums> sums = GridSums(image);
+    sums.resize(given);
+    KeptBlocks handed;
+    handed.Setup(kWidth, kHeight, kBlock, kBlock, 4);
+    handed.Keep(0, image, grid, &sums);
+    for (const int i : {0, 2, 4}) ExpectSameSums(handed, 0, image, kBlocks[i]);
+  }
 
   // Without a search there is nothing to keep.
   KeptBlocks none;
