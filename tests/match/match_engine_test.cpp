@@ -173,16 +173,21 @@ std::unique_ptr<Rig> MatchAll(const SyntheticMovie& movie, const std::vector<Cle
   return rig;
 }
 
+// Block i of frame f decided alike by both rigs.
+void ExpectSameCell(const Rig& one, const Rig& other, uint32_t f, uint32_t i) {
+  const BlockCell& a = one.Cell(f, i);
+  const BlockCell& b = other.Cell(f, i);
+  EXPECT_EQ(a.kind, b.kind) << f << " " << i;
+  EXPECT_EQ(a.subKind, b.subKind) << f << " " << i;
+  EXPECT_EQ(a.sourceFrame, b.sourceFrame) << f << " " << i;
+  EXPECT_EQ(a.mirrorFlags, b.mirrorFlags) << f << " " << i;
+  EXPECT_EQ(a.colour, b.colour) << f << " " << i;
+  EXPECT_EQ(a.transient, b.transient) << f << " " << i;
+}
+
 void ExpectSameVerdicts(const Rig& inTurn, const Rig& ahead, uint32_t frameCount) {
   for (uint32_t f = 0; f < frameCount; ++f) {
-    for (uint32_t i = 0; i < inTurn.screen.CellCount(); ++i) {
-      const BlockCell& a = inTurn.Cell(f, i);
-      const BlockCell& b = ahead.Cell(f, i);
-      EXPECT_EQ(a.kind, b.kind) << f << " " << i;
-      EXPECT_EQ(a.subKind, b.subKind) << f << " " << i;
-      EXPECT_EQ(a.sourceFrame, b.sourceFrame) << f << " " << i;
-      EXPECT_EQ(a.transient, b.transient) << f << " " << i;
-    }
+    for (uint32_t i = 0; i < inTurn.screen.CellCount(); ++i) ExpectSameCell(inTurn, ahead, f, i);
     const CellGrid& ga = inTurn.uses.GetFrameUse(f)->grid;
     const CellGrid& gb = ahead.uses.GetFrameUse(f)->grid;
     EXPECT_TRUE(std::equal(ga.Bits(), ga.Bits() + ga.Rows() * ga.BytesPerRow(), gb.Bits())) << f;
@@ -403,14 +408,8 @@ TEST(MatchEngineTest, SumBoundLeavesEveryVerdictAsItWas) {
         ASSERT_TRUE(bound.engine.MatchFrame(f)) << bound.engine.lastError;
         ASSERT_TRUE(full.engine.MatchFrame(f)) << full.engine.lastError;
         for (uint32_t i = 0; i < full.screen.CellCount(); ++i) {
-          const BlockCell& a = bound.Cell(f, i);
-          const BlockCell& b = full.Cell(f, i);
-          EXPECT_EQ(a.kind, b.kind) << f << " " << i;
-          EXPECT_EQ(a.subKind, b.subKind) << f << " " << i;
-          EXPECT_EQ(a.sourceFrame, b.sourceFrame) << f << " " << i;
-          EXPECT_EQ(a.mirrorFlags, b.mirrorFlags) << f << " " << i;
-          EXPECT_EQ(a.colour, b.colour) << f << " " << i;
-          reuses += b.subKind == BitmapSource::kReuse ? 1 : 0;
+          ExpectSameCell(bound, full, f, i);
+          reuses += full.Cell(f, i).subKind == BitmapSource::kReuse ? 1 : 0;
         }
       }
       // Not a vacuous comparison: some blocks were reused and some were not.
