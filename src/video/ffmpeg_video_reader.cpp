@@ -216,6 +216,7 @@ struct FfmpegVideoReader::Decoder {
   int64_t startPts = 0;
   int64_t defaultDuration = 0;  // one frame in time-base units, for frames without duration
   bool canSkip = false;         // the codec can leave out non-reference pictures
+  bool singleThreaded = false;  // answers readability questions (set before OpenDecoder)
   // Non-reference pictures ending by this time (ms) may be left out; -1: none may.
   int64_t skipEndingBy = -1;
 
@@ -319,6 +320,11 @@ void FfmpegVideoReader::SetReadabilityShortcut(bool on) {
   readabilityShortcut_ = on;
 }
 
+void FfmpegVideoReader::SetPictureThreads(int threads) {
+  std::lock_guard lock(mutex_);
+  pictureThreads_ = std::max(threads, 0);
+}
+
 bool FfmpegVideoReader::OpenDecoder(Decoder& d, const Decoder* previous) {
   AVFormatContext* rawFormat = nullptr;
   if (const int rc = avformat_open_input(&rawFormat, d.path.c_str(), nullptr, nullptr); rc < 0) {
@@ -371,7 +377,10 @@ bool FfmpegVideoReader::OpenDecoder(Decoder& d, const Decoder* previous) {
   }
   if (avcodec_parameters_to_context(d.codec.get(), d.parameters.get()) < 0) return false;
   d.codec->pkt_timebase = stream->time_base;
-  d.codec->thread_count = 0;  // as many as the machine has
+  // With frame threads a decoder's errors surface when a thread hands them over, which varies
+  // run by run and with the number of threads: readability, which decides the movie's length,
+  // is asked of a decoder with one, whose errors come with their own packets every time.
+  d.codec->thread_count = d.singleThreaded ? 1 : pictureThreads_;
   if (avcodec_open2(d.codec.get(), decoderCodec, nullptr) < 0) {
     openFailure = std::string("FFmpeg could not set up the decoder of its video codec (") +
                   avcodec_get_name(codecId) + "): the stream may be damaged";
@@ -459,6 +468,7 @@ bool FfmpegVideoReader::OpenLocked(const std::string& path) {
   openFailure.clear();
   auto d = std::make_unique<Decoder>();
   d->path = path;
+  d->singleThreaded = true;  // for the readable-end search
   if (!OpenDecoder(*d)) return false;
   AVStream* stream = d->format->streams[d->streamIndex];
 
@@ -526,10 +536,11 @@ bool FfmpegVideoReader::OpenLocked(const std::string& path) {
     if (packetsMs > 0 && (!stated || !knownStart || duration > packetsMs + kStatedSlackMs)) {
       duration = packetsMs;
     }
-    // When the demuxer ends, the decoder's frame threads still hold the last packets; an error
-    // one of them reports then ends the decoding, and the pictures still inside are lost. A
-    // damaged picture among them that was left out reports nothing, so those packets are
-    // always decoded.
+    // When the demuxer ends, a frame-threaded decoder still holds the last packets; an error
+    // one of its threads reports then ends the decoding, and the pictures still inside are
+    // lost. A damaged picture among them that was left out reports nothing, so those packets
+    // are always decoded (the search decodes with one thread, but readability must not come
+    // to depend on it).
     const std::size_t guarded = std::min(
         span.lastVideo.size(), static_cast<std::size_t>(std::max(d->codec->thread_count, 1)) + 2);
     if (guarded < span.lastVideo.size()) {
@@ -556,18 +567,20 @@ bool FfmpegVideoReader::OpenLocked(const std::string& path) {
     durationMs = end;
     frameCount = static_cast<uint32_t>(std::floor(end * 0.001 * fps));
   }
-  // The search left the decoder near the end; the first request is usually frame 0.
-  if (!Reopen()) return fail("the file could not be read again after its length was found");
+  // The search left the decoder near the end; the first request is usually frame 0. Pictures
+  // are decoded with frame threads.
+  if (!Reopen(false)) return fail("the file could not be read again after its length was found");
   stats_ = Stats{};
   return true;
 }
 
-bool FfmpegVideoReader::Reopen() {
+bool FfmpegVideoReader::Reopen(bool singleThreaded) {
   // Seeking "to the start" is not exact in every container (program streams land after it), so
   // the one position known for certain is that of a freshly opened file.
   ++stats_.seeks;
   auto fresh = std::make_unique<Decoder>();
   fresh->path = decoder_->path;
+  fresh->singleThreaded = singleThreaded;
   if (!OpenDecoder(*fresh, decoder_.get())) return false;
   fresh->defaultDuration = decoder_->defaultDuration;
   fresh->startPts = decoder_->startPts;  // may come from the packets, not the stream
@@ -582,7 +595,7 @@ bool FfmpegVideoReader::SeekTo(int64_t ms) {
   ++stats_.seeks;
   if (av_seek_frame(d.format.get(), d.streamIndex, d.ToPts(std::max<int64_t>(ms, 0)),
                     AVSEEK_FLAG_BACKWARD) < 0) {
-    return Reopen();
+    return Reopen(d.singleThreaded);
   }
   avcodec_flush_buffers(d.codec.get());
   d.ResetPosition(false);
@@ -658,8 +671,9 @@ bool FfmpegVideoReader::DecodeNext() {
 
 void FfmpegVideoReader::ChooseSkip(Decoder& d) {
   // A non-reference picture that has ended by the asked time cannot be the picture at it (the
-  // one after it starts by then), and no picture is decoded from it. Frame threads take the
-  // setting along with the packet they are handed, so it holds packet by packet.
+  // one after it starts by then), and no picture is decoded from it. The packet is decoded as
+  // it is sent (frame threads take the setting along with the packet they are handed), so the
+  // setting holds packet by packet.
   const AVPacket& p = *d.packet;
   if ((p.flags & AV_PKT_FLAG_CORRUPT) != 0) damagedPacketSeen_ = true;
   const bool skip = d.skipEndingBy >= 0 && p.pts != AV_NOPTS_VALUE && p.duration > 0 &&
@@ -734,7 +748,8 @@ FfmpegVideoReader::Position FfmpegVideoReader::PositionAt(uint32_t ms, bool pict
     // freshly opened file.
     int64_t back = kSeekRetryMs;
     for (int i = 0; i < attempt; ++i) back *= 4;
-    const bool ok = attempt >= kSeekRetries || t - back <= 0 ? Reopen() : SeekTo(t - back);
+    const bool ok =
+        attempt >= kSeekRetries || t - back <= 0 ? Reopen(d.singleThreaded) : SeekTo(t - back);
     if (!ok) return Position::kNone;
   }
 
@@ -907,6 +922,10 @@ bool FfmpegVideoReader::IsReadableAt(uint32_t ms) {
 
 bool FfmpegVideoReader::ReadableAt(uint32_t ms) {
   if (!decoder_) return false;
+  // After Open the decoder is the pictures' own, with frame threads: a question then gets a
+  // decoder of its own kind, which goes on serving the pictures asked for after it (they are
+  // the same whatever the thread count).
+  if (!decoder_->singleThreaded && !Reopen(true)) return false;
   if (!readabilityShortcut_) return PositionAt(ms, true) == Position::kReadable;
   skippableStart_ = -1;
   damagedPacketSeen_ = false;
@@ -929,7 +948,7 @@ bool FfmpegVideoReader::ReadableAt(uint32_t ms) {
   }
   // What this pass placed by guess must not outlive it: the pass asked again places it.
   decoder_->failures = std::move(knownFailures);
-  if (!Reopen()) return false;
+  if (!Reopen(true)) return false;
   return PositionAt(ms, true) == Position::kReadable;
 }
 

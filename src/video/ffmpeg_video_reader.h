@@ -30,6 +30,10 @@ namespace quillon {
 // The answer is taken from such a pass only when the pass saw no failure and its picture at the
 // time lies after everything left out; otherwise the question is asked again of a fresh decoder
 // that leaves out nothing, so the answers are those of decoding every picture.
+//
+// Readability decides the movie's length, which must not vary from run to run or machine to
+// machine: it is decoded with one thread, whose errors are the same every time. Pictures are
+// decoded with frame threads.
 class FfmpegVideoReader final : public VideoReader {
  public:
   // Decoding activity since Open, for tests and measurements.
@@ -54,6 +58,9 @@ class FfmpegVideoReader final : public VideoReader {
   // For tests and measurements: off, readability questions decode every picture (the answers
   // stay the same; only the work does not). Takes effect from the next question, Open's included.
   void SetReadabilityShortcut(bool on);
+  // For tests and measurements: the threads of the decoders that make pictures (0: as many as
+  // the machine has). Takes effect from the next Open. Readability is always decoded with one.
+  void SetPictureThreads(int threads);
 
  private:
   struct Decoder;
@@ -73,8 +80,9 @@ class FfmpegVideoReader final : public VideoReader {
   void ChooseSkip(Decoder& d);
   // The pending picture becomes the current one.
   static void TakePending(Decoder& d);
-  // A fresh demuxer and decoder on the same file: the only exact way back to the start.
-  bool Reopen();
+  // A fresh demuxer and decoder on the same file: the only exact way back to the start. With
+  // singleThreaded, the decoder is one that answers readability questions.
+  bool Reopen(bool singleThreaded);
   // To the keyframe at or before ms (reopening when the demuxer cannot seek).
   bool SeekTo(int64_t ms);
   // Decodes forward to the next good picture, which becomes the pending one.
@@ -96,6 +104,7 @@ class FfmpegVideoReader final : public VideoReader {
   Stats stats_;
   int quarterTurns_ = 0;  // clockwise turns for display; width and height are the turned ones
   bool readabilityShortcut_ = true;
+  int pictureThreads_ = 0;
   // Latest start (ms) of a packet the decoder was allowed to leave out during the current
   // readability question; -1 when none.
   int64_t skippableStart_ = -1;
