@@ -43,6 +43,8 @@ constexpr int64_t kStatedSlackMs = 1000;
 // The timestamps of this many of the video stream's last packets are kept from the scan: more
 // than a decoder has frame threads.
 constexpr std::size_t kLastPacketsKept = 64;
+// More errors than a draining decoder has frame threads and delayed pictures: it is stuck.
+constexpr int kDrainErrorsMax = 256;
 
 std::string ErrorText(int code) {
   char text[AV_ERROR_MAX_STRING_SIZE] = {};
@@ -232,6 +234,7 @@ struct FfmpegVideoReader::Decoder {
 
   bool demuxEnded = false;
   bool drainSent = false;
+  int drainErrors = 0;  // errors the decoder reported since it was asked to drain
   bool decoderEnded = false;
   bool abnormalEnd = false;     // the demuxer stopped on an error, not at the end of the file
   bool fromStreamStart = true;  // decoding began at the first packet: nothing lies before it
@@ -270,6 +273,7 @@ struct FfmpegVideoReader::Decoder {
     lastPts = AV_NOPTS_VALUE;
     demuxEnded = false;
     drainSent = false;
+    drainErrors = 0;
     decoderEnded = false;
     abnormalEnd = false;
     fromStreamStart = atStart;
@@ -536,11 +540,9 @@ bool FfmpegVideoReader::OpenLocked(const std::string& path) {
     if (packetsMs > 0 && (!stated || !knownStart || duration > packetsMs + kStatedSlackMs)) {
       duration = packetsMs;
     }
-    // When the demuxer ends, a frame-threaded decoder still holds the last packets; an error
-    // one of its threads reports then ends the decoding, and the pictures still inside are
-    // lost. A damaged picture among them that was left out reports nothing, so those packets
-    // are always decoded (the search decodes with one thread, but readability must not come
-    // to depend on it).
+    // The last packets are always decoded: a damaged picture among them that was left out
+    // would report nothing where decoding every picture reports an error at the end of the
+    // file (the search's decoder has one thread, so they are its last three).
     const std::size_t guarded = std::min(
         span.lastVideo.size(), static_cast<std::size_t>(std::max(d->codec->thread_count, 1)) + 2);
     if (guarded < span.lastVideo.size()) {
@@ -634,7 +636,9 @@ bool FfmpegVideoReader::DecodeNext() {
     if (received != AVERROR(EAGAIN)) {
       // An error surfacing from a threaded decoder: the picture after the last one is lost.
       d.AddFailure(d.lastPts == AV_NOPTS_VALUE ? 0 : d.ToMs(d.lastPts + d.defaultDuration));
-      if (d.demuxEnded && d.drainSent) {
+      // While draining, the other frame threads still hold intact pictures: asking again
+      // hands them over. The bound is for a decoder that never stops failing.
+      if (d.demuxEnded && d.drainSent && ++d.drainErrors > kDrainErrorsMax) {
         d.decoderEnded = true;
         return false;
       }
@@ -936,12 +940,10 @@ bool FfmpegVideoReader::ReadableAt(uint32_t ms) {
   // With everything left out lying before the picture found, that picture is the one decoding
   // every picture finds: the pictures left out could only have been found in its place, and
   // their failures would lie before it, where they do not count. That holds for a file read
-  // without trouble. On damage the decoder's errors (placed by guess after the last picture
-  // out, and at the end of the file cutting off the pictures still inside the decoder) come
-  // when its threads hand them over, which pictures left out shift: so a pass that met a
-  // failure, a packet the demuxer found damaged or a demuxer error, or that found its picture
-  // before something left out (a damaged tail, a time past the last picture), is asked again
-  // with nothing left out.
+  // without trouble. On damage the decoder's errors (some placed by guess after the last
+  // picture out) move with the pictures left out: so a pass that met a failure, a packet the
+  // demuxer found damaged or a demuxer error, or that found its picture before something left
+  // out (a damaged tail, a time past the last picture), is asked again with nothing left out.
   const bool clean = d.failuresNoted == failuresBefore && !damagedPacketSeen_ && !d.abnormalEnd;
   if (skippableStart_ < 0 || (clean && d.haveCurrent && d.currentStart >= skippableStart_)) {
     return position == Position::kReadable;
