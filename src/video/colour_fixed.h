@@ -1,13 +1,19 @@
-// The engine's R, G, B -> Y, Cb, Cr conversion in fixed point, and its eight-pixel AVX2 step,
-// shared by the row conversion and the decoder-picture conversion that makes R, G, B in
-// registers and should not store them on the way.
+// The engine's R, G, B -> Y, Cb, Cr conversion in fixed point, and its eight-pixel AVX2 and
+// sixteen-pixel AVX-512 steps, shared by the row conversion and the decoder-picture conversion
+// that makes R, G, B in registers and should not store them on the way.
 #pragma once
 
 #include <cstdint>
 #include <cstring>
 
 #if defined(__x86_64__) || defined(__i386__)
+// GCC 12's 512-bit intrinsics start from a deliberately undefined register that its own
+// uninitialised-use warnings then report at every use.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #include <immintrin.h>
+#pragma GCC diagnostic pop
 #define QUILLON_COLOUR_VECTORS 1
 #endif
 
@@ -65,12 +71,15 @@ struct ChannelTerms256 {
   __m256i rgHigh, bHigh, rgLow, bLow, offset;
 };
 
+// Two 16-bit lanes, first in the low half, as one 32-bit lane.
+constexpr int32_t SplitPair(int16_t first, int16_t second) {
+  return static_cast<int32_t>(static_cast<uint16_t>(first) |
+                              static_cast<uint32_t>(static_cast<uint16_t>(second)) << 16);
+}
+
 __attribute__((target("avx2"))) inline ChannelTerms256 MakeChannelTerms256(
     int64_t r, int64_t g, int64_t b, int32_t offsetUnits) {
-  const auto pair = [](int16_t first, int16_t second) {
-    return static_cast<int32_t>(static_cast<uint16_t>(first) |
-                                static_cast<uint32_t>(static_cast<uint16_t>(second)) << 16);
-  };
+  constexpr auto pair = SplitPair;
   return ChannelTerms256{_mm256_set1_epi32(pair(SplitHigh(r), SplitHigh(g))),
                          _mm256_set1_epi32(pair(SplitHigh(b), 0)),
                          _mm256_set1_epi32(pair(SplitLow(r), SplitLow(g))),
@@ -120,6 +129,63 @@ __attribute__((target("avx2"))) inline void StoreYCbCr8(const YCbCrTerms256& t, 
   _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 12), hi);
   const auto hiTail = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(hi, 8)));
   std::memcpy(out + 20, &hiTail, 4);
+}
+
+// The same on sixteen pixels in 512-bit registers.
+struct ChannelTerms512 {
+  __m512i rgHigh, bHigh, rgLow, bLow, offset;
+};
+
+struct YCbCrTerms512 {
+  ChannelTerms512 y, cb, cr;
+};
+
+__attribute__((target("avx512f,avx512bw"))) inline ChannelTerms512 MakeChannelTerms512(
+    int64_t r, int64_t g, int64_t b, int32_t offsetUnits) {
+  return ChannelTerms512{_mm512_set1_epi32(SplitPair(SplitHigh(r), SplitHigh(g))),
+                         _mm512_set1_epi32(SplitPair(SplitHigh(b), 0)),
+                         _mm512_set1_epi32(SplitPair(SplitLow(r), SplitLow(g))),
+                         _mm512_set1_epi32(SplitPair(SplitLow(b), 0)),
+                         _mm512_set1_epi32(offsetUnits)};
+}
+
+__attribute__((target("avx512f,avx512bw"))) inline YCbCrTerms512 MakeYCbCrTerms512() {
+  return YCbCrTerms512{MakeChannelTerms512(kYr, kYg, kYb, 0),
+                       MakeChannelTerms512(kCbr, kCbg, kCbb, kChromaOffsetUnits),
+                       MakeChannelTerms512(kCrr, kCrg, kCrb, kChromaOffsetUnits)};
+}
+
+__attribute__((target("avx512f,avx512bw"))) inline __m512i Channel512(const ChannelTerms512& t,
+                                                                      __m512i rg, __m512i bz) {
+  const __m512i high =
+      _mm512_add_epi32(_mm512_madd_epi16(rg, t.rgHigh), _mm512_madd_epi16(bz, t.bHigh));
+  const __m512i low =
+      _mm512_add_epi32(_mm512_madd_epi16(rg, t.rgLow), _mm512_madd_epi16(bz, t.bLow));
+  const __m512i sum =
+      _mm512_add_epi32(_mm512_add_epi32(high, t.offset), _mm512_srai_epi32(low, kColourSplit));
+  return _mm512_srai_epi32(sum, kColourShift - kColourSplit);
+}
+
+// Sixteen pixels' Y, Cb, Cr, laid out as for StoreYCbCr8, into the first 3 x count bytes at
+// out (count <= 16; nothing is written beyond them).
+__attribute__((target("avx512f,avx512bw"))) inline void StoreYCbCr16(const YCbCrTerms512& t,
+                                                                     __m512i rg, __m512i bz,
+                                                                     uint8_t* out,
+                                                                     uint32_t count = 16) {
+  const __m512i vy = Channel512(t.y, rg, bz);
+  const __m512i vcb = Channel512(t.cb, rg, bz);
+  const __m512i vcr = Channel512(t.cr, rg, bz);
+  // Packs and byte shuffle work within 128-bit quarters, each holding 12 bytes of four pixels;
+  // a dword permute closes the gaps.
+  const __m512i bytes =
+      _mm512_packus_epi16(_mm512_packs_epi32(vy, vcb), _mm512_packs_epi32(vcr, vcr));
+  const __m512i quarter =
+      _mm512_castsi128_si512(_mm_setr_epi8(0, 4, 8, 1, 5, 9, 2, 6, 10, 3, 7, 11, -1, -1, -1, -1));
+  const __m512i interleave = _mm512_shuffle_i32x4(quarter, quarter, 0);
+  const __m512i gather = _mm512_setr_epi32(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, 0, 0, 0, 0);
+  const __m512i packed = _mm512_permutexvar_epi32(gather, _mm512_shuffle_epi8(bytes, interleave));
+  const auto mask = static_cast<__mmask64>((uint64_t{1} << (3 * count)) - 1);
+  _mm512_mask_storeu_epi8(out, mask, packed);
 }
 #endif
 

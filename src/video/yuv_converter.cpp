@@ -72,6 +72,59 @@ __attribute__((target("avx2"))) uint32_t YCbCrPixelsAvx2(const uint8_t* luma, co
   }
   return i;
 }
+
+// Sixteen pixels of YCbCrPixelsAvx2's arithmetic, count <= 16 of them stored.
+__attribute__((target("avx512f,avx512bw"))) inline void YCbCrStep16(const YCbCrTerms512& terms,
+                                                                    const YuvConverter::Terms& k,
+                                                                    __m512i y, __m512i vb,
+                                                                    __m512i vr, uint8_t* out,
+                                                                    uint32_t count) {
+  const __m512i zero = _mm512_setzero_si512();
+  const __m512i top = _mm512_set1_epi32(255);
+  const auto clampShift = [zero, top](__m512i v) __attribute__((target("avx512f,avx512bw"))) {
+    return _mm512_min_epi32(_mm512_max_epi32(_mm512_srai_epi32(v, kShift), zero), top);
+  };
+  const __m512i l = _mm512_add_epi32(_mm512_mullo_epi32(_mm512_set1_epi32(k.luma), y),
+                                     _mm512_set1_epi32(k.lumaOffset));
+  const __m512i r =
+      clampShift(_mm512_add_epi32(l, _mm512_mullo_epi32(_mm512_set1_epi32(k.redCr), vr)));
+  const __m512i g = clampShift(
+      _mm512_sub_epi32(_mm512_sub_epi32(l, _mm512_mullo_epi32(_mm512_set1_epi32(k.greenCb), vb)),
+                       _mm512_mullo_epi32(_mm512_set1_epi32(k.greenCr), vr)));
+  const __m512i b =
+      clampShift(_mm512_add_epi32(l, _mm512_mullo_epi32(_mm512_set1_epi32(k.blueCb), vb)));
+  StoreYCbCr16(terms, _mm512_or_si512(r, _mm512_slli_epi32(g, 16)), b, out, count);
+}
+
+// YCbCrPixelsAvx2 sixteen pixels a step, the last few under masks: does the whole row.
+__attribute__((target("avx512f,avx512bw"))) uint32_t YCbCrPixelsAvx512(
+    const uint8_t* luma, const int16_t* cb, const int16_t* cr, uint32_t count,
+    const YuvConverter::Terms& k, uint8_t* out) {
+  const YCbCrTerms512 terms = MakeYCbCrTerms512();
+  uint32_t i = 0;
+  for (; i + 16 <= count; i += 16, out += 48) {
+    const __m512i y =
+        _mm512_cvtepu8_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(luma + i)));
+    const __m512i vb =
+        _mm512_cvtepi16_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(cb + i)));
+    const __m512i vr =
+        _mm512_cvtepi16_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(cr + i)));
+    YCbCrStep16(terms, k, y, vb, vr, out, 16);
+  }
+  if (i < count) {
+    // Masked loads touch nothing beyond the row.
+    const uint32_t rest = count - i;
+    const auto mask = static_cast<__mmask32>((uint32_t{1} << rest) - 1);
+    const __m512i y =
+        _mm512_cvtepu8_epi32(_mm512_castsi512_si128(_mm512_maskz_loadu_epi8(mask, luma + i)));
+    const __m512i vb =
+        _mm512_cvtepi16_epi32(_mm512_castsi512_si256(_mm512_maskz_loadu_epi16(mask, cb + i)));
+    const __m512i vr =
+        _mm512_cvtepi16_epi32(_mm512_castsi512_si256(_mm512_maskz_loadu_epi16(mask, cr + i)));
+    YCbCrStep16(terms, k, y, vb, vr, out, rest);
+  }
+  return count;
+}
 #endif
 
 // A row of chroma per pixel in quarter units about the centre: twice the sum of the two source
@@ -147,7 +200,11 @@ bool YuvConverter::Convert(const Planes& in, uint8_t* out, std::size_t outStride
     uint8_t* row = out + std::size_t{y} * outStride;
     uint32_t done = 0;
 #if QUILLON_COLOUR_VECTORS
-    if (Avx2Kernels()) done = YCbCrPixelsAvx2(luma, cb, cr, w, terms_, row);
+    if (Avx512Kernels()) {
+      done = YCbCrPixelsAvx512(luma, cb, cr, w, terms_, row);
+    } else if (Avx2Kernels()) {
+      done = YCbCrPixelsAvx2(luma, cb, cr, w, terms_, row);
+    }
 #endif
     if (done < w) {
       RgbPixels(luma + done, cb + done, cr + done, w - done, terms_, rgbRow_.data());

@@ -1,5 +1,6 @@
 // Runs a check on each form of the pixel kernels this processor can run (the SSE2 / scalar form
-// always, the AVX2 form where the processor has it), so both are held to the same answers.
+// always, the AVX2 and AVX-512 forms where the processor has them), so all are held to the same
+// answers.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,16 +9,29 @@
 
 namespace quillon {
 
+enum class KernelForm { kBasic, kAvx2, kAvx512 };
+
+// Selects a form; false when this processor cannot run it.
+inline bool UseKernelForm(KernelForm form) {
+  UseAvx2Kernels(form != KernelForm::kBasic);
+  UseAvx512Kernels(form == KernelForm::kAvx512);
+  return Avx2Kernels() == (form != KernelForm::kBasic) &&
+         Avx512Kernels() == (form == KernelForm::kAvx512);
+}
+
 template <typename Check>
 void ForEachKernelForm(Check check) {
-  const bool before = UseAvx2Kernels(false);
-  for (const bool avx2 : {false, true}) {
-    UseAvx2Kernels(avx2);
-    if (Avx2Kernels() != avx2) continue;
-    SCOPED_TRACE(avx2 ? "AVX2 kernels" : "SSE2 kernels");
+  const bool avx2Before = UseAvx2Kernels(false);
+  const bool avx512Before = UseAvx512Kernels(false);
+  for (const KernelForm form : {KernelForm::kBasic, KernelForm::kAvx2, KernelForm::kAvx512}) {
+    if (!UseKernelForm(form)) continue;
+    SCOPED_TRACE(form == KernelForm::kBasic  ? "SSE2 kernels"
+                 : form == KernelForm::kAvx2 ? "AVX2 kernels"
+                                             : "AVX-512 kernels");
     check();
   }
-  UseAvx2Kernels(before);
+  UseAvx2Kernels(avx2Before);
+  UseAvx512Kernels(avx512Before);
 }
 
 }  // namespace quillon

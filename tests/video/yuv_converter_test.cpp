@@ -157,20 +157,37 @@ TEST(YuvConverterTest, MatchesTheReferenceOnEveryLayoutMatrixAndRange) {
   }
 }
 
-// The one-pass AVX2 conversion and the two-step route give the same bytes: widths on either
-// side of its eight-pixel steps, every layout, range and matrix, bytes from the whole range.
+// The one-pass AVX2 and AVX-512 conversions and the two-step route give the same bytes and
+// write nothing beyond the row: widths on either side of their eight- and sixteen-pixel steps,
+// every layout, range and matrix; bytes from the whole range, bytes at the ends of the range
+// (colours far outside what R, G, B can show, clamped on both sides), and flat planes at 0 and
+// 255.
 TEST(YuvConverterTest, EveryKernelFormGivesTheSameBytes) {
   std::mt19937 random(77);
-  std::vector<std::vector<uint8_t>> outputs;
+  constexpr std::array<uint8_t, 7> kEdges = {0, 1, 16, 235, 240, 254, 255};
   std::vector<Picture> pictures;
-  for (uint32_t w = 1; w <= 41; w += 4) {
-    for (uint32_t shift = 0; shift < 4; ++shift) {
-      pictures.push_back(MakePicture(w + shift, 3 + shift, shift & 1, shift >> 1,
-                                     [&random](int, uint32_t, uint32_t) {
-                                       return static_cast<uint8_t>(random() & 0xFF);
-                                     }));
+  std::vector<uint32_t> widths;
+  for (uint32_t w = 1; w <= 50; ++w) widths.push_back(w);
+  for (const uint32_t w : {63u, 64u, 65u, 95u, 96u, 97u, 641u}) widths.push_back(w);
+  uint32_t n = 0;
+  for (const uint32_t w : widths) {
+    for (uint32_t shift = 0; shift < 4; ++shift, ++n) {
+      const uint32_t h = 1 + (n % 4);
+      pictures.push_back(MakePicture(
+          w, h, shift & 1, shift >> 1,
+          [&random](int, uint32_t, uint32_t) { return static_cast<uint8_t>(random() & 0xFF); }));
+      pictures.push_back(
+          MakePicture(w, h, shift & 1, shift >> 1, [&random, &kEdges](int, uint32_t, uint32_t) {
+            return kEdges[random() % kEdges.size()];
+          }));
+      // One of the eight flat pictures with each plane at 0 or 255, in turn.
+      pictures.push_back(
+          MakePicture(w, h, shift & 1, shift >> 1, [n](int plane, uint32_t, uint32_t) {
+            return static_cast<uint8_t>((n >> plane) & 1 ? 255 : 0);
+          }));
     }
   }
+  std::vector<std::vector<uint8_t>> outputs;
   bool first = true;
   ForEachKernelForm([&] {
     std::size_t k = 0;
@@ -186,7 +203,7 @@ TEST(YuvConverterTest, EveryKernelFormGivesTheSameBytes) {
             outputs.push_back(out);
           } else {
             ASSERT_EQ(out, outputs[k]) << p.width << "x" << p.height << " shift " << p.shiftX
-                                       << p.shiftY << " full " << fullRange;
+                                       << p.shiftY << " full " << fullRange << " picture " << k;
           }
           ++k;
         }
@@ -194,6 +211,29 @@ TEST(YuvConverterTest, EveryKernelFormGivesTheSameBytes) {
     }
     first = false;
   });
+}
+
+// A picture whose rows end exactly where its memory ends: the wide steps' last, partial step
+// must neither read nor write past either.
+TEST(YuvConverterTest, RowsEndingAtTheEndOfMemoryConvertAlike) {
+  for (const uint32_t w : {1u, 7u, 15u, 17u, 31u, 33u}) {
+    std::vector<std::vector<uint8_t>> outputs;
+    ForEachKernelForm([&] {
+      // Exact-size heap blocks, so a sanitizer build sees any access beyond them.
+      std::vector<uint8_t> luma(w, 200), cb(w, 30), cr(w, 220);
+      YuvConverter::Planes in;
+      in.data = {luma.data(), cb.data(), cr.data()};
+      in.stride = {static_cast<int32_t>(w), static_cast<int32_t>(w), static_cast<int32_t>(w)};
+      in.width = w;
+      in.height = 1;
+      YuvConverter converter;
+      converter.SetMatrix(kBt601, false);
+      std::vector<uint8_t> out(std::size_t{w} * 3);
+      ASSERT_TRUE(converter.Convert(in, out.data(), out.size()));
+      outputs.push_back(out);
+      EXPECT_EQ(outputs.back(), outputs.front()) << w;
+    });
+  }
 }
 
 TEST(YuvConverterTest, KeepsGreysGreyAndClampsBeyondTheLimitedRange) {
