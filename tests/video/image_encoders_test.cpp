@@ -5,6 +5,7 @@
 #include <csetjmp>
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <jpeglib.h>
@@ -470,6 +471,74 @@ TEST(Zlib32EstimateTest, TrialWithEstimateMatchesTheEstimateAndTheFullStream) {
       }
     }
     EXPECT_FALSE(image.Zlib32EstimateOver(int32_t(c.w), 0, 4, 4, 0)) << c.name;
+  }
+}
+
+// Patterns in which every pixel is unlike the one to its left and the one above, yet deflate
+// finds a match a few pixels away: a first look that counted only those two neighbours, or
+// missed the last column or the row above a sampled pair, would give such blocks to JPEG.
+// Wherever the full ZLIB32 stream is under 5/8 of the JPEG, at any quality, the trial with the
+// estimate first must still end in that stream (closer calls are the fast compressor's to
+// refuse, as above).
+TEST(Zlib32EstimateTest, NeverGivesUpAStreamThatBeatsTheJpeg) {
+  struct Pattern {
+    const char* name;
+    Colour (*at)(uint32_t x, uint32_t y);
+  };
+  const Pattern patterns[] = {
+      {"checkerboard",
+       [](uint32_t x, uint32_t y) {
+         return (x + y) % 2 == 0 ? Colour{20, 200, 40} : Colour{230, 30, 120};
+       }},
+      {"diagonal gradient",
+       [](uint32_t x, uint32_t y) {
+         return Colour{uint8_t(x + y), uint8_t(2 * (x + y)), uint8_t(255 - (x + y))};
+       }},
+      {"anti-diagonal stripes",
+       [](uint32_t x, uint32_t y) {
+         const uint32_t k = (x + 300 - y) % 3;
+         return Colour{uint8_t(60 * k + 10), uint8_t(200 - 50 * k), uint8_t(90)};
+       }},
+      {"two-pixel dither",
+       [](uint32_t x, uint32_t y) {
+         return Colour{uint8_t((x / 2 + y) % 2 ? 250 : 5), uint8_t(x % 2 ? 128 : 64),
+                       uint8_t(y % 2 ? 30 : 220)};
+       }},
+  };
+  for (const Pattern& pattern : patterns) {
+    for (const auto& [w, h] : {std::pair{128u, 72u}, {37u, 24u}, {61u, 17u}, {16u, 64u}, {5u, 33u}}) {
+      FrameImage image(ColourTag::kRgb);
+      PaintEach(image, w, h, pattern.at);
+      ByteBuffer full;
+      ASSERT_TRUE(image.EncodeZlib32(full, 0, 0, int32_t(w), int32_t(h), 9));
+      for (int32_t quality : {10, 65, 95}) {
+        ByteBuffer jpeg;
+        ASSERT_TRUE(image.EncodeJpeg(nullptr, &jpeg, 0, 0, int32_t(w), int32_t(h), quality));
+        if (8 * uint64_t{full.Size()} >= 5 * uint64_t{jpeg.Size()}) continue;
+        ByteBuffer out;
+        bool over = true;
+        ASSERT_TRUE(image.EncodeZlib32(out, 0, 0, int32_t(w), int32_t(h), 9, jpeg.Size(), over,
+                                       true));
+        EXPECT_FALSE(over) << pattern.name << " " << w << "x" << h << " at quality " << quality
+                           << ": stream " << full.Size() << " B, JPEG " << jpeg.Size() << " B";
+        EXPECT_EQ(Bytes(out), Bytes(full)) << pattern.name;
+      }
+    }
+  }
+}
+
+// Camera pictures give every trial up, however their size compares with the limit's margin:
+// grain makes nearly every pixel unlike its neighbours while the JPEG stays small.
+TEST(Zlib32EstimateTest, GivesUpGrainyPicturesAgainstTheirJpeg) {
+  FrameImage image(ColourTag::kYCbCr);
+  PaintEach(image, 256, 144, [seed = 5u](uint32_t x, uint32_t y) mutable {
+    return Colour{uint8_t(40 + (x + y) / 3 + Lcg(seed) % 9), uint8_t(120 + Lcg(seed) % 5),
+                  uint8_t(125 + Lcg(seed) % 5)};
+  });
+  for (int32_t quality : {10, 65}) {
+    ByteBuffer jpeg;
+    ASSERT_TRUE(image.EncodeJpeg(nullptr, &jpeg, 0, 0, 256, 144, quality));
+    EXPECT_TRUE(image.Zlib32EstimateOver(0, 0, 256, 144, jpeg.Size())) << quality;
   }
 }
 
