@@ -131,50 +131,50 @@ __attribute__((target("avx2"))) inline void StoreYCbCr8(const YCbCrTerms256& t, 
   std::memcpy(out + 20, &hiTail, 4);
 }
 
-// The same on sixteen pixels in 512-bit registers.
+// The same on sixteen pixels in 512-bit registers, with B in the high 16 bits of its lane and
+// 256 in the low ones: the chroma offset then rides on the multiply-add (256 x 2^14 is 128 in
+// units of 2^-15), and B and G need no shift into place.
 struct ChannelTerms512 {
-  __m512i rgHigh, bHigh, rgLow, bLow, offset;
+  __m512i rgHigh, bHigh, rgLow, bLow;
 };
 
 struct YCbCrTerms512 {
   ChannelTerms512 y, cb, cr;
 };
 
-__attribute__((target("avx512f,avx512bw"))) inline ChannelTerms512 MakeChannelTerms512(
-    int64_t r, int64_t g, int64_t b, int32_t offsetUnits) {
+inline constexpr int32_t kChromaOffsetPerOne = kChromaOffsetUnits / 256;
+static_assert(kChromaOffsetPerOne * 256 == kChromaOffsetUnits && kChromaOffsetPerOne < 32768);
+
+__attribute__((target("avx512f,avx512bw,avx512vnni"))) inline ChannelTerms512 MakeChannelTerms512(
+    int64_t r, int64_t g, int64_t b, int16_t offsetPerOne) {
   return ChannelTerms512{_mm512_set1_epi32(SplitPair(SplitHigh(r), SplitHigh(g))),
-                         _mm512_set1_epi32(SplitPair(SplitHigh(b), 0)),
+                         _mm512_set1_epi32(SplitPair(offsetPerOne, SplitHigh(b))),
                          _mm512_set1_epi32(SplitPair(SplitLow(r), SplitLow(g))),
-                         _mm512_set1_epi32(SplitPair(SplitLow(b), 0)),
-                         _mm512_set1_epi32(offsetUnits)};
+                         _mm512_set1_epi32(SplitPair(0, SplitLow(b)))};
 }
 
-__attribute__((target("avx512f,avx512bw"))) inline YCbCrTerms512 MakeYCbCrTerms512() {
+__attribute__((target("avx512f,avx512bw,avx512vnni"))) inline YCbCrTerms512 MakeYCbCrTerms512() {
   return YCbCrTerms512{MakeChannelTerms512(kYr, kYg, kYb, 0),
-                       MakeChannelTerms512(kCbr, kCbg, kCbb, kChromaOffsetUnits),
-                       MakeChannelTerms512(kCrr, kCrg, kCrb, kChromaOffsetUnits)};
+                       MakeChannelTerms512(kCbr, kCbg, kCbb, kChromaOffsetPerOne),
+                       MakeChannelTerms512(kCrr, kCrg, kCrb, kChromaOffsetPerOne)};
 }
 
-__attribute__((target("avx512f,avx512bw"))) inline __m512i Channel512(const ChannelTerms512& t,
-                                                                      __m512i rg, __m512i bz) {
-  const __m512i high =
-      _mm512_add_epi32(_mm512_madd_epi16(rg, t.rgHigh), _mm512_madd_epi16(bz, t.bHigh));
-  const __m512i low =
-      _mm512_add_epi32(_mm512_madd_epi16(rg, t.rgLow), _mm512_madd_epi16(bz, t.bLow));
-  const __m512i sum =
-      _mm512_add_epi32(_mm512_add_epi32(high, t.offset), _mm512_srai_epi32(low, kColourSplit));
-  return _mm512_srai_epi32(sum, kColourShift - kColourSplit);
+__attribute__((target("avx512f,avx512bw,avx512vnni"))) inline __m512i Channel512(
+    const ChannelTerms512& t, __m512i rg, __m512i ob) {
+  const __m512i high = _mm512_dpwssd_epi32(_mm512_madd_epi16(rg, t.rgHigh), ob, t.bHigh);
+  const __m512i low = _mm512_dpwssd_epi32(_mm512_madd_epi16(rg, t.rgLow), ob, t.bLow);
+  return _mm512_srai_epi32(_mm512_add_epi32(high, _mm512_srai_epi32(low, kColourSplit)),
+                           kColourShift - kColourSplit);
 }
 
-// Sixteen pixels' Y, Cb, Cr, laid out as for StoreYCbCr8, into the first 3 x count bytes at
-// out (count <= 16; nothing is written beyond them).
-__attribute__((target("avx512f,avx512bw"))) inline void StoreYCbCr16(const YCbCrTerms512& t,
-                                                                     __m512i rg, __m512i bz,
-                                                                     uint8_t* out,
-                                                                     uint32_t count = 16) {
-  const __m512i vy = Channel512(t.y, rg, bz);
-  const __m512i vcb = Channel512(t.cb, rg, bz);
-  const __m512i vcr = Channel512(t.cr, rg, bz);
+// Sixteen pixels' Y, Cb, Cr into the first 3 x count bytes at out (count <= 16; nothing is
+// written beyond them). rg: per 32-bit lane R in the low and G in the high 16 bits; ob: 256 in
+// the low and B in the high 16 bits; pixels in lane order.
+__attribute__((target("avx512f,avx512bw,avx512vnni"))) inline void StoreYCbCr16(
+    const YCbCrTerms512& t, __m512i rg, __m512i ob, uint8_t* out, uint32_t count = 16) {
+  const __m512i vy = Channel512(t.y, rg, ob);
+  const __m512i vcb = Channel512(t.cb, rg, ob);
+  const __m512i vcr = Channel512(t.cr, rg, ob);
   // Packs and byte shuffle work within 128-bit quarters, each holding 12 bytes of four pixels;
   // a dword permute closes the gaps.
   const __m512i bytes =

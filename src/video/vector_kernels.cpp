@@ -19,7 +19,7 @@ bool ProcessorHasAvx512() {
 #if defined(__x86_64__) || defined(__i386__)
   __builtin_cpu_init();
   return ProcessorHasAvx2() && __builtin_cpu_supports("avx512f") != 0 &&
-         __builtin_cpu_supports("avx512bw") != 0;
+         __builtin_cpu_supports("avx512bw") != 0 && __builtin_cpu_supports("avx512vnni") != 0;
 #else
   return false;
 #endif

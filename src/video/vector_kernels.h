@@ -14,8 +14,8 @@ bool Avx2Kernels();
 // kernels.
 bool UseAvx2Kernels(bool enabled);
 
-// True when the AVX-512 kernels (AVX-512 F and BW) are in use: only where the processor has
-// them and the AVX2 kernels are in use too, as the wide kernels leave their tails to those.
+// True when the AVX-512 kernels (AVX-512 F, BW and VNNI) are in use: only where the processor
+// has them and the AVX2 kernels are in use too, as the wide kernels may leave work to those.
 bool Avx512Kernels();
 
 // As UseAvx2Kernels, for the AVX-512 kernels.

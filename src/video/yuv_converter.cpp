@@ -73,34 +73,58 @@ __attribute__((target("avx2"))) uint32_t YCbCrPixelsAvx2(const uint8_t* luma, co
   return i;
 }
 
-// Sixteen pixels of YCbCrPixelsAvx2's arithmetic, count <= 16 of them stored.
-__attribute__((target("avx512f,avx512bw"))) inline void YCbCrStep16(const YCbCrTerms512& terms,
-                                                                    const YuvConverter::Terms& k,
-                                                                    __m512i y, __m512i vb,
-                                                                    __m512i vr, uint8_t* out,
-                                                                    uint32_t count) {
+// The chroma terms as (coefficient, 0) pairs of 16-bit lanes, green negated: against chroma
+// sign-extended to 32 bits, one multiply-add-accumulate gives the exact 32-bit product and sum
+// where a 32-bit multiply and an add cost three.
+struct ChromaPairs512 {
+  __m512i redCr, greenCb, greenCr, blueCb;
+};
+
+constexpr bool FitsInt16(int32_t v) {
+  return v >= -32768 && v <= 32767;
+}
+
+// Sixteen pixels of YCbCrPixelsAvx2's arithmetic, count <= 16 of them stored. The clamp to
+// [0, 255] happens before the shift by kShift, which leaves each byte in bits 16-23, where G
+// and B are wanted. kBlueFits: blueCb fits 16 bits (at limited range it does not for the
+// common matrices).
+template <bool kBlueFits>
+__attribute__((target("avx512f,avx512bw,avx512vnni"))) inline void YCbCrStep16(
+    const YCbCrTerms512& terms, const ChromaPairs512& pairs, const YuvConverter::Terms& k,
+    __m512i y, __m512i vb, __m512i vr, uint8_t* out, uint32_t count) {
   const __m512i zero = _mm512_setzero_si512();
-  const __m512i top = _mm512_set1_epi32(255);
-  const auto clampShift = [zero, top](__m512i v) __attribute__((target("avx512f,avx512bw"))) {
-    return _mm512_min_epi32(_mm512_max_epi32(_mm512_srai_epi32(v, kShift), zero), top);
-  };
+  const __m512i top = _mm512_set1_epi32((256 << kShift) - 1);
+  const __m512i highHalf = _mm512_set1_epi32(static_cast<int32_t>(0xFFFF0000u));
   const __m512i l = _mm512_add_epi32(_mm512_mullo_epi32(_mm512_set1_epi32(k.luma), y),
                                      _mm512_set1_epi32(k.lumaOffset));
-  const __m512i r =
-      clampShift(_mm512_add_epi32(l, _mm512_mullo_epi32(_mm512_set1_epi32(k.redCr), vr)));
-  const __m512i g = clampShift(
-      _mm512_sub_epi32(_mm512_sub_epi32(l, _mm512_mullo_epi32(_mm512_set1_epi32(k.greenCb), vb)),
-                       _mm512_mullo_epi32(_mm512_set1_epi32(k.greenCr), vr)));
-  const __m512i b =
-      clampShift(_mm512_add_epi32(l, _mm512_mullo_epi32(_mm512_set1_epi32(k.blueCb), vb)));
-  StoreYCbCr16(terms, _mm512_or_si512(r, _mm512_slli_epi32(g, 16)), b, out, count);
+  const __m512i r = _mm512_dpwssd_epi32(l, vr, pairs.redCr);
+  const __m512i g =
+      _mm512_dpwssd_epi32(_mm512_dpwssd_epi32(l, vb, pairs.greenCb), vr, pairs.greenCr);
+  const __m512i b = kBlueFits
+                        ? _mm512_dpwssd_epi32(l, vb, pairs.blueCb)
+                        : _mm512_add_epi32(l, _mm512_mullo_epi32(vb, _mm512_set1_epi32(k.blueCb)));
+  const auto clamp =
+      [zero, top](__m512i v) __attribute__((target("avx512f,avx512bw,avx512vnni"))) {
+    return _mm512_min_epi32(_mm512_max_epi32(v, zero), top);
+  };
+  // (a & b) | c in one instruction.
+  constexpr int kAndOr = 0xEA;
+  const __m512i rg =
+      _mm512_ternarylogic_epi32(clamp(g), highHalf, _mm512_srli_epi32(clamp(r), kShift), kAndOr);
+  const __m512i ob = _mm512_ternarylogic_epi32(clamp(b), highHalf, _mm512_set1_epi32(256), kAndOr);
+  StoreYCbCr16(terms, rg, ob, out, count);
 }
 
 // YCbCrPixelsAvx2 sixteen pixels a step, the last few under masks: does the whole row.
-__attribute__((target("avx512f,avx512bw"))) uint32_t YCbCrPixelsAvx512(
+template <bool kBlueFits>
+__attribute__((target("avx512f,avx512bw,avx512vnni"))) void YCbCrPixelsAvx512(
     const uint8_t* luma, const int16_t* cb, const int16_t* cr, uint32_t count,
     const YuvConverter::Terms& k, uint8_t* out) {
   const YCbCrTerms512 terms = MakeYCbCrTerms512();
+  const ChromaPairs512 pairs{_mm512_set1_epi32(SplitPair(static_cast<int16_t>(k.redCr), 0)),
+                             _mm512_set1_epi32(SplitPair(static_cast<int16_t>(-k.greenCb), 0)),
+                             _mm512_set1_epi32(SplitPair(static_cast<int16_t>(-k.greenCr), 0)),
+                             _mm512_set1_epi32(SplitPair(static_cast<int16_t>(k.blueCb), 0))};
   uint32_t i = 0;
   for (; i + 16 <= count; i += 16, out += 48) {
     const __m512i y =
@@ -109,7 +133,7 @@ __attribute__((target("avx512f,avx512bw"))) uint32_t YCbCrPixelsAvx512(
         _mm512_cvtepi16_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(cb + i)));
     const __m512i vr =
         _mm512_cvtepi16_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(cr + i)));
-    YCbCrStep16(terms, k, y, vb, vr, out, 16);
+    YCbCrStep16<kBlueFits>(terms, pairs, k, y, vb, vr, out, 16);
   }
   if (i < count) {
     // Masked loads touch nothing beyond the row.
@@ -121,7 +145,18 @@ __attribute__((target("avx512f,avx512bw"))) uint32_t YCbCrPixelsAvx512(
         _mm512_cvtepi16_epi32(_mm512_castsi512_si256(_mm512_maskz_loadu_epi16(mask, cb + i)));
     const __m512i vr =
         _mm512_cvtepi16_epi32(_mm512_castsi512_si256(_mm512_maskz_loadu_epi16(mask, cr + i)));
-    YCbCrStep16(terms, k, y, vb, vr, out, rest);
+    YCbCrStep16<kBlueFits>(terms, pairs, k, y, vb, vr, out, rest);
+  }
+}
+
+// The AVX-512 form where it can take these terms; the pixels done.
+uint32_t YCbCrPixelsWide(const uint8_t* luma, const int16_t* cb, const int16_t* cr, uint32_t count,
+                         const YuvConverter::Terms& k, uint8_t* out) {
+  if (!FitsInt16(k.redCr) || !FitsInt16(-k.greenCb) || !FitsInt16(-k.greenCr)) return 0;
+  if (FitsInt16(k.blueCb)) {
+    YCbCrPixelsAvx512<true>(luma, cb, cr, count, k, out);
+  } else {
+    YCbCrPixelsAvx512<false>(luma, cb, cr, count, k, out);
   }
   return count;
 }
@@ -200,11 +235,8 @@ bool YuvConverter::Convert(const Planes& in, uint8_t* out, std::size_t outStride
     uint8_t* row = out + std::size_t{y} * outStride;
     uint32_t done = 0;
 #if QUILLON_COLOUR_VECTORS
-    if (Avx512Kernels()) {
-      done = YCbCrPixelsAvx512(luma, cb, cr, w, terms_, row);
-    } else if (Avx2Kernels()) {
-      done = YCbCrPixelsAvx2(luma, cb, cr, w, terms_, row);
-    }
+    if (Avx512Kernels()) done = YCbCrPixelsWide(luma, cb, cr, w, terms_, row);
+    if (done == 0 && Avx2Kernels()) done = YCbCrPixelsAvx2(luma, cb, cr, w, terms_, row);
 #endif
     if (done < w) {
       RgbPixels(luma + done, cb + done, cr + done, w - done, terms_, rgbRow_.data());

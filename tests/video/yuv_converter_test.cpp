@@ -21,10 +21,10 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include "kernel_forms.h"
 #include "video/colour.h"
 #include "video/ffmpeg_video_reader.h"
 #include "video/frame_image.h"
-#include "kernel_forms.h"
 
 namespace quillon {
 namespace {
@@ -34,6 +34,8 @@ constexpr std::array<int32_t, 4> kBt601 = {104597, 132201, 25675, 53279};
 constexpr std::array<int32_t, 4> kBt709 = {117489, 138438, 13975, 34925};
 // The widest coefficients FFmpeg has (blue beyond 16 bits even in quarter units).
 constexpr std::array<int32_t, 4> kBt2020 = {110013, 140363, 12277, 42626};
+// No real matrix: every coefficient beyond 16 bits in quarter units at limited range.
+constexpr std::array<int32_t, 4> kWide = {140000, 150000, 131100, 131200};
 
 struct Picture {
   uint32_t width = 0;
@@ -193,7 +195,7 @@ TEST(YuvConverterTest, EveryKernelFormGivesTheSameBytes) {
     std::size_t k = 0;
     for (const Picture& p : pictures) {
       for (const bool fullRange : {false, true}) {
-        for (const auto& matrix : {kBt601, kBt709, kBt2020}) {
+        for (const auto& matrix : {kBt601, kBt709, kBt2020, kWide}) {
           YuvConverter converter;
           converter.SetMatrix(matrix, fullRange);
           const std::size_t stride = std::size_t{p.width} * 3 + 7;
