@@ -330,7 +330,7 @@ enum class Estimate { kOver, kNotOver, kCancelled };
 // nearest earlier neighbours (four to its left, three in the row above) is one that deflate can
 // cover only with a match from farther away, and in camera pictures next to no pixel is like
 // a neighbour; four to the left takes in the short-period dithers and stipples of screens.
-// Counted on the lossless bitmap's own pixels, in the sampled rows: the JPEG of every block
+// Counted on the lossless bitmap's own pixels, in sampled rows: the JPEG of every block
 // ZLIB32 won on screen and synthetic clips had more than 1.1 bytes for each such pixel (at JPEG
 // qualities 10, 65 and 95), camera blocks, all won by JPEG, 0.13 to 0.26. So a trial is given up
 // when the JPEG has under a quarter of a byte for each: repeats too distant for this count
@@ -373,27 +373,35 @@ uint64_t UnlikePixels(const uint32_t* row, const uint32_t* above, int32_t w) {
   return count;
 }
 
+// Sampled more sparsely than by the fast compressor (two rows of every 32): the count only has
+// to tell camera pictures, far below a quarter of a byte per pixel, from the rest, and rows it
+// looks at in vain are a cost on every synthetic or screen block.
+constexpr int32_t kUnlikePeriod = 32;
+
 // Over when the unlike pixels of the sampled rows, scaled up to all rows, need more than
 // byteLimit at a quarter of a byte each.
 Estimate UnlikePixelsOver(const FrameImage& image, int32_t x, int32_t y, int32_t w, int32_t h,
-                          uint32_t byteLimit, uint64_t sampled, const std::atomic<bool>* cancel) {
+                          uint32_t byteLimit, const std::atomic<bool>* cancel) {
   thread_local std::vector<uint32_t> rows;
   if (rows.size() < std::size_t(w) * 2) rows.resize(std::size_t(w) * 2);
-  uint32_t* current = rows.data();
-  uint32_t* above = current + w;
+  uint32_t* previous = rows.data();
+  uint32_t* current = previous + w;
+  uint64_t sampled = 0;
+  for (int32_t r = 0; r < h; r += kUnlikePeriod) sampled += std::min(kSampledRows, h - r);
   const uint64_t over = uint64_t{byteLimit} * kUnlikePixelsPerByte * sampled;
   uint64_t unlike = 0;
-  for (int32_t r = 0; r < h; ++r) {
-    if (r % kSamplePeriod >= kSampledRows) continue;
-    if (r % kRowsPerCancelCheck == 0 && CancelRequested(cancel)) return Estimate::kCancelled;
+  for (int32_t top = 0; top < h; top += kUnlikePeriod) {
+    if (CancelRequested(cancel)) return Estimate::kCancelled;
     // The first row of a sampled pair takes the row above it from the picture.
-    if (r % kSamplePeriod == 0 && r > 0) {
-      PackArgbRow(image, x, y + r - 1, w, reinterpret_cast<uint8_t*>(above));
+    bool haveAbove = top > 0;
+    if (haveAbove) PackArgbRow(image, x, y + top - 1, w, reinterpret_cast<uint8_t*>(previous));
+    for (int32_t r = top; r < std::min(h, top + kSampledRows); ++r) {
+      PackArgbRow(image, x, y + r, w, reinterpret_cast<uint8_t*>(current));
+      unlike += UnlikePixels(current, haveAbove ? previous : nullptr, w);
+      if (unlike * uint64_t(h) > over) return Estimate::kOver;
+      std::swap(current, previous);
+      haveAbove = true;
     }
-    PackArgbRow(image, x, y + r, w, reinterpret_cast<uint8_t*>(current));
-    unlike += UnlikePixels(current, r > 0 ? above : nullptr, w);
-    if (unlike * uint64_t(h) > over) return Estimate::kOver;
-    std::swap(current, above);
   }
   return Estimate::kNotOver;
 }
@@ -408,7 +416,7 @@ Estimate SampledEstimate(const FrameImage& image, int32_t x, int32_t y, int32_t 
   if (fast == nullptr) return Estimate::kNotOver;
   uint64_t sampled = 0;
   for (int32_t r = 0; r < h; r += kSamplePeriod) sampled += std::min(kSampledRows, h - r);
-  if (const Estimate first = UnlikePixelsOver(image, x, y, w, h, byteLimit, sampled, cancel);
+  if (const Estimate first = UnlikePixelsOver(image, x, y, w, h, byteLimit, cancel);
       first != Estimate::kNotOver) {
     return first;
   }
