@@ -225,14 +225,16 @@ class FrameImage {
                                   int32_t level) const;
   // The same stream, abandoned as soon as it grows past byteLimit bytes (overLimit set, out
   // empty): a caller that only keeps the smallest encoding need not finish a loser. With
-  // estimateFirst, a fast compressor looks at the pixels first and overLimit is also set when
-  // its estimate (below) is well over the limit, without the slow stream being started.
+  // estimateFirst, a quick look at the pixels comes first and overLimit is also set when its
+  // estimate (below) is well over the limit, without the slow stream being started.
   [[nodiscard]] bool EncodeZlib32(ByteBuffer& out, int32_t x, int32_t y, int32_t w, int32_t h,
                                   int32_t level, uint32_t byteLimit, bool& overLimit,
                                   bool estimateFirst = false,
                                   const std::atomic<bool>* cancel = nullptr) const;
-  // That quick look alone: true when a fast stream of a sample of the clipped rectangle's rows,
-  // scaled up to all rows, is more than 9/4 of byteLimit (the full stream then rarely fits).
+  // That quick look alone: true when byteLimit is under a quarter of a byte for each pixel
+  // unlike its nearest neighbours (as in camera pictures), or when a fast stream of a sample
+  // of the clipped rectangle's rows, scaled up to all rows, is more than 9/4 of byteLimit (the
+  // full stream then rarely fits).
   [[nodiscard]] bool Zlib32EstimateOver(int32_t x, int32_t y, int32_t w, int32_t h,
                                         uint32_t byteLimit) const;
   // zlib stream of a palette of the most frequent colours (n x R, G, B) followed by index rows
