@@ -1,6 +1,7 @@
 #include "video/ffmpeg_video_reader.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -52,8 +53,14 @@ std::string ErrorText(int code) {
   return text;
 }
 
+// Messages of the library of information level or graver, from any thread: a pass of the
+// decoder with frame threads during which one came is not trusted (one from elsewhere only
+// costs the pass).
+std::atomic<uint64_t> libraryComplaints{0};
+
 // FFmpeg writes its diagnostics to the terminal by default; they belong in the engine's trace.
 void RouteLibraryLog(void* /*avcl*/, int level, const char* format, va_list args) {
+  if (level <= AV_LOG_INFO) libraryComplaints.fetch_add(1, std::memory_order_relaxed);
   if (level > AV_LOG_WARNING) return;
   char line[512];
   std::vsnprintf(line, sizeof line, format, args);
@@ -218,7 +225,10 @@ struct FfmpegVideoReader::Decoder {
   int64_t startPts = 0;
   int64_t defaultDuration = 0;  // one frame in time-base units, for frames without duration
   bool canSkip = false;         // the codec can leave out non-reference pictures
-  bool singleThreaded = false;  // answers readability questions (set before OpenDecoder)
+  Use use = Use::kPictures;     // set before OpenDecoder
+  // With frame threads on a readability question: the timestamps of the packets sent that may
+  // not be left out whose pictures have not come yet, sorted.
+  std::vector<int64_t> awaited;
   // Non-reference pictures ending by this time (ms) may be left out; -1: none may.
   int64_t skipEndingBy = -1;
 
@@ -277,6 +287,7 @@ struct FfmpegVideoReader::Decoder {
     decoderEnded = false;
     abnormalEnd = false;
     fromStreamStart = atStart;
+    awaited.clear();
   }
 };
 
@@ -364,6 +375,11 @@ bool FfmpegVideoReader::OpenDecoder(Decoder& d, const Decoder* previous) {
   AVStream* stream = d.format->streams[d.streamIndex];
 
   const AVCodecID codecId = stream->codecpar->codec_id;
+  // The first try with frame threads only where one thread is a separate decoder to fall back
+  // on, and for the codecs whose clean passes were checked against one thread's.
+  if (d.use == Use::kThreadedSearch && (pictureThreads_ == 1 || !SkipsNonReference(codecId))) {
+    d.use = Use::kSearch;
+  }
   const AVCodec* decoderCodec = avcodec_find_decoder(codecId);
   if (decoderCodec == nullptr) {
     openFailure = std::string("FFmpeg has no decoder for its video codec (") +
@@ -383,8 +399,9 @@ bool FfmpegVideoReader::OpenDecoder(Decoder& d, const Decoder* previous) {
   d.codec->pkt_timebase = stream->time_base;
   // With frame threads a decoder's errors surface when a thread hands them over, which varies
   // run by run and with the number of threads: readability, which decides the movie's length,
-  // is asked of a decoder with one, whose errors come with their own packets every time.
-  d.codec->thread_count = d.singleThreaded ? 1 : pictureThreads_;
+  // is asked of a decoder with one, whose errors come with their own packets every time (a
+  // decoder with frame threads is asked first only where it meets no error at all).
+  d.codec->thread_count = d.use == Use::kSearch ? 1 : pictureThreads_;
   if (avcodec_open2(d.codec.get(), decoderCodec, nullptr) < 0) {
     openFailure = std::string("FFmpeg could not set up the decoder of its video codec (") +
                   avcodec_get_name(codecId) + "): the stream may be damaged";
@@ -472,7 +489,9 @@ bool FfmpegVideoReader::OpenLocked(const std::string& path) {
   openFailure.clear();
   auto d = std::make_unique<Decoder>();
   d->path = path;
-  d->singleThreaded = true;  // for the readable-end search
+  // For the readable-end search.
+  d->use = readabilityShortcut_ ? Use::kThreadedSearch : Use::kSearch;
+  threadedAnswers_.clear();
   if (!OpenDecoder(*d)) return false;
   AVStream* stream = d->format->streams[d->streamIndex];
 
@@ -542,9 +561,9 @@ bool FfmpegVideoReader::OpenLocked(const std::string& path) {
     }
     // The last packets are always decoded: a damaged picture among them that was left out
     // would report nothing where decoding every picture reports an error at the end of the
-    // file (the search's decoder has one thread, so they are its last three).
-    const std::size_t guarded = std::min(
-        span.lastVideo.size(), static_cast<std::size_t>(std::max(d->codec->thread_count, 1)) + 2);
+    // file (the one-thread decoder's last three; a decoder with frame threads leaves out the
+    // same pictures, so that its clean answers are that one's).
+    const std::size_t guarded = std::min<std::size_t>(span.lastVideo.size(), 3);
     if (guarded < span.lastVideo.size()) {
       skipBeforeMs_ =
           d->ToMs(*std::min_element(span.lastVideo.end() - guarded, span.lastVideo.end()));
@@ -571,18 +590,21 @@ bool FfmpegVideoReader::OpenLocked(const std::string& path) {
   }
   // The search left the decoder near the end; the first request is usually frame 0. Pictures
   // are decoded with frame threads.
-  if (!Reopen(false)) return fail("the file could not be read again after its length was found");
+  threadedAnswers_.clear();
+  if (!Reopen(Use::kPictures)) {
+    return fail("the file could not be read again after its length was found");
+  }
   stats_ = Stats{};
   return true;
 }
 
-bool FfmpegVideoReader::Reopen(bool singleThreaded) {
+bool FfmpegVideoReader::Reopen(Use use) {
   // Seeking "to the start" is not exact in every container (program streams land after it), so
   // the one position known for certain is that of a freshly opened file.
   ++stats_.seeks;
   auto fresh = std::make_unique<Decoder>();
   fresh->path = decoder_->path;
-  fresh->singleThreaded = singleThreaded;
+  fresh->use = use;
   if (!OpenDecoder(*fresh, decoder_.get())) return false;
   fresh->defaultDuration = decoder_->defaultDuration;
   fresh->startPts = decoder_->startPts;  // may come from the packets, not the stream
@@ -597,7 +619,7 @@ bool FfmpegVideoReader::SeekTo(int64_t ms) {
   ++stats_.seeks;
   if (av_seek_frame(d.format.get(), d.streamIndex, d.ToPts(std::max<int64_t>(ms, 0)),
                     AVSEEK_FLAG_BACKWARD) < 0) {
-    return Reopen(d.singleThreaded);
+    return Reopen(d.use);
   }
   avcodec_flush_buffers(d.codec.get());
   d.ResetPosition(false);
@@ -612,6 +634,7 @@ bool FfmpegVideoReader::DecodeNext() {
     const int received = avcodec_receive_frame(d.codec.get(), frame);
     if (received == 0) {
       ++stats_.framesDecoded;
+      if (d.use == Use::kThreadedSearch) Arrived(d, frame->pts);
       int64_t pts = frame->best_effort_timestamp;
       if (pts == AV_NOPTS_VALUE) {
         pts = d.lastPts == AV_NOPTS_VALUE ? d.startPts : d.lastPts + d.defaultDuration;
@@ -630,6 +653,8 @@ bool FfmpegVideoReader::DecodeNext() {
       return true;
     }
     if (received == AVERROR_EOF) {
+      // Drained: every picture that had to come has come.
+      if (d.use == Use::kThreadedSearch && !d.awaited.empty()) ++hitches_;
       d.decoderEnded = true;
       return false;
     }
@@ -663,6 +688,14 @@ bool FfmpegVideoReader::DecodeNext() {
       const int64_t packetPts = d.packet->pts != AV_NOPTS_VALUE ? d.packet->pts : d.packet->dts;
       if (d.canSkip) ChooseSkip(d);
       const int sent = avcodec_send_packet(d.codec.get(), d.packet.get());
+      if (d.use == Use::kThreadedSearch) {
+        if (sent == 0 && d.codec->skip_frame != AVDISCARD_NONREF && packetPts != AV_NOPTS_VALUE) {
+          d.awaited.insert(std::upper_bound(d.awaited.begin(), d.awaited.end(), packetPts),
+                           packetPts);
+        } else if (sent == AVERROR(EAGAIN) || packetPts == AV_NOPTS_VALUE) {
+          ++hitches_;  // a packet the decoder did not take, or one whose picture cannot be told
+        }
+      }
       if (sent < 0 && sent != AVERROR(EAGAIN)) {
         d.AddFailure(packetPts != AV_NOPTS_VALUE   ? d.ToMs(packetPts)
                      : d.lastPts == AV_NOPTS_VALUE ? 0
@@ -671,6 +704,18 @@ bool FfmpegVideoReader::DecodeNext() {
     }
     av_packet_unref(d.packet.get());
   }
+}
+
+void FfmpegVideoReader::Arrived(Decoder& d, int64_t pts) {
+  // Pictures come in presentation order: one that was due before this one and has not come
+  // never will (a decoder drops a picture it finds out of order without a word).
+  if (pts == AV_NOPTS_VALUE) {
+    ++hitches_;
+    return;
+  }
+  const auto it = std::lower_bound(d.awaited.begin(), d.awaited.end(), pts);
+  if (it != d.awaited.end() && *it == pts) d.awaited.erase(it);
+  if (!d.awaited.empty() && d.awaited.front() < pts) ++hitches_;
 }
 
 void FfmpegVideoReader::ChooseSkip(Decoder& d) {
@@ -753,7 +798,7 @@ FfmpegVideoReader::Position FfmpegVideoReader::PositionAt(uint32_t ms, bool pict
     int64_t back = kSeekRetryMs;
     for (int i = 0; i < attempt; ++i) back *= 4;
     const bool ok =
-        attempt >= kSeekRetries || t - back <= 0 ? Reopen(d.singleThreaded) : SeekTo(t - back);
+        attempt >= kSeekRetries || t - back <= 0 ? Reopen(d.use) : SeekTo(t - back);
     if (!ok) return Position::kNone;
   }
 
@@ -929,7 +974,54 @@ bool FfmpegVideoReader::ReadableAt(uint32_t ms) {
   // After Open the decoder is the pictures' own, with frame threads: a question then gets a
   // decoder of its own kind, which goes on serving the pictures asked for after it (they are
   // the same whatever the thread count).
-  if (!decoder_->singleThreaded && !Reopen(true)) return false;
+  if (decoder_->use == Use::kPictures && !Reopen(Use::kSearch)) return false;
+  if (decoder_->use == Use::kThreadedSearch) {
+    bool readable = false;
+    if (readabilityShortcut_ && ThreadedAnswer(ms, readable)) return readable;
+    if (!ToOneThread()) return false;
+  }
+  return OneThreadAnswer(ms);
+}
+
+bool FfmpegVideoReader::ThreadedAnswer(uint32_t ms, bool& readable) {
+  skippableStart_ = -1;
+  damagedPacketSeen_ = false;
+  const uint64_t failuresBefore = decoder_->failuresNoted;
+  const uint64_t hitchesBefore = hitches_;
+  const uint64_t complaintsBefore = libraryComplaints.load(std::memory_order_relaxed);
+  std::vector<int64_t> knownFailures = decoder_->failures;
+  const Position position = PositionAt(ms, false);
+  const Decoder& d = *decoder_;
+  // Frame threads decode a stream without trouble exactly as one thread does; trouble of any
+  // kind (an error, a damaged picture or packet, a demuxer that broke off, a picture that did not
+  // come, a word from the library) is where they part, so such a pass says nothing. What is
+  // left out is judged as for one thread.
+  const bool clean = d.failuresNoted == failuresBefore && !damagedPacketSeen_ && !d.abnormalEnd &&
+                     hitches_ == hitchesBefore &&
+                     libraryComplaints.load(std::memory_order_relaxed) == complaintsBefore;
+  if (clean && (skippableStart_ < 0 || (d.haveCurrent && d.currentStart >= skippableStart_))) {
+    threadedAnswers_.push_back(ms);
+    readable = position == Position::kReadable;
+    return true;
+  }
+  decoder_->failures = std::move(knownFailures);
+  return false;
+}
+
+bool FfmpegVideoReader::ToOneThread() {
+  // Where one thread stands after a question depends on the questions before (how far it
+  // decoded, the failures it found): it is asked them again, and answers them as frame threads
+  // did. The first decoder of the search skips the deblocking, so does the one replacing it.
+  const int loopFilter = decoder_->codec->skip_loop_filter;
+  const std::vector<uint32_t> asked = std::move(threadedAnswers_);
+  threadedAnswers_.clear();
+  if (!Reopen(Use::kSearch)) return false;
+  decoder_->codec->skip_loop_filter = static_cast<AVDiscard>(loopFilter);
+  for (const uint32_t t : asked) OneThreadAnswer(t);
+  return true;
+}
+
+bool FfmpegVideoReader::OneThreadAnswer(uint32_t ms) {
   if (!readabilityShortcut_) return PositionAt(ms, true) == Position::kReadable;
   skippableStart_ = -1;
   damagedPacketSeen_ = false;
@@ -950,7 +1042,7 @@ bool FfmpegVideoReader::ReadableAt(uint32_t ms) {
   }
   // What this pass placed by guess must not outlive it: the pass asked again places it.
   decoder_->failures = std::move(knownFailures);
-  if (!Reopen(true)) return false;
+  if (!Reopen(Use::kSearch)) return false;
   return PositionAt(ms, true) == Position::kReadable;
 }
 

@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "video/video_reader.h"
 #include "video/yuv_converter.h"
@@ -32,8 +33,13 @@ namespace quillon {
 // that leaves out nothing, so the answers are those of decoding every picture.
 //
 // Readability decides the movie's length, which must not vary from run to run or machine to
-// machine: it is decoded with one thread, whose errors are the same every time. Pictures are
-// decoded with frame threads.
+// machine: its answers are those of decoding with one thread, whose errors are the same every
+// time. Pictures are decoded with frame threads. The questions of the readable-end search at
+// Open are first put to a decoder with frame threads (H.264 and HEVC): its answer stands only
+// when its pass went without the least trouble (no error, no damaged picture or packet, no
+// complaint from the library, no picture missing), where frame threads decode exactly what one
+// thread does. On any trouble the one-thread decoder is asked, as it would have been from the
+// start.
 class FfmpegVideoReader final : public VideoReader {
  public:
   // Decoding activity since Open, for tests and measurements.
@@ -59,7 +65,8 @@ class FfmpegVideoReader final : public VideoReader {
   // stay the same; only the work does not). Takes effect from the next question, Open's included.
   void SetReadabilityShortcut(bool on);
   // For tests and measurements: the threads of the decoders that make pictures (0: as many as
-  // the machine has). Takes effect from the next Open. Readability is always decoded with one.
+  // the machine has). Takes effect from the next Open; the first try at the readable end uses as
+  // many.
   void SetPictureThreads(int threads);
 
  private:
@@ -68,6 +75,9 @@ class FfmpegVideoReader final : public VideoReader {
   // What stands at a time: nothing, the last good picture over a stretch that failed to decode
   // (or after which the file broke off), or a readable picture.
   enum class Position { kNone, kDamaged, kReadable };
+  // What a decoder serves: pictures (frame threads), readability questions (one thread), or a
+  // first try at the readable-end search's questions with frame threads.
+  enum class Use { kPictures, kSearch, kThreadedSearch };
 
   bool OpenLocked(const std::string& path);
   // `previous`: a decoder already open on the same file, whose stream facts a container that
@@ -76,13 +86,14 @@ class FfmpegVideoReader final : public VideoReader {
   // Reads the video and sound packets of a second demuxer on the same file, without decoding:
   // from the start when fromPts is AV_NOPTS_VALUE, else from the keyframe at or before fromPts.
   static PacketSpan ScanPackets(const Decoder& d, int64_t fromPts);
+  // Notes the arrival of the picture of the packet at pts from a decoder with frame threads.
+  void Arrived(Decoder& d, int64_t pts);
   // Chooses whether the decoder may leave out the picture of the packet about to be sent.
   void ChooseSkip(Decoder& d);
   // The pending picture becomes the current one.
   static void TakePending(Decoder& d);
-  // A fresh demuxer and decoder on the same file: the only exact way back to the start. With
-  // singleThreaded, the decoder is one that answers readability questions.
-  bool Reopen(bool singleThreaded);
+  // A fresh demuxer and decoder on the same file, for `use`: the only exact way back to the start.
+  bool Reopen(Use use);
   // To the keyframe at or before ms (reopening when the demuxer cannot seek).
   bool SeekTo(int64_t ms);
   // Decodes forward to the next good picture, which becomes the pending one.
@@ -91,6 +102,13 @@ class FfmpegVideoReader final : public VideoReader {
   // that cannot be the one at ms may be left out.
   Position PositionAt(uint32_t ms, bool picturesMatter);
   bool ReadableAt(uint32_t ms);
+  // The answer of the decoder with frame threads, when its pass was clean enough to be the
+  // one-thread answer; false when it was not (readable is then left alone).
+  bool ThreadedAnswer(uint32_t ms, bool& readable);
+  // Replaces the decoder with frame threads by a one-thread one standing where that one would
+  // stand had it been asked every question so far.
+  bool ToOneThread();
+  bool OneThreadAnswer(uint32_t ms);
   std::unique_ptr<FrameImage> ConvertCurrent();
   // The current picture through the converter for 8-bit Y'CbCr: space is the matrix's number,
   // fullRange whether luma spans 0-255.
@@ -109,6 +127,11 @@ class FfmpegVideoReader final : public VideoReader {
   // readability question; -1 when none.
   int64_t skippableStart_ = -1;
   bool damagedPacketSeen_ = false;  // during the current readability question
+  // Trouble a decoder with frame threads met that leaves no failure behind (a picture that never
+  // came, a packet the decoder would not take): counted, never reset.
+  uint64_t hitches_ = 0;
+  // The questions the decoder with frame threads answered, in order.
+  std::vector<uint32_t> threadedAnswers_;
   // Only packets starting before this time (ms) may be left out; -1: none may.
   int64_t skipBeforeMs_ = -1;
 };
