@@ -420,6 +420,63 @@ TEST(FfmpegVideoReaderTest, ReadableEndOfADamagedTailIsTheSameEveryTime) {
   }
 }
 
+// The readable-end search first asks a decoder with frame threads and keeps its answer only when
+// that pass met no trouble at all. On damage frame threads find other ends than one thread does
+// (errors surface late, pictures still inside the decoder are lost while it drains), so a
+// threaded answer taken despite trouble changes the length. With one picture thread there is no
+// threaded try: that reader gives the answer every other thread count must give.
+TEST(FfmpegVideoReaderTest, FrameThreadsNeverChangeTheReadableEnd) {
+  const std::string dir = std::string(QUILLON_TEST_BINARY_DIR) + "/test-clips/video/";
+  const std::string intact = Clip("h264_25.mp4");
+  const std::vector<VideoPacket> packets = VideoPackets(intact);
+  ASSERT_EQ(packets.size(), 150u);
+  const std::string bytes = ReadFile(intact);
+  std::vector<std::string> files;
+  // Each reference picture among the last packets in file order, its slice data wiped.
+  for (std::size_t i = packets.size() - 6; i < packets.size(); ++i) {
+    if (packets[i].nonReference) continue;
+    std::string damaged = bytes;
+    Scramble(damaged, packets[i].pos + 8, packets[i].pos + packets[i].size, 0);
+    files.push_back(dir + "threads_wiped" + std::to_string(i) + ".mp4");
+    std::ofstream(files.back(), std::ios::binary) << damaged;
+  }
+  // The last three packets in file order turned to noise, lengths included.
+  {
+    std::string damaged = bytes;
+    Scramble(damaged, packets[147].pos, packets[149].pos + packets[149].size, 7);
+    files.push_back(dir + "threads_last3_noise.mp4");
+    std::ofstream(files.back(), std::ios::binary) << damaged;
+  }
+  // Index first, the data cut off inside a picture at several places.
+  const std::string faststart = dir + "threads_faststart.mp4";
+  const std::string remux = "ffmpeg -nostdin -v error -y -i \"" + intact +
+                            "\" -c copy -movflags +faststart \"" + faststart + "\"";
+  ASSERT_EQ(std::system(remux.c_str()), 0);
+  const std::vector<VideoPacket> moved = VideoPackets(faststart);
+  ASSERT_EQ(moved.size(), 150u);
+  const std::string front = ReadFile(faststart);
+  for (const std::size_t i : {149u, 140u, 128u, 111u, 90u}) {
+    files.push_back(dir + "threads_cut" + std::to_string(i) + ".mp4");
+    std::ofstream(files.back(), std::ios::binary)
+        << front.substr(0, moved[i].pos + moved[i].size / 2);
+  }
+
+  for (const std::string& file : files) {
+    SCOPED_TRACE(file);
+    FfmpegVideoReader one;
+    one.SetPictureThreads(1);
+    ASSERT_TRUE(one.Open(file));
+    for (const int threads : {2, 3, 8, 0}) {
+      SCOPED_TRACE(threads);
+      FfmpegVideoReader reader;
+      reader.SetPictureThreads(threads);
+      ASSERT_TRUE(reader.Open(file));
+      EXPECT_EQ(reader.DurationMs(), one.DurationMs());
+      EXPECT_EQ(reader.FrameCount(), one.FrameCount());
+    }
+  }
+}
+
 // A readability question shares the decoder with the pictures: whatever it left out, the
 // pictures asked for after it are those of a reader that never left anything out.
 TEST(FfmpegVideoReaderTest, PicturesAfterReadabilityQuestionsAreExact) {
