@@ -79,11 +79,11 @@ constexpr int32_t SplitPair(int16_t first, int16_t second) {
 
 __attribute__((target("avx2"))) inline ChannelTerms256 MakeChannelTerms256(
     int64_t r, int64_t g, int64_t b, int32_t offsetUnits) {
-  constexpr auto pair = SplitPair;
-  return ChannelTerms256{_mm256_set1_epi32(pair(SplitHigh(r), SplitHigh(g))),
-                         _mm256_set1_epi32(pair(SplitHigh(b), 0)),
-                         _mm256_set1_epi32(pair(SplitLow(r), SplitLow(g))),
-                         _mm256_set1_epi32(pair(SplitLow(b), 0)), _mm256_set1_epi32(offsetUnits)};
+  return ChannelTerms256{_mm256_set1_epi32(SplitPair(SplitHigh(r), SplitHigh(g))),
+                         _mm256_set1_epi32(SplitPair(SplitHigh(b), 0)),
+                         _mm256_set1_epi32(SplitPair(SplitLow(r), SplitLow(g))),
+                         _mm256_set1_epi32(SplitPair(SplitLow(b), 0)),
+                         _mm256_set1_epi32(offsetUnits)};
 }
 
 struct YCbCrTerms256 {

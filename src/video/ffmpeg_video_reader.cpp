@@ -977,13 +977,16 @@ bool FfmpegVideoReader::ReadableAt(uint32_t ms) {
   if (decoder_->use == Use::kPictures && !Reopen(Use::kSearch)) return false;
   if (decoder_->use == Use::kThreadedSearch) {
     bool readable = false;
-    if (readabilityShortcut_ && ThreadedAnswer(ms, readable)) return readable;
+    if (readabilityShortcut_ && SkippingAnswer(ms, true, readable)) {
+      threadedAnswers_.push_back(ms);
+      return readable;
+    }
     if (!ToOneThread()) return false;
   }
   return OneThreadAnswer(ms);
 }
 
-bool FfmpegVideoReader::ThreadedAnswer(uint32_t ms, bool& readable) {
+bool FfmpegVideoReader::SkippingAnswer(uint32_t ms, bool frameThreads, bool& readable) {
   skippableStart_ = -1;
   damagedPacketSeen_ = false;
   const uint64_t failuresBefore = decoder_->failuresNoted;
@@ -992,18 +995,28 @@ bool FfmpegVideoReader::ThreadedAnswer(uint32_t ms, bool& readable) {
   std::vector<int64_t> knownFailures = decoder_->failures;
   const Position position = PositionAt(ms, false);
   const Decoder& d = *decoder_;
-  // Frame threads decode a stream without trouble exactly as one thread does; trouble of any
-  // kind (an error, a damaged picture or packet, a demuxer that broke off, a picture that did not
-  // come, a word from the library) is where they part, so such a pass says nothing. What is
-  // left out is judged as for one thread.
-  const bool clean = d.failuresNoted == failuresBefore && !damagedPacketSeen_ && !d.abnormalEnd &&
-                     hitches_ == hitchesBefore &&
-                     libraryComplaints.load(std::memory_order_relaxed) == complaintsBefore;
-  if (clean && (skippableStart_ < 0 || (d.haveCurrent && d.currentStart >= skippableStart_))) {
-    threadedAnswers_.push_back(ms);
+  // With everything left out lying before the picture found, that picture is the one decoding
+  // every picture finds: the pictures left out could only have been found in its place, and
+  // their failures would lie before it, where they do not count. That holds for a file read
+  // without trouble. On damage the decoder's errors (some placed by guess after the last
+  // picture out) move with the pictures left out: so a pass that met a failure, a packet the
+  // demuxer found damaged or a demuxer error, or that found its picture before something left
+  // out (a damaged tail, a time past the last picture), is asked again with nothing left out.
+  const bool clean = d.failuresNoted == failuresBefore && !damagedPacketSeen_ && !d.abnormalEnd;
+  const bool foundAfterLeftOut = d.haveCurrent && d.currentStart >= skippableStart_;
+  bool stands = skippableStart_ < 0 || (clean && foundAfterLeftOut);
+  if (frameThreads) {
+    // Frame threads decode a stream without trouble exactly as one thread does; trouble of any
+    // kind (also a picture that did not come or a word from the library) is where they part,
+    // so such a pass says nothing, even with nothing left out.
+    stands = stands && clean && hitches_ == hitchesBefore &&
+             libraryComplaints.load(std::memory_order_relaxed) == complaintsBefore;
+  }
+  if (stands) {
     readable = position == Position::kReadable;
     return true;
   }
+  // What this pass placed by guess must not outlive it: the pass asked again places it.
   decoder_->failures = std::move(knownFailures);
   return false;
 }
@@ -1023,25 +1036,8 @@ bool FfmpegVideoReader::ToOneThread() {
 
 bool FfmpegVideoReader::OneThreadAnswer(uint32_t ms) {
   if (!readabilityShortcut_) return PositionAt(ms, true) == Position::kReadable;
-  skippableStart_ = -1;
-  damagedPacketSeen_ = false;
-  const uint64_t failuresBefore = decoder_->failuresNoted;
-  std::vector<int64_t> knownFailures = decoder_->failures;
-  const Position position = PositionAt(ms, false);
-  const Decoder& d = *decoder_;
-  // With everything left out lying before the picture found, that picture is the one decoding
-  // every picture finds: the pictures left out could only have been found in its place, and
-  // their failures would lie before it, where they do not count. That holds for a file read
-  // without trouble. On damage the decoder's errors (some placed by guess after the last
-  // picture out) move with the pictures left out: so a pass that met a failure, a packet the
-  // demuxer found damaged or a demuxer error, or that found its picture before something left
-  // out (a damaged tail, a time past the last picture), is asked again with nothing left out.
-  const bool clean = d.failuresNoted == failuresBefore && !damagedPacketSeen_ && !d.abnormalEnd;
-  if (skippableStart_ < 0 || (clean && d.haveCurrent && d.currentStart >= skippableStart_)) {
-    return position == Position::kReadable;
-  }
-  // What this pass placed by guess must not outlive it: the pass asked again places it.
-  decoder_->failures = std::move(knownFailures);
+  bool readable = false;
+  if (SkippingAnswer(ms, false, readable)) return readable;
   if (!Reopen(Use::kSearch)) return false;
   return PositionAt(ms, true) == Position::kReadable;
 }

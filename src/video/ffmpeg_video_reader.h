@@ -102,9 +102,11 @@ class FfmpegVideoReader final : public VideoReader {
   // that cannot be the one at ms may be left out.
   Position PositionAt(uint32_t ms, bool picturesMatter);
   bool ReadableAt(uint32_t ms);
-  // The answer of the decoder with frame threads, when its pass was clean enough to be the
-  // one-thread answer; false when it was not (readable is then left alone).
-  bool ThreadedAnswer(uint32_t ms, bool& readable);
+  // The answer of a pass that may leave pictures out, when it stands for the answer of
+  // decoding every picture with one thread; false when it does not (readable is then left
+  // alone and the failures the pass placed are dropped). frameThreads: the decoder has them,
+  // and any trouble at all voids the pass.
+  bool SkippingAnswer(uint32_t ms, bool frameThreads, bool& readable);
   // Replaces the decoder with frame threads by a one-thread one standing where that one would
   // stand had it been asked every question so far.
   bool ToOneThread();
