@@ -226,8 +226,10 @@ struct FfmpegVideoReader::Decoder {
   int64_t defaultDuration = 0;  // one frame in time-base units, for frames without duration
   bool canSkip = false;         // the codec can leave out non-reference pictures
   Use use = Use::kPictures;     // set before OpenDecoder
-  // With frame threads on a readability question: the timestamps of the packets sent that may
-  // not be left out whose pictures have not come yet, sorted.
+  bool watched = false;         // frame threads, whose pictures that never come are counted
+  int64_t seekedTo = -1;        // the time (ms) of its last seek; -1: none since it opened
+  // With frame threads: the timestamps of the packets sent that may not be left out whose
+  // pictures have not come yet, sorted.
   std::vector<int64_t> awaited;
   // Non-reference pictures ending by this time (ms) may be left out; -1: none may.
   int64_t skipEndingBy = -1;
@@ -401,7 +403,11 @@ bool FfmpegVideoReader::OpenDecoder(Decoder& d, const Decoder* previous) {
   // run by run and with the number of threads: readability, which decides the movie's length,
   // is asked of a decoder with one, whose errors come with their own packets every time (a
   // decoder with frame threads is asked first only where it meets no error at all).
-  d.codec->thread_count = d.use == Use::kSearch ? 1 : pictureThreads_;
+  // Pictures keep frame threads only while they meet no trouble.
+  const bool oneThread =
+      d.use == Use::kSearch || (d.use == Use::kPictures && picturesOneThread_);
+  d.codec->thread_count = oneThread ? 1 : pictureThreads_;
+  d.watched = !oneThread && pictureThreads_ != 1;
   if (avcodec_open2(d.codec.get(), decoderCodec, nullptr) < 0) {
     openFailure = std::string("FFmpeg could not set up the decoder of its video codec (") +
                   avcodec_get_name(codecId) + "): the stream may be damaged";
@@ -492,6 +498,7 @@ bool FfmpegVideoReader::OpenLocked(const std::string& path) {
   // For the readable-end search.
   d->use = readabilityShortcut_ ? Use::kThreadedSearch : Use::kSearch;
   threadedAnswers_.clear();
+  picturesOneThread_ = false;
   if (!OpenDecoder(*d)) return false;
   AVStream* stream = d->format->streams[d->streamIndex];
 
@@ -594,6 +601,8 @@ bool FfmpegVideoReader::OpenLocked(const std::string& path) {
   if (!Reopen(Use::kPictures)) {
     return fail("the file could not be read again after its length was found");
   }
+  troubleAtPictures_ = TroubleSoFar();
+  pictureHistory_ = PictureHistory{};
   stats_ = Stats{};
   return true;
 }
@@ -602,6 +611,7 @@ bool FfmpegVideoReader::Reopen(Use use) {
   // Seeking "to the start" is not exact in every container (program streams land after it), so
   // the one position known for certain is that of a freshly opened file.
   ++stats_.seeks;
+  ++repositions_;
   auto fresh = std::make_unique<Decoder>();
   fresh->path = decoder_->path;
   fresh->use = use;
@@ -617,12 +627,14 @@ bool FfmpegVideoReader::Reopen(Use use) {
 bool FfmpegVideoReader::SeekTo(int64_t ms) {
   Decoder& d = *decoder_;
   ++stats_.seeks;
+  ++repositions_;
   if (av_seek_frame(d.format.get(), d.streamIndex, d.ToPts(std::max<int64_t>(ms, 0)),
                     AVSEEK_FLAG_BACKWARD) < 0) {
     return Reopen(d.use);
   }
   avcodec_flush_buffers(d.codec.get());
   d.ResetPosition(false);
+  d.seekedTo = ms;
   return true;
 }
 
@@ -634,7 +646,7 @@ bool FfmpegVideoReader::DecodeNext() {
     const int received = avcodec_receive_frame(d.codec.get(), frame);
     if (received == 0) {
       ++stats_.framesDecoded;
-      if (d.use == Use::kThreadedSearch) Arrived(d, frame->pts);
+      if (d.watched) Arrived(d, frame->pts);
       int64_t pts = frame->best_effort_timestamp;
       if (pts == AV_NOPTS_VALUE) {
         pts = d.lastPts == AV_NOPTS_VALUE ? d.startPts : d.lastPts + d.defaultDuration;
@@ -654,7 +666,7 @@ bool FfmpegVideoReader::DecodeNext() {
     }
     if (received == AVERROR_EOF) {
       // Drained: every picture that had to come has come.
-      if (d.use == Use::kThreadedSearch && !d.awaited.empty()) ++hitches_;
+      if (d.watched && !d.awaited.empty()) ++hitches_;
       d.decoderEnded = true;
       return false;
     }
@@ -681,14 +693,21 @@ bool FfmpegVideoReader::DecodeNext() {
     const int read = av_read_frame(d.format.get(), d.packet.get());
     if (read < 0) {
       d.demuxEnded = true;
-      if (read != AVERROR_EOF) d.abnormalEnd = true;
+      if (read != AVERROR_EOF) {
+        d.abnormalEnd = true;
+        ++abnormalEnds_;
+      }
       continue;
     }
     if (d.packet->stream_index == d.streamIndex) {
       const int64_t packetPts = d.packet->pts != AV_NOPTS_VALUE ? d.packet->pts : d.packet->dts;
+      if ((d.packet->flags & AV_PKT_FLAG_CORRUPT) != 0) {
+        damagedPacketSeen_ = true;
+        ++damagedPackets_;
+      }
       if (d.canSkip) ChooseSkip(d);
       const int sent = avcodec_send_packet(d.codec.get(), d.packet.get());
-      if (d.use == Use::kThreadedSearch) {
+      if (d.watched) {
         if (sent == 0 && d.codec->skip_frame != AVDISCARD_NONREF && packetPts != AV_NOPTS_VALUE) {
           d.awaited.insert(std::upper_bound(d.awaited.begin(), d.awaited.end(), packetPts),
                            packetPts);
@@ -724,7 +743,6 @@ void FfmpegVideoReader::ChooseSkip(Decoder& d) {
   // it is sent (frame threads take the setting along with the packet they are handed), so the
   // setting holds packet by packet.
   const AVPacket& p = *d.packet;
-  if ((p.flags & AV_PKT_FLAG_CORRUPT) != 0) damagedPacketSeen_ = true;
   const bool skip = d.skipEndingBy >= 0 && p.pts != AV_NOPTS_VALUE && p.duration > 0 &&
                     p.pts <= INT64_MAX - p.duration &&
                     d.ToMs(p.pts + p.duration) <= d.skipEndingBy && d.ToMs(p.pts) < skipBeforeMs_;
@@ -775,7 +793,10 @@ FfmpegVideoReader::Position FfmpegVideoReader::PositionAt(uint32_t ms, bool pict
     }
     if (seek && !SeekTo(t)) return Position::kNone;
   }
+  return DecodeTo(t, picturesMatter);
+}
 
+FfmpegVideoReader::Position FfmpegVideoReader::DecodeTo(int64_t t, bool picturesMatter) {
   for (int attempt = 0;; ++attempt) {
     Decoder& d = *decoder_;
     d.skipEndingBy = picturesMatter ? -1 : t;
@@ -946,9 +967,22 @@ std::unique_ptr<FrameImage> FfmpegVideoReader::ConvertDirect(Decoder& d,
 std::unique_ptr<FrameImage> FfmpegVideoReader::FrameAtTime(uint32_t ms) {
   std::lock_guard lock(mutex_);
   try {
+    if (!decoder_ || ms >= durationMs) return nullptr;
+    const bool watched = decoder_->use == Use::kPictures && decoder_->watched;
+    const uint64_t repositionsBefore = repositions_;
     // A damaged stretch still shows the last good picture, as a player would; only the
     // readable-end search and IsReadableAt tell the two apart.
-    if (PositionAt(ms, true) == Position::kNone) return nullptr;
+    Position position = PositionAt(ms, true);
+    if (watched) {
+      if (TroubleSoFar() == troubleAtPictures_) {
+        NoteCleanRequest(ms, repositions_ != repositionsBefore);
+      } else {
+        // The picture at hand may already be one that frame threads made otherwise.
+        if (!PicturesToOneThread()) return nullptr;
+        position = PositionAt(ms, true);
+      }
+    }
+    if (position == Position::kNone) return nullptr;
     return ConvertCurrent();
   } catch (const std::bad_alloc&) {
     return nullptr;
@@ -1040,6 +1074,42 @@ bool FfmpegVideoReader::OneThreadAnswer(uint32_t ms) {
   if (SkippingAnswer(ms, false, readable)) return readable;
   if (!Reopen(Use::kSearch)) return false;
   return PositionAt(ms, true) == Position::kReadable;
+}
+
+uint64_t FfmpegVideoReader::TroubleSoFar() const {
+  return (decoder_ ? decoder_->failuresNoted : 0) + hitches_ + damagedPackets_ + abnormalEnds_ +
+         libraryComplaints.load(std::memory_order_relaxed);
+}
+
+void FfmpegVideoReader::NoteCleanRequest(uint32_t ms, bool repositioned) {
+  PictureHistory& h = pictureHistory_;
+  if (repositioned) {
+    h.seekedTo = decoder_->seekedTo;
+    h.firstMs = ms;
+    h.latestMs = ms;
+  } else if (h.firstMs < 0) {
+    h.firstMs = ms;
+    h.latestMs = ms;
+  } else {
+    // Without a repositioning the decoder only went forward: to the latest time asked.
+    h.latestMs = std::max<int64_t>(h.latestMs, ms);
+  }
+}
+
+bool FfmpegVideoReader::PicturesToOneThread() {
+  const PictureHistory h = pictureHistory_;
+  picturesOneThread_ = true;
+  ++stats_.oneThreadSwitches;
+  // Decoded forward from the same repositioning, one thread stands where it would have after
+  // the same requests: up to the trouble, frame threads decided every seek from the pictures
+  // one thread makes.
+  if (!Reopen(Use::kPictures)) return false;
+  if (h.seekedTo >= 0 && !SeekTo(h.seekedTo)) return false;
+  if (h.firstMs >= 0) {
+    DecodeTo(h.firstMs, true);
+    if (h.latestMs > h.firstMs) DecodeTo(h.latestMs, true);
+  }
+  return true;
 }
 
 }  // namespace quillon

@@ -40,6 +40,15 @@ namespace quillon {
 // complaint from the library, no picture missing), where frame threads decode exactly what one
 // thread does. On any trouble the one-thread decoder is asked, as it would have been from the
 // start.
+//
+// The pictures must not vary either, and on damage frame threads conceal errors by timing. So
+// the decoder of pictures watches for the same trouble, since it opened, before it hands out
+// each picture. The library complains of a damaged packet while decoding it, which is before
+// any picture decoded from it can come out (even one shown before it). On the first trouble a
+// one-thread decoder takes over before that picture is handed out, brought to where it would
+// stand had it served every request so far (the last repositioning repeated, then decoded
+// forward), and pictures keep one thread until the next Open. Every picture handed out before
+// was one that one thread makes too, so the whole sequence is one thread's.
 class FfmpegVideoReader final : public VideoReader {
  public:
   // Decoding activity since Open, for tests and measurements.
@@ -47,6 +56,7 @@ class FfmpegVideoReader final : public VideoReader {
     uint64_t framesDecoded = 0;  // pictures the decoder produced
     uint64_t seeks = 0;          // repositionings of the demuxer (the one at Open excluded)
     uint64_t skippable = 0;      // packets the decoder was allowed to leave out
+    uint64_t oneThreadSwitches = 0;  // pictures went over to one thread after trouble
   };
 
   FfmpegVideoReader();
@@ -72,6 +82,14 @@ class FfmpegVideoReader final : public VideoReader {
  private:
   struct Decoder;
   struct PacketSpan;
+  // How a one-thread decoder comes to stand where the pictures' decoder with frame threads
+  // stands: the last repositioning (a seek to seekedTo, or a fresh open when -1), then the
+  // requests served after it (the first, then the latest time asked; -1: none).
+  struct PictureHistory {
+    int64_t seekedTo = -1;
+    int64_t firstMs = -1;
+    int64_t latestMs = -1;
+  };
   // What stands at a time: nothing, the last good picture over a stretch that failed to decode
   // (or after which the file broke off), or a readable picture.
   enum class Position { kNone, kDamaged, kReadable };
@@ -101,6 +119,9 @@ class FfmpegVideoReader final : public VideoReader {
   // Leaves the decoder's current picture at the one shown at ms. Unless picturesMatter, pictures
   // that cannot be the one at ms may be left out.
   Position PositionAt(uint32_t ms, bool picturesMatter);
+  // PositionAt from where the decoder stands, without choosing to seek: decodes forward to t
+  // (going further back only when nothing at or before t decoded).
+  Position DecodeTo(int64_t t, bool picturesMatter);
   bool ReadableAt(uint32_t ms);
   // The answer of a pass that may leave pictures out, when it stands for the answer of
   // decoding every picture with one thread; false when it does not (readable is then left
@@ -111,6 +132,13 @@ class FfmpegVideoReader final : public VideoReader {
   // stand had it been asked every question so far.
   bool ToOneThread();
   bool OneThreadAnswer(uint32_t ms);
+  // Everything that counts as trouble for a decoder with frame threads, summed: it only grows.
+  uint64_t TroubleSoFar() const;
+  // Records a request the pictures' decoder with frame threads served without trouble.
+  void NoteCleanRequest(uint32_t ms, bool repositioned);
+  // Replaces the pictures' decoder with frame threads by a one-thread one standing where that
+  // one would stand had it served every request so far; pictures keep one thread from then on.
+  bool PicturesToOneThread();
   std::unique_ptr<FrameImage> ConvertCurrent();
   // The current picture through the converter for 8-bit Y'CbCr: space is the matrix's number,
   // fullRange whether luma spans 0-255.
@@ -132,6 +160,16 @@ class FfmpegVideoReader final : public VideoReader {
   // Trouble a decoder with frame threads met that leaves no failure behind (a picture that never
   // came, a packet the decoder would not take): counted, never reset.
   uint64_t hitches_ = 0;
+  // Damaged packets and demuxer errors met since Open (by any decoder).
+  uint64_t damagedPackets_ = 0;
+  uint64_t abnormalEnds_ = 0;
+  uint64_t repositions_ = 0;  // fresh opens and seeks since Open
+  // Pictures are decoded with one thread until the next Open (after trouble met with frame
+  // threads).
+  bool picturesOneThread_ = false;
+  // The trouble count when the pictures' decoder began after Open, and what it served since.
+  uint64_t troubleAtPictures_ = 0;
+  PictureHistory pictureHistory_;
   // The questions the decoder with frame threads answered, in order.
   std::vector<uint32_t> threadedAnswers_;
   // Only packets starting before this time (ms) may be left out; -1: none may.
