@@ -477,6 +477,73 @@ TEST(FfmpegVideoReaderTest, FrameThreadsNeverChangeTheReadableEnd) {
   }
 }
 
+// On damage frame threads conceal errors by timing, so the pictures themselves (not only the
+// length) of a damaged clip came out otherwise run by run, and pictures shown before a damaged
+// reference picture but decoded from it came out before it. Every picture must be the one a
+// one-thread reader gives, in the order an encoding run asks for them and after jumps (the
+// one-thread decoder taking over then repeats the last seek); an intact clip keeps its frame
+// threads throughout.
+TEST(FfmpegVideoReaderTest, FrameThreadsNeverChangeThePicturesOfADamagedClip) {
+  const std::string dir = std::string(QUILLON_TEST_BINARY_DIR) + "/test-clips/video/";
+  const std::string intact = Clip("busy.mp4");
+  const std::vector<VideoPacket> packets = VideoPackets(intact);
+  ASSERT_EQ(packets.size(), 150u);
+  const std::string bytes = ReadFile(intact);
+  const auto damage = [&](const std::string& name, double from, double to, bool keyframes) {
+    std::string damaged = bytes;
+    for (const VideoPacket& p : packets) {
+      if (!p.nonReference && p.keyframe == keyframes && p.start >= from && p.start < to) {
+        Scramble(damaged, p.pos + 8, p.pos + p.size, 3);
+      }
+    }
+    std::ofstream(dir + name, std::ios::binary) << damaged;
+    return dir + name;
+  };
+  // The slice data of the reference pictures of the third second turned to noise; that of the
+  // keyframe at 2.88 s (without the mend, frame threads gave other pictures from there in every
+  // run).
+  const std::string references = damage("threads_refs_noise.mp4", 2.0, 3.0, false);
+  const std::string keyframe = damage("threads_key_noise.mp4", 2.8, 3.0, true);
+
+  const auto framesOf = [](FfmpegVideoReader& reader, const std::vector<uint32_t>& order) {
+    std::vector<std::vector<uint8_t>> frames;
+    for (const uint32_t i : order) {
+      const auto image = reader.FrameAtTime(i * 40);
+      frames.push_back(image ? Bytes(*image) : std::vector<uint8_t>{});
+    }
+    return frames;
+  };
+  std::vector<uint32_t> inOrder;
+  for (uint32_t i = 0; i < 150; ++i) inOrder.push_back(i);
+  // Far ahead first, then back to before the damage and through it.
+  std::vector<uint32_t> jumping;
+  for (uint32_t i = 100; i < 130; ++i) jumping.push_back(i);
+  for (uint32_t i = 30; i < 90; ++i) jumping.push_back(i);
+
+  for (const std::string& file : {references, keyframe, intact}) {
+    for (const std::vector<uint32_t>* order : {&inOrder, &jumping}) {
+      SCOPED_TRACE(file + (order == &inOrder ? " in order" : " jumping"));
+      FfmpegVideoReader one;
+      one.SetPictureThreads(1);
+      ASSERT_TRUE(one.Open(file));
+      const std::vector<std::vector<uint8_t>> expected = framesOf(one, *order);
+      for (const int threads : {2, 3, 8, 0}) {
+        SCOPED_TRACE(threads);
+        FfmpegVideoReader reader;
+        reader.SetPictureThreads(threads);
+        ASSERT_TRUE(reader.Open(file));
+        ASSERT_EQ(reader.DurationMs(), one.DurationMs());
+        const std::vector<std::vector<uint8_t>> frames = framesOf(reader, *order);
+        for (std::size_t k = 0; k < frames.size(); ++k) {
+          ASSERT_FALSE(frames[k].empty()) << "frame " << (*order)[k];
+          ASSERT_TRUE(frames[k] == expected[k]) << "frame " << (*order)[k];
+        }
+        EXPECT_EQ(reader.GetStats().oneThreadSwitches, file == intact ? 0u : 1u);
+      }
+    }
+  }
+}
+
 // A readability question shares the decoder with the pictures: whatever it left out, the
 // pictures asked for after it are those of a reader that never left anything out.
 TEST(FfmpegVideoReaderTest, PicturesAfterReadabilityQuestionsAreExact) {
