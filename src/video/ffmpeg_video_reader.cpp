@@ -17,13 +17,11 @@ extern "C" {
 #include <libavutil/avutil.h>
 #include <libavutil/display.h>
 #include <libavutil/log.h>
-#include <libavutil/pixdesc.h>
-#include <libswscale/swscale.h>
 }
 
 #include "settings/trace.h"
+#include "video/ffmpeg_frame_converter.h"
 #include "video/frame_image.h"
-#include "video/yuv_converter.h"
 
 namespace quillon {
 
@@ -89,9 +87,6 @@ struct FrameFreer {
 struct PacketFreer {
   void operator()(AVPacket* p) const { av_packet_free(&p); }
 };
-struct ScalerFreer {
-  void operator()(SwsContext* p) const { sws_freeContext(p); }
-};
 struct ParametersFreer {
   void operator()(AVCodecParameters* p) const { avcodec_parameters_free(&p); }
 };
@@ -109,67 +104,6 @@ int QuarterTurnsOf(const AVStream* stream) {
   const double quarters = std::round(clockwise / 90.0);
   if (std::fabs(clockwise - quarters * 90.0) > 1.0) return 0;
   return static_cast<int>(quarters) % 4;
-}
-
-// Copies a w x h picture of 3-byte pixels turned clockwise by quarter turns into `out` (rows
-// of outStride).
-void TurnPixels(const uint8_t* in, int w, int h, int inStride, int quarterTurns, uint8_t* out,
-                int outStride) {
-  const int outWidth = quarterTurns % 2 == 0 ? w : h;
-  const int outHeight = quarterTurns % 2 == 0 ? h : w;
-  for (int y = 0; y < outHeight; ++y) {
-    uint8_t* row = out + static_cast<std::size_t>(y) * outStride;
-    for (int x = 0; x < outWidth; ++x) {
-      int sx = x;
-      int sy = y;
-      if (quarterTurns == 1) {
-        sx = y;
-        sy = h - 1 - x;
-      } else if (quarterTurns == 2) {
-        sx = w - 1 - x;
-        sy = h - 1 - y;
-      } else if (quarterTurns == 3) {
-        sx = w - 1 - y;
-        sy = x;
-      }
-      std::memcpy(row + 3 * x, in + static_cast<std::size_t>(sy) * inStride + 3 * sx, 3);
-    }
-  }
-}
-
-// The planes of an 8-bit planar Y'CbCr picture the converter takes directly (chroma at full or
-// half width and height, no alpha); false for every other layout, which goes through the scaler.
-bool DirectPlanes(const AVFrame& frame, YuvConverter::Planes& planes) {
-  const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame.format));
-  if (desc == nullptr || desc->nb_components != 3 || desc->log2_chroma_w > 1 ||
-      desc->log2_chroma_h > 1) {
-    return false;
-  }
-  constexpr uint64_t kOther = AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL | AV_PIX_FMT_FLAG_BE |
-                              AV_PIX_FMT_FLAG_BITSTREAM | AV_PIX_FMT_FLAG_HWACCEL |
-                              AV_PIX_FMT_FLAG_ALPHA | AV_PIX_FMT_FLAG_FLOAT;
-  if ((desc->flags & kOther) != 0 || (desc->flags & AV_PIX_FMT_FLAG_PLANAR) == 0) return false;
-  for (int i = 0; i < 3; ++i) {
-    const AVComponentDescriptor& c = desc->comp[i];
-    if (c.plane != i || c.step != 1 || c.offset != 0 || c.shift != 0 || c.depth != 8 ||
-        frame.data[i] == nullptr || frame.linesize[i] <= 0) {
-      return false;
-    }
-    planes.data[static_cast<std::size_t>(i)] = frame.data[i];
-    planes.stride[static_cast<std::size_t>(i)] = frame.linesize[i];
-  }
-  planes.width = static_cast<uint32_t>(frame.width);
-  planes.height = static_cast<uint32_t>(frame.height);
-  planes.chromaShiftX = desc->log2_chroma_w;
-  planes.chromaShiftY = desc->log2_chroma_h;
-  return true;
-}
-
-// The formats whose name says full range whatever the frame states.
-bool FullRangeFormat(int format) {
-  return format == AV_PIX_FMT_YUVJ420P || format == AV_PIX_FMT_YUVJ422P ||
-         format == AV_PIX_FMT_YUVJ444P || format == AV_PIX_FMT_YUVJ440P ||
-         format == AV_PIX_FMT_YUVJ411P;
 }
 
 // Containers whose header gives every stream with its codec and every packet's times and
@@ -208,17 +142,7 @@ struct FfmpegVideoReader::Decoder {
   std::unique_ptr<AVPacket, PacketFreer> packet;
   std::unique_ptr<AVFrame, FrameFreer> current;  // last good frame with start <= the asked time
   std::unique_ptr<AVFrame, FrameFreer> pending;  // next good frame, start > the asked time
-  std::unique_ptr<SwsContext, ScalerFreer> scaler;
-  YuvConverter converter;   // for 8-bit Y'CbCr pictures at the size fixed at Open
-  int converterSpace = -1;  // the matrix and range its tables were made for
-  bool converterFullRange = false;
-  int scalerWidth = 0;  // the source shape the scaler was made for
-  int scalerHeight = 0;
-  int scalerFormat = -1;
-  int scalerSpace = -1;
-  bool scalerFullRange = false;
-  std::vector<uint8_t> rgb;     // converted rows of the current frame, FrameImage stride
-  std::vector<uint8_t> turned;  // the same rows turned for display, when the stream asks
+  FfmpegFrameConverter converter;  // its tables and scaler kept from picture to picture
 
   int streamIndex = -1;
   AVRational timeBase{1, 1000};
@@ -404,8 +328,7 @@ bool FfmpegVideoReader::OpenDecoder(Decoder& d, const Decoder* previous) {
   // is asked of a decoder with one, whose errors come with their own packets every time (a
   // decoder with frame threads is asked first only where it meets no error at all).
   // Pictures keep frame threads only while they meet no trouble.
-  const bool oneThread =
-      d.use == Use::kSearch || (d.use == Use::kPictures && picturesOneThread_);
+  const bool oneThread = d.use == Use::kSearch || (d.use == Use::kPictures && picturesOneThread_);
   d.codec->thread_count = oneThread ? 1 : pictureThreads_;
   d.watched = !oneThread && pictureThreads_ != 1;
   if (avcodec_open2(d.codec.get(), decoderCodec, nullptr) < 0) {
@@ -818,8 +741,7 @@ FfmpegVideoReader::Position FfmpegVideoReader::DecodeTo(int64_t t, bool pictures
     // freshly opened file.
     int64_t back = kSeekRetryMs;
     for (int i = 0; i < attempt; ++i) back *= 4;
-    const bool ok =
-        attempt >= kSeekRetries || t - back <= 0 ? Reopen(d.use) : SeekTo(t - back);
+    const bool ok = attempt >= kSeekRetries || t - back <= 0 ? Reopen(d.use) : SeekTo(t - back);
     if (!ok) return Position::kNone;
   }
 
@@ -829,139 +751,6 @@ FfmpegVideoReader::Position FfmpegVideoReader::DecodeTo(int64_t t, bool pictures
   if (d.FailureIn(d.currentStart, t)) return Position::kDamaged;
   if (t >= d.currentEnd && !d.havePending && d.abnormalEnd) return Position::kDamaged;
   return Position::kReadable;
-}
-
-std::unique_ptr<FrameImage> FfmpegVideoReader::ConvertCurrent() {
-  Decoder& d = *decoder_;
-  const AVFrame* frame = d.current.get();
-  if (frame->width <= 0 || frame->height <= 0 || frame->data[0] == nullptr) return nullptr;
-  // Every picture comes out at the size fixed at Open, whatever size the decoder reports for
-  // this one: the scaler reads the frame within its real bounds. It scales to the stored
-  // orientation; a turn for display comes after.
-  const bool sideways = quarterTurns_ % 2 != 0;
-  const int w = static_cast<int>(sideways ? height : width);
-  const int h = static_cast<int>(sideways ? width : height);
-  const auto format = static_cast<AVPixelFormat>(frame->format);
-  // Matrix and range come with the frame, not the format.
-  const int space = frame->colorspace == AVCOL_SPC_UNSPECIFIED ? SWS_CS_DEFAULT : frame->colorspace;
-  const bool fullRange = frame->color_range == AVCOL_RANGE_JPEG;
-  YuvConverter::Planes planes;
-  if (frame->width == w && frame->height == h && DirectPlanes(*frame, planes)) {
-    return ConvertDirect(d, planes, space, fullRange || FullRangeFormat(frame->format));
-  }
-  SwsContext* scaler = sws_getCachedContext(d.scaler.release(), frame->width, frame->height, format,
-                                            w, h, AV_PIX_FMT_RGB24, SWS_BILINEAR | SWS_ACCURATE_RND,
-                                            nullptr, nullptr, nullptr);
-  // A changed source shape means a rebuilt context (whose address may well be the old one's).
-  const bool newScaler = frame->width != d.scalerWidth || frame->height != d.scalerHeight ||
-                         frame->format != d.scalerFormat;
-  d.scaler.reset(scaler);
-  if (!d.scaler) {
-    d.scalerFormat = -1;
-    return nullptr;
-  }
-  d.scalerWidth = frame->width;
-  d.scalerHeight = frame->height;
-  d.scalerFormat = frame->format;
-  // Setting the matrix and range rebuilds the scaler's tables, so only when they change.
-  const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
-  if ((newScaler || space != d.scalerSpace || fullRange != d.scalerFullRange) && desc != nullptr &&
-      (desc->flags & AV_PIX_FMT_FLAG_RGB) == 0 && (desc->flags & AV_PIX_FMT_FLAG_PAL) == 0) {
-    int* invTable = nullptr;
-    int* table = nullptr;
-    int srcRange = 0;
-    int dstRange = 0;
-    int brightness = 0;
-    int contrast = 0;
-    int saturation = 0;
-    if (sws_getColorspaceDetails(d.scaler.get(), &invTable, &srcRange, &table, &dstRange,
-                                 &brightness, &contrast, &saturation) >= 0) {
-      if (fullRange) srcRange = 1;
-      sws_setColorspaceDetails(d.scaler.get(), sws_getCoefficients(space), srcRange, table, 1,
-                               brightness, contrast, saturation);
-    }
-    d.scalerSpace = space;
-    d.scalerFullRange = fullRange;
-  }
-
-  const int stride = (w * 3 + 3) & ~3;
-  const std::size_t bytes = static_cast<std::size_t>(stride) * h;
-  try {
-    // Slack after the last row: some converters write whole vectors.
-    if (d.rgb.size() < bytes + 64) d.rgb.resize(bytes + 64);
-  } catch (const std::bad_alloc&) {
-    return nullptr;
-  }
-  uint8_t* dst[4] = {d.rgb.data(), nullptr, nullptr, nullptr};
-  int dstStride[4] = {stride, 0, 0, 0};
-  if (sws_scale(d.scaler.get(), frame->data, frame->linesize, 0, frame->height, dst, dstStride) !=
-      h) {
-    return nullptr;
-  }
-  const uint8_t* rows = d.rgb.data();
-  int rowStride = stride;
-  if (quarterTurns_ != 0) {
-    rowStride = (static_cast<int>(width) * 3 + 3) & ~3;
-    const std::size_t turnedBytes = static_cast<std::size_t>(rowStride) * height;
-    try {
-      if (d.turned.size() < turnedBytes) d.turned.resize(turnedBytes);
-    } catch (const std::bad_alloc&) {
-      return nullptr;
-    }
-    TurnPixels(d.rgb.data(), w, h, stride, quarterTurns_, d.turned.data(), rowStride);
-    rows = d.turned.data();
-  }
-  std::unique_ptr<FrameImage> image;
-  try {
-    image = std::make_unique<FrameImage>(ColourTag::kYCbCr);
-  } catch (const std::bad_alloc&) {
-    return nullptr;
-  }
-  if (!image->LoadRows(width, static_cast<uint32_t>(rowStride), static_cast<int32_t>(height), rows,
-                       false, static_cast<std::size_t>(rowStride) * height)) {
-    return nullptr;
-  }
-  return image;
-}
-
-std::unique_ptr<FrameImage> FfmpegVideoReader::ConvertDirect(Decoder& d,
-                                                             const YuvConverter::Planes& planes,
-                                                             int space, bool fullRange) {
-  if (space != d.converterSpace || fullRange != d.converterFullRange) {
-    const int* c = sws_getCoefficients(space);
-    d.converter.SetMatrix({c[0], c[1], c[2], c[3]}, fullRange);
-    d.converterSpace = space;
-    d.converterFullRange = fullRange;
-  }
-  std::unique_ptr<FrameImage> image;
-  try {
-    image = std::make_unique<FrameImage>(ColourTag::kYCbCr);
-  } catch (const std::bad_alloc&) {
-    return nullptr;
-  }
-  if (!image->Allocate(width, height)) return nullptr;
-  const std::size_t rowBytes = std::size_t{width} * 3;
-  if (quarterTurns_ == 0) {
-    if (!d.converter.Convert(planes, image->Pixels(), image->Stride())) return nullptr;
-  } else {
-    const std::size_t stride = std::size_t{planes.width} * 3;
-    try {
-      if (d.rgb.size() < stride * planes.height) d.rgb.resize(stride * planes.height);
-    } catch (const std::bad_alloc&) {
-      return nullptr;
-    }
-    if (!d.converter.Convert(planes, d.rgb.data(), stride)) return nullptr;
-    TurnPixels(d.rgb.data(), static_cast<int>(planes.width), static_cast<int>(planes.height),
-               static_cast<int>(stride), quarterTurns_, image->Pixels(),
-               static_cast<int>(image->Stride()));
-  }
-  // Row padding is part of the image's bytes: keep it the same for every run.
-  if (image->Stride() > rowBytes) {
-    for (uint32_t y = 0; y < height; ++y) {
-      std::memset(image->Row(y) + rowBytes, 0, image->Stride() - rowBytes);
-    }
-  }
-  return image;
 }
 
 std::unique_ptr<FrameImage> FfmpegVideoReader::FrameAtTime(uint32_t ms) {
@@ -983,7 +772,7 @@ std::unique_ptr<FrameImage> FfmpegVideoReader::FrameAtTime(uint32_t ms) {
       }
     }
     if (position == Position::kNone) return nullptr;
-    return ConvertCurrent();
+    return decoder_->converter.Convert(*decoder_->current, width, height, quarterTurns_);
   } catch (const std::bad_alloc&) {
     return nullptr;
   }

@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "video/video_reader.h"
-#include "video/yuv_converter.h"
 
 namespace quillon {
 
@@ -53,9 +52,9 @@ class FfmpegVideoReader final : public VideoReader {
  public:
   // Decoding activity since Open, for tests and measurements.
   struct Stats {
-    uint64_t framesDecoded = 0;  // pictures the decoder produced
-    uint64_t seeks = 0;          // repositionings of the demuxer (the one at Open excluded)
-    uint64_t skippable = 0;      // packets the decoder was allowed to leave out
+    uint64_t framesDecoded = 0;      // pictures the decoder produced
+    uint64_t seeks = 0;              // repositionings of the demuxer (the one at Open excluded)
+    uint64_t skippable = 0;          // packets the decoder was allowed to leave out
     uint64_t oneThreadSwitches = 0;  // pictures went over to one thread after trouble
   };
 
@@ -139,11 +138,6 @@ class FfmpegVideoReader final : public VideoReader {
   // Replaces the pictures' decoder with frame threads by a one-thread one standing where that
   // one would stand had it served every request so far; pictures keep one thread from then on.
   bool PicturesToOneThread();
-  std::unique_ptr<FrameImage> ConvertCurrent();
-  // The current picture through the converter for 8-bit Y'CbCr: space is the matrix's number,
-  // fullRange whether luma spans 0-255.
-  std::unique_ptr<FrameImage> ConvertDirect(Decoder& d, const YuvConverter::Planes& planes,
-                                            int space, bool fullRange);
   void CloseLocked();
 
   // Recursive: Open runs the readable-end search, which asks IsReadableAt.
