@@ -47,7 +47,9 @@ namespace quillon {
 // one-thread decoder takes over before that picture is handed out, brought to where it would
 // stand had it served every request so far (the last repositioning repeated, then decoded
 // forward), and pictures keep one thread until the next Open. Every picture handed out before
-// was one that one thread makes too, so the whole sequence is one thread's.
+// was one that one thread makes too, so the whole sequence is one thread's. That holds where
+// the decoder notices the damage: HEVC decodes some damaged slice data without a word, and its
+// pictures from there may still vary with frame threads.
 class FfmpegVideoReader final : public VideoReader {
  public:
   // Decoding activity since Open, for tests and measurements.
@@ -157,7 +159,7 @@ class FfmpegVideoReader final : public VideoReader {
   // Damaged packets and demuxer errors met since Open (by any decoder).
   uint64_t damagedPackets_ = 0;
   uint64_t abnormalEnds_ = 0;
-  uint64_t repositions_ = 0;  // fresh opens and seeks since Open
+  uint64_t repositions_ = 0;  // fresh opens and seeks, counted
   // Pictures are decoded with one thread until the next Open (after trouble met with frame
   // threads).
   bool picturesOneThread_ = false;
