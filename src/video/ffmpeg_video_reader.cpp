@@ -534,7 +534,6 @@ bool FfmpegVideoReader::Reopen(Use use) {
   // Seeking "to the start" is not exact in every container (program streams land after it), so
   // the one position known for certain is that of a freshly opened file.
   ++stats_.seeks;
-  ++repositions_;
   auto fresh = std::make_unique<Decoder>();
   fresh->path = decoder_->path;
   fresh->use = use;
@@ -550,7 +549,6 @@ bool FfmpegVideoReader::Reopen(Use use) {
 bool FfmpegVideoReader::SeekTo(int64_t ms) {
   Decoder& d = *decoder_;
   ++stats_.seeks;
-  ++repositions_;
   if (av_seek_frame(d.format.get(), d.streamIndex, d.ToPts(std::max<int64_t>(ms, 0)),
                     AVSEEK_FLAG_BACKWARD) < 0) {
     return Reopen(d.use);
@@ -758,13 +756,13 @@ std::unique_ptr<FrameImage> FfmpegVideoReader::FrameAtTime(uint32_t ms) {
   try {
     if (!decoder_ || ms >= durationMs) return nullptr;
     const bool watched = decoder_->use == Use::kPictures && decoder_->watched;
-    const uint64_t repositionsBefore = repositions_;
+    const uint64_t seeksBefore = stats_.seeks;
     // A damaged stretch still shows the last good picture, as a player would; only the
     // readable-end search and IsReadableAt tell the two apart.
     Position position = PositionAt(ms, true);
     if (watched) {
       if (TroubleSoFar() == troubleAtPictures_) {
-        NoteCleanRequest(ms, repositions_ != repositionsBefore);
+        NoteCleanRequest(ms, stats_.seeks != seeksBefore);
       } else {
         // The picture at hand may already be one that frame threads made otherwise.
         if (!PicturesToOneThread()) return nullptr;

@@ -159,7 +159,6 @@ class FfmpegVideoReader final : public VideoReader {
   // Damaged packets and demuxer errors met since Open (by any decoder).
   uint64_t damagedPackets_ = 0;
   uint64_t abnormalEnds_ = 0;
-  uint64_t repositions_ = 0;  // fresh opens and seeks, counted
   // Pictures are decoded with one thread until the next Open (after trouble met with frame
   // threads).
   bool picturesOneThread_ = false;
