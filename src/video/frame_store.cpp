@@ -20,6 +20,14 @@ constexpr const char* kZeroFps =
 constexpr const char* kZeroWidth = "FrameWidth must be greater than 0";
 constexpr const char* kOutOfMemory = "Out of memory";
 
+// Whole frames of msPerFrame in a span of ms. 1000 / fps is rounded for most rates (30 fps gives
+// 33.333333333333336), so an exact multiple such as 2000 ms at 30 fps divides to 59.99999999999999:
+// truncated as it stands, the last frame of the movie would be lost. A millionth of a frame is far
+// below anything a whole number of milliseconds can mean.
+double WholeFrames(double ms, double msPerFrame) {
+  return std::floor(ms / msPerFrame + 1e-6);
+}
+
 std::unique_ptr<VideoReader> DefaultReader(ReaderKind kind) {
   if (kind == ReaderKind::kStream) return std::make_unique<FfmpegVideoReader>();
   return nullptr;  // no QuickTime or AVIFile on this platform
@@ -227,7 +235,7 @@ bool FrameStore::Configure(const FrameOptions& options) {
   outputFps_ = rate;
   options_->fps = rate;
   msPerFrame_ = 1000.0 / outputFps_;
-  const double frames = std::floor(sourceDurationMs_ / msPerFrame_);
+  const double frames = WholeFrames(sourceDurationMs_, msPerFrame_);
   outputFrameCount_ = frames < 1.0            ? 1
                       : frames > 4294967295.0 ? UINT32_MAX
                                               : static_cast<uint32_t>(frames);
@@ -253,7 +261,7 @@ bool FrameStore::SelectRange(uint32_t startMs, uint32_t durationMs) {
   rangeStartMs_ = startMs;
   rangeDurationMs_ = durationMs;
   rangeStartSample_ = reader_ ? reader_->TimeToSample(startMs) : 0;
-  const double frames = msPerFrame_ > 0.0 ? std::floor(durationMs / msPerFrame_) : 0.0;
+  const double frames = msPerFrame_ > 0.0 ? WholeFrames(durationMs, msPerFrame_) : 0.0;
   const uint64_t count = frames < 4294967295.0 ? static_cast<uint64_t>(frames) + 1 : UINT32_MAX;
   rangeFrameCount_ = static_cast<uint32_t>(std::min<uint64_t>(count, outputFrameCount_));
   ClearCache();

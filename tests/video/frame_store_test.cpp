@@ -174,6 +174,32 @@ TEST_F(FrameStoreConfigureTest, OutputRateFollowsFpsSetting) {
   }
 }
 
+// 1000 / fps is inexact at most rates, and a track of a whole number of frames divides to just
+// under that number: the last frame must not be lost to the rounding.
+TEST(FrameStoreFrameCountTest, WholeNumberOfFramesIsNotLostToRounding) {
+  struct Case {
+    double fps;
+    uint32_t durationMs;
+    uint32_t frames;
+    uint32_t framesInASecond;  // a selection of 1000 ms counts its end frame as well
+  };
+  for (const Case& c : {Case{15.0, 2000, 30, 16}, Case{30.0, 2000, 60, 31},
+                        Case{60.0, 2000, 120, 61}, Case{120.0, 2000, 240, 121},
+                        Case{240.0, 2000, 480, 241}, Case{30.0, 7000, 210, 31},
+                        Case{30000.0 / 1001.0, 1001, 30, 30}, Case{30.0, 1999, 59, 31},
+                        Case{12.5, 2079, 25, 13}}) {
+    Script script;
+    script.fps = c.fps;
+    script.durationMs = c.durationMs;
+    FrameStore store = MakeStore(script);
+    ASSERT_TRUE(store.Open(WriteFile("x.bin", "ftypisom0000")));
+    ASSERT_TRUE(store.Configure(FrameOptions{})) << c.fps;
+    EXPECT_EQ(store.OutputFrameCount(), c.frames) << c.fps << " fps, " << c.durationMs << " ms";
+    ASSERT_TRUE(store.SelectRange(0, 1000));
+    EXPECT_EQ(store.RangeFrameCount(), c.framesInASecond) << c.fps << " fps";
+  }
+}
+
 TEST_F(FrameStoreConfigureTest, OutputSizeFollowsResizeSetting) {
   options.resize = -320.0f;
   ASSERT_TRUE(store.Configure(options));
