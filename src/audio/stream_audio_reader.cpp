@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 extern "C" {
@@ -11,6 +12,8 @@ extern "C" {
 #include <libavutil/opt.h>
 #include <libswresample/swresample.h>
 }
+
+#include "video/movie_origin.h"
 
 namespace quillon {
 namespace {
@@ -33,6 +36,8 @@ struct SwrFreer {
 
 // Decoding failures in a row after which the track is taken to end there.
 constexpr int kFailuresToGiveUp = 64;
+// Leading silence is written in pieces of at most this many bytes.
+constexpr uint64_t kSilenceChunkBytes = 1 << 20;
 
 bool IsPcmCodec(AVCodecID id) {
   return id >= AV_CODEC_ID_FIRST_AUDIO && id < AV_CODEC_ID_ADPCM_IMA_QT;
@@ -59,6 +64,15 @@ struct StreamAudioReader::Decoder {
   int64_t nextSample = 0;
   // Samples before this track frame are dropped (after a seek).
   int64_t skipUntil = 0;
+  // The track frame asked for after a seek, until the first sound arrives; -1 after that.
+  int64_t silenceFrom = -1;
+  // The sound stream's own first timestamp (startPts is the movie's origin, which may be
+  // earlier), and the track frames between the two.
+  int64_t ownStartPts = 0;
+  int64_t leadFrames = 0;
+  // Silent track frames still to hand out before the decoded frame held in `frame`.
+  int64_t silenceOwed = 0;
+  bool frameHeld = false;
   bool draining = false;
   bool ended = false;
   int failuresInARow = 0;
@@ -118,13 +132,17 @@ bool StreamAudioReader::Open(const std::string& path) {
   }
 
   d->timeBase = st->time_base;
-  d->startPts = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
+  const int64_t origin = MovieOriginPts(*raw, d->stream);
+  d->startPts = origin != AV_NOPTS_VALUE ? origin : 0;
+  d->ownStartPts = st->start_time != AV_NOPTS_VALUE ? st->start_time : d->startPts;
   d->outChannels = std::min(par->ch_layout.nb_channels, 2);
   // 8-bit unsigned PCM is delivered as it is stored; AudioStore converts it.
   const bool u8 =
       par->codec_id == AV_CODEC_ID_PCM_U8 && d->outChannels == par->ch_layout.nb_channels;
   d->outFormat = u8 ? AV_SAMPLE_FMT_U8 : AV_SAMPLE_FMT_S16;
 
+  d->leadFrames =
+      av_rescale_q(d->ownStartPts - d->startPts, st->time_base, AVRational{1, par->sample_rate});
   sampleRate = static_cast<uint32_t>(par->sample_rate);
   channels = static_cast<uint8_t>(d->outChannels);
   bytesPerSample = u8 ? 1 : 2;
@@ -134,7 +152,9 @@ bool StreamAudioReader::Open(const std::string& path) {
 
   int64_t frames = 0;
   if (st->duration != AV_NOPTS_VALUE && st->duration > 0) {
-    frames = av_rescale_q(st->duration, st->time_base, AVRational{1, par->sample_rate});
+    // From the movie's origin: a sound that begins after the pictures begins with silence.
+    frames = av_rescale_q(st->duration + (d->ownStartPts - d->startPts), st->time_base,
+                          AVRational{1, par->sample_rate});
   } else if (raw->duration != AV_NOPTS_VALUE && raw->duration > 0) {
     frames = av_rescale(raw->duration, par->sample_rate, AV_TIME_BASE);
   }
@@ -156,8 +176,10 @@ int64_t StreamAudioReader::Fetch(uint64_t bytes, ByteBuffer& out) {
   Decoder& d = *decoder_;
   if (firstAfterSeek) {
     const int64_t target = windowStart + static_cast<int64_t>(windowFrames);
-    const int64_t ts =
-        d.startPts + av_rescale_q(target, AVRational{1, static_cast<int>(sampleRate)}, d.timeBase);
+    // Within the silence before the sound's first packet, the search starts at that packet.
+    const int64_t ts = std::max(
+        d.ownStartPts,
+        d.startPts + av_rescale_q(target, AVRational{1, static_cast<int>(sampleRate)}, d.timeBase));
     // A failed seek (a stream that cannot seek) is not fatal at the start.
     if (av_seek_frame(d.format.get(), d.stream, ts, AVSEEK_FLAG_BACKWARD) < 0 && target > 0) {
       return -1;
@@ -165,6 +187,10 @@ int64_t StreamAudioReader::Fetch(uint64_t bytes, ByteBuffer& out) {
     avcodec_flush_buffers(d.codec.get());
     d.nextSample = target;
     d.skipUntil = target;
+    d.silenceFrom = target;
+    d.silenceOwed = 0;
+    if (d.frameHeld) av_frame_unref(d.frame.get());
+    d.frameHeld = false;
     d.draining = false;
     d.ended = false;
     d.failuresInARow = 0;
@@ -173,7 +199,21 @@ int64_t StreamAudioReader::Fetch(uint64_t bytes, ByteBuffer& out) {
 
   uint64_t produced = 0;
   while (produced < bytes) {
-    int rc = avcodec_receive_frame(d.codec.get(), d.frame.get());
+    if (d.silenceOwed > 0) {
+      const uint64_t asked = (bytes - produced + frameBytes - 1) / frameBytes;
+      const auto frames = static_cast<uint32_t>(std::min<uint64_t>(
+          {static_cast<uint64_t>(d.silenceOwed), asked, kSilenceChunkBytes / frameBytes}));
+      const uint32_t n = frames * frameBytes;
+      uint8_t* room = out.Reserve(n);
+      if (room == nullptr) return -1;
+      std::memset(room, d.outFormat == AV_SAMPLE_FMT_U8 ? 0x80 : 0x00, n);
+      out.Skip(n);
+      d.silenceOwed -= frames;
+      produced += n;
+      continue;
+    }
+    int rc = d.frameHeld ? 0 : avcodec_receive_frame(d.codec.get(), d.frame.get());
+    d.frameHeld = false;
     if (rc == AVERROR(EAGAIN)) {
       if (d.draining) {
         d.ended = true;
@@ -231,6 +271,20 @@ int64_t StreamAudioReader::Fetch(uint64_t bytes, ByteBuffer& out) {
       continue;
     }
     d.skipUntil = 0;
+    if (d.silenceFrom >= 0) {
+      // A position within the lead of a sound that begins after the pictures: up to the first
+      // sound is silence, so that the sound stays in time with the pictures. The frame waits
+      // while the silence is handed out, no more of it a call than was asked.
+      const int64_t gap =
+          std::min<int64_t>({first, d.leadFrames, static_cast<int64_t>(totalFrames)}) -
+          d.silenceFrom;
+      d.silenceFrom = -1;
+      if (gap > 0) {
+        d.silenceOwed = gap;
+        d.frameHeld = true;
+        continue;
+      }
+    }
 
     const auto fmt = static_cast<AVSampleFormat>(f->format);
     const int inChannels = f->ch_layout.nb_channels;

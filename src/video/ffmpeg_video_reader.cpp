@@ -22,6 +22,7 @@ extern "C" {
 #include "settings/trace.h"
 #include "video/ffmpeg_frame_converter.h"
 #include "video/frame_image.h"
+#include "video/movie_origin.h"
 
 namespace quillon {
 
@@ -343,7 +344,8 @@ bool FfmpegVideoReader::OpenDecoder(Decoder& d, const Decoder* previous) {
   if (!d.packet || !d.current || !d.pending) return false;
   d.timeBase = stream->time_base;
   if (d.timeBase.num <= 0 || d.timeBase.den <= 0) return false;
-  d.startPts = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
+  const int64_t origin = MovieOriginPts(*d.format, d.streamIndex);
+  d.startPts = origin != AV_NOPTS_VALUE ? origin : 0;
   d.canSkip = SkipsNonReference(codecId);
   d.ResetPosition(true);
   return true;
@@ -465,7 +467,11 @@ bool FfmpegVideoReader::OpenLocked(const std::string& path) {
   // count, else one frame (a still picture).
   int64_t duration = 0;
   if (stream->duration != AV_NOPTS_VALUE && stream->duration > 0) {
-    duration = av_rescale_q(stream->duration, d->timeBase, AVRational{1, 1000});
+    // Counted from the movie's origin, which lies before the stream's start when the sound
+    // begins first.
+    const int64_t lead =
+        stream->start_time != AV_NOPTS_VALUE ? stream->start_time - d->startPts : 0;
+    duration = av_rescale_q(stream->duration + lead, d->timeBase, AVRational{1, 1000});
   } else if (d->format->duration != AV_NOPTS_VALUE && d->format->duration > 0) {
     int64_t containerStart = d->format->start_time != AV_NOPTS_VALUE ? d->format->start_time : 0;
     int64_t streamStart = av_rescale_q(d->startPts, d->timeBase, AV_TIME_BASE_Q);

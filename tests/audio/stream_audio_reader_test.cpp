@@ -218,6 +218,46 @@ TEST(StreamAudioReaderTest, CodedTracksAreDecoded) {
   }
 }
 
+// Sound that begins 2 s after the pictures keeps its place in time: the track starts with 2 s
+// of silence, however it is reached.
+TEST(StreamAudioReaderTest, SoundThatBeginsAfterThePicturesStartsWithSilence) {
+  const std::string late =
+      Clip("sound_late.mkv",
+           "-f lavfi -i testsrc2=s=64x48:r=25:d=4 -itsoffset 2 -f lavfi -i "
+           "\"sine=frequency=440:sample_rate=8000:d=2\"",
+           "-map 0:v -map 1:a -c:v libx264 -preset ultrafast -pix_fmt yuv420p -c:a pcm_s16le");
+  ASSERT_FALSE(late.empty());
+  const std::vector<uint8_t> sound = FfmpegRaw(late, "s16le");
+  ASSERT_EQ(sound.size(), 16000u * 2);
+
+  StreamAudioReader reader;
+  ASSERT_TRUE(reader.Open(late));
+  EXPECT_EQ(reader.GetInfo().totalFrames, 32000u);
+  EXPECT_EQ(reader.GetInfo().durationMs, 4000u);
+  std::vector<uint8_t> expected(16000u * 2, 0);
+  expected.insert(expected.end(), sound.begin(), sound.end());
+  // Small pieces, so that the silence is handed out over several requests.
+  EXPECT_EQ(ReadAll(reader, 918), expected);
+
+  // From within the silence, and from within the sound.
+  ByteBuffer piece;
+  ASSERT_EQ(reader.ReadFramesAt(8000, 16000, piece), 16000);
+  EXPECT_TRUE(std::equal(piece.Data(), piece.Data() + piece.Size(), expected.begin() + 16000));
+  ByteBuffer after;
+  ASSERT_EQ(reader.ReadFramesAt(20000, 100, after), 100);
+  EXPECT_TRUE(std::equal(after.Data(), after.Data() + after.Size(), expected.begin() + 40000));
+
+  // Sound alone starts at its own first sample.
+  const std::string alone = Clip("sound_alone_late.mkv",
+                                 "-itsoffset 2 -f lavfi -i "
+                                 "\"sine=frequency=440:sample_rate=8000:d=2\"",
+                                 "-c:a pcm_s16le");
+  ASSERT_FALSE(alone.empty());
+  StreamAudioReader single;
+  ASSERT_TRUE(single.Open(alone));
+  EXPECT_EQ(ReadAll(single, 918), FfmpegRaw(alone, "s16le"));
+}
+
 TEST(StreamAudioReaderTest, SoundOfAMovieIsFoundAndAMovieWithoutSoundIsRefused) {
   const std::string movie =
       Clip("movie.mp4", "-f lavfi -i testsrc=size=64x48:rate=10:duration=1 " + kStereoSweep,

@@ -127,6 +127,12 @@ if(CMAKE_SCRIPT_MODE_FILE)
   # overwritten by noise while the container around it stays whole.
   make_clip(gop25.mkv ${src} testsrc2=size=96x64:rate=25:duration=2
             -c:v libx264 -preset ultrafast -pix_fmt yuv420p -g 25)
+  # The same pictures starting 2 s into 4 s of sound: they keep their place in time.
+  make_clip(pictures_late.mkv -itsoffset 2 -i "${CLIP_DIR}/gop25.mkv"
+            ${src} sine=duration=4:sample_rate=8000 -map 0:v -map 1:a -c:v copy -c:a pcm_s16le)
+  # And under AAC sound, which the muxer starts 23 ms before them for the coder's priming.
+  make_clip(primed.mkv -i "${CLIP_DIR}/gop25.mkv" ${src} sine=duration=2
+            -map 0:v -map 1:a -c:v copy -c:a aac)
   execute_process(COMMAND "${FFPROBE}" -v error -select_streams v
                           -show_entries packet=size,pos -of csv=p=0 "${CLIP_DIR}/gop25.mkv"
                   OUTPUT_VARIABLE packets RESULT_VARIABLE rc)

@@ -590,6 +590,35 @@ TEST(FfmpegVideoReaderTest, LengthsCountFromTheStreamsOwnFirstTimestamp) {
   EXPECT_NEAR(reader.DurationMs(), 4000.0, 40.0);
 }
 
+TEST(FfmpegVideoReaderTest, PicturesThatBeginAfterTheSoundKeepTheirPlaceInTime) {
+  FfmpegVideoReader pictures;
+  ASSERT_TRUE(pictures.Open(Clip("gop25.mkv")));
+  FfmpegVideoReader late;
+  ASSERT_TRUE(late.Open(Clip("pictures_late.mkv"))) << late.OpenFailure();
+  // The movie is as long as its sound, and its first picture stands in until pictures begin.
+  EXPECT_NEAR(late.DurationMs(), 4000.0, 40.0);
+  for (const uint32_t ms : {0u, 500u, 1990u}) {
+    const auto shown = late.FrameAtTime(ms);
+    ASSERT_NE(shown, nullptr) << ms;
+    EXPECT_EQ(Bytes(*shown), Bytes(*pictures.FrameAtTime(0))) << ms;
+  }
+  for (const uint32_t ms : {2000u, 2500u, 3000u, 3960u, 2040u}) {
+    const auto shown = late.FrameAtTime(ms);
+    ASSERT_NE(shown, nullptr) << ms;
+    EXPECT_EQ(Bytes(*shown), Bytes(*pictures.FrameAtTime(ms - 2000))) << ms;
+  }
+
+  // A lead of a coder's priming moves nothing: each picture stays on its own frame.
+  FfmpegVideoReader primed;
+  ASSERT_TRUE(primed.Open(Clip("primed.mkv"))) << primed.OpenFailure();
+  EXPECT_NEAR(primed.DurationMs(), 2000.0, 40.0);
+  for (const uint32_t ms : {0u, 40u, 1000u, 1960u}) {
+    const auto shown = primed.FrameAtTime(ms);
+    ASSERT_NE(shown, nullptr) << ms;
+    EXPECT_EQ(Bytes(*shown), Bytes(*pictures.FrameAtTime(ms))) << ms;
+  }
+}
+
 TEST(FfmpegVideoReaderTest, DamagedFirstPictureIsStoodInForByTheFirstGoodOne) {
   FfmpegVideoReader intact;
   ASSERT_TRUE(intact.Open(Clip("gop25.mkv")));
