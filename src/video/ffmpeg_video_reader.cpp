@@ -36,6 +36,8 @@ constexpr int64_t kSeekAheadMs = 2000;
 constexpr int64_t kSeekRetryMs = 2000;
 constexpr int kSeekRetries = 4;
 constexpr double kDefaultFps = 25.0;
+// The largest picture side taken, stored or shown.
+constexpr int64_t kLargestSide = 16384;
 // The end of a stated length is checked by reading packets from this far before it.
 constexpr int64_t kScanBackMs = 10000;
 // A stated length is kept unless it runs this far past the last packet.
@@ -105,6 +107,21 @@ int QuarterTurnsOf(const AVStream* stream) {
   const double quarters = std::round(clockwise / 90.0);
   if (std::fabs(clockwise - quarters * 90.0) > 1.0) return 0;
   return static_cast<int>(quarters) % 4;
+}
+
+// The stored picture's width as shown: pixels that are not square (a DVD's 16:9 picture stored
+// 720 wide) are widened or narrowed to their display shape, as players show them, the height
+// kept. A ratio beyond 1:10 either way, or a width beyond the largest picture taken, is taken
+// for a damaged header and leaves the pixels square.
+int64_t ShownWidth(AVFormatContext& format, AVStream& stream) {
+  const int64_t stored = stream.codecpar->width;
+  const AVRational sar = av_guess_sample_aspect_ratio(&format, &stream, nullptr);
+  if (sar.num <= 0 || sar.den <= 0 || sar.num == sar.den) return stored;
+  if (int64_t{sar.num} > 10 * int64_t{sar.den} || int64_t{sar.den} > 10 * int64_t{sar.num}) {
+    return stored;
+  }
+  const int64_t shown = av_rescale(stored, sar.num, sar.den);
+  return shown >= 1 && shown <= kLargestSide ? shown : stored;
 }
 
 // Containers whose header gives every stream with its codec and every packet's times and
@@ -434,7 +451,8 @@ bool FfmpegVideoReader::OpenLocked(const std::string& path) {
     return false;
   };
   const AVCodecParameters* par = stream->codecpar;
-  if (par->width <= 0 || par->height <= 0 || par->width > 16384 || par->height > 16384) {
+  if (par->width <= 0 || par->height <= 0 || par->width > kLargestSide ||
+      par->height > kLargestSide) {
     return fail("its picture size (" + std::to_string(par->width) + " x " +
                 std::to_string(par->height) + ") is not one this program takes (at most 16384 " +
                 "x 16384)");
@@ -442,8 +460,9 @@ bool FfmpegVideoReader::OpenLocked(const std::string& path) {
   // Shown as the file asks (a phone's upright video is stored on its side), as FFmpeg's own
   // tools do by default.
   quarterTurns_ = QuarterTurnsOf(stream);
-  width = static_cast<uint32_t>(quarterTurns_ % 2 == 0 ? par->width : par->height);
-  height = static_cast<uint32_t>(quarterTurns_ % 2 == 0 ? par->height : par->width);
+  const int64_t storedWidth = ShownWidth(*d->format, *stream);
+  width = static_cast<uint32_t>(quarterTurns_ % 2 == 0 ? storedWidth : par->height);
+  height = static_cast<uint32_t>(quarterTurns_ % 2 == 0 ? par->height : storedWidth);
 
   // Average rate, else the base rate, else a conventional default.
   double rate = 0.0;

@@ -664,10 +664,12 @@ std::string TurnedClip(const std::string& name, const std::array<int32_t, 4>& ab
 }
 
 // What the ffmpeg command makes of frame 0 with a transpose filter, in the reader's colours.
-std::unique_ptr<FrameImage> FfmpegTurned(const std::string& name, const std::string& filter) {
+// FFmpeg's own picture of the first frame of `source` through `filter`, read back losslessly.
+std::unique_ptr<FrameImage> FfmpegTurned(const std::string& name, const std::string& filter,
+                                         const std::string& source = Clip("h264_25.mp4")) {
   const std::string path = std::string(QUILLON_TEST_BINARY_DIR) + "/test-clips/video/" + name;
-  const std::string cmd = "ffmpeg -nostdin -v error -y -i \"" + Clip("h264_25.mp4") + "\" -vf " +
-                          filter + " -frames:v 1 -c:v qtrle -pix_fmt rgb24 \"" + path + "\"";
+  const std::string cmd = "ffmpeg -nostdin -v error -y -i \"" + source + "\" -vf " + filter +
+                          " -frames:v 1 -c:v qtrle -pix_fmt rgb24 \"" + path + "\"";
   if (std::system(cmd.c_str()) != 0) return nullptr;
   FfmpegVideoReader reader;
   if (!reader.Open(path)) return nullptr;
@@ -709,6 +711,40 @@ TEST(FfmpegVideoReaderTest, PicturesAreTurnedAsTheStreamAsksForDisplay) {
     ASSERT_NE(expected, nullptr);
     // Scaler rounding differs a little between the two paths; a wrong turn differs a lot.
     EXPECT_LT(MeanDifference(*turned, *expected), 4.0);
+  }
+}
+
+// Pixels that are not square are shown at their display shape, against FFmpeg's own scaling of
+// the same pictures.
+TEST(FfmpegVideoReaderTest, PicturesOfPixelsThatAreNotSquareAreShownAtTheirDisplayShape) {
+  const struct {
+    const char* name;
+    const char* ratio;
+    uint32_t shownWidth;
+  } cases[] = {
+      {"wide.mp4", "32/27", 190},  // 160 x 32 / 27 = 189.6
+      {"narrow.mp4", "8/9", 142},  // 160 x 8 / 9 = 142.2
+      {"square.mp4", "1/1", 160},
+      {"absurd.mp4", "255/1", 160},  // a damaged header: left square
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = Clip(c.name);
+    const std::string cmd = "ffmpeg -nostdin -v error -y -i \"" + Clip("h264_25.mp4") +
+                            "\" -frames:v 5 -vf setsar=" + c.ratio +
+                            " -c:v libx264 -preset ultrafast \"" + path + "\"";
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    FfmpegVideoReader reader;
+    ASSERT_TRUE(reader.Open(path)) << reader.OpenFailure();
+    EXPECT_EQ(reader.Width(), c.shownWidth);
+    EXPECT_EQ(reader.Height(), 120u);
+    const auto shown = reader.FrameAtTime(0);
+    const auto expected =
+        FfmpegTurned(std::string("expected_") + c.name + ".mov",
+                     "scale=" + std::to_string(c.shownWidth) + ":120:flags=bilinear", path);
+    ASSERT_NE(shown, nullptr);
+    ASSERT_NE(expected, nullptr);
+    EXPECT_LT(MeanDifference(*shown, *expected), 4.0);
   }
 }
 
