@@ -485,6 +485,7 @@ bool FfmpegVideoReader::OpenLocked(const std::string& path) {
   // Duration from the stream start: the stream's own, else the container's, else the frame
   // count, else one frame (a still picture).
   int64_t duration = 0;
+  bool containerLength = false;
   if (stream->duration != AV_NOPTS_VALUE && stream->duration > 0) {
     // Counted from the movie's origin, which lies before the stream's start when the sound
     // begins first.
@@ -495,6 +496,7 @@ bool FfmpegVideoReader::OpenLocked(const std::string& path) {
     int64_t containerStart = d->format->start_time != AV_NOPTS_VALUE ? d->format->start_time : 0;
     int64_t streamStart = av_rescale_q(d->startPts, d->timeBase, AV_TIME_BASE_Q);
     duration = (d->format->duration - (streamStart - containerStart)) / 1000;
+    containerLength = true;
   } else if (stream->nb_frames > 0) {
     duration = static_cast<int64_t>(static_cast<double>(stream->nb_frames) * 1000.0 / fps);
   }
@@ -511,7 +513,11 @@ bool FfmpegVideoReader::OpenLocked(const std::string& path) {
     if (!knownStart) d->startPts = span.first;
     const int64_t packetsMs =
         av_rescale_q(span.end - d->startPts, d->timeBase, AVRational{1, 1000});
-    if (packetsMs > 0 && (!stated || !knownStart || duration > packetsMs + kStatedSlackMs)) {
+    // A container's length may also fall a little short of the pictures it holds: Matroska
+    // states its length from 0 while the muxer moves the pictures later than Opus or AAC
+    // sound that starts before 0, and the last frame would be lost.
+    if (packetsMs > 0 && (!stated || !knownStart || duration > packetsMs + kStatedSlackMs ||
+                          (containerLength && packetsMs > duration))) {
       duration = packetsMs;
     }
     // The last packets are always decoded: a damaged picture among them that was left out
