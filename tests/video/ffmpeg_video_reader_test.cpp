@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <initializer_list>
 #include <iterator>
 #include <memory>
 #include <random>
@@ -597,30 +598,27 @@ TEST(FfmpegVideoReaderTest, LengthsCountFromTheStreamsOwnFirstTimestamp) {
 TEST(FfmpegVideoReaderTest, PicturesThatBeginAfterTheSoundKeepTheirPlaceInTime) {
   FfmpegVideoReader pictures;
   ASSERT_TRUE(pictures.Open(Clip("gop25.mkv")));
+  // Each time of `reader` shows the picture that `pictures` shows `delay` ms earlier (its first
+  // before then).
+  const auto expectShown = [&pictures](FfmpegVideoReader& reader, uint32_t delay,
+                                       std::initializer_list<uint32_t> times) {
+    for (const uint32_t ms : times) {
+      const auto shown = reader.FrameAtTime(ms);
+      ASSERT_NE(shown, nullptr) << ms;
+      EXPECT_EQ(Bytes(*shown), Bytes(*pictures.FrameAtTime(ms > delay ? ms - delay : 0))) << ms;
+    }
+  };
   FfmpegVideoReader late;
   ASSERT_TRUE(late.Open(Clip("pictures_late.mkv"))) << late.OpenFailure();
   // The movie is as long as its sound, and its first picture stands in until pictures begin.
   EXPECT_NEAR(late.DurationMs(), 4000.0, 40.0);
-  for (const uint32_t ms : {0u, 500u, 1990u}) {
-    const auto shown = late.FrameAtTime(ms);
-    ASSERT_NE(shown, nullptr) << ms;
-    EXPECT_EQ(Bytes(*shown), Bytes(*pictures.FrameAtTime(0))) << ms;
-  }
-  for (const uint32_t ms : {2000u, 2500u, 3000u, 3960u, 2040u}) {
-    const auto shown = late.FrameAtTime(ms);
-    ASSERT_NE(shown, nullptr) << ms;
-    EXPECT_EQ(Bytes(*shown), Bytes(*pictures.FrameAtTime(ms - 2000))) << ms;
-  }
+  expectShown(late, 2000, {0, 500, 1990, 2000, 2500, 3000, 3960, 2040});
 
   // A lead of a coder's priming moves nothing: each picture stays on its own frame.
   FfmpegVideoReader primed;
   ASSERT_TRUE(primed.Open(Clip("primed.mkv"))) << primed.OpenFailure();
   EXPECT_NEAR(primed.DurationMs(), 2000.0, 40.0);
-  for (const uint32_t ms : {0u, 40u, 1000u, 1960u}) {
-    const auto shown = primed.FrameAtTime(ms);
-    ASSERT_NE(shown, nullptr) << ms;
-    EXPECT_EQ(Bytes(*shown), Bytes(*pictures.FrameAtTime(ms))) << ms;
-  }
+  expectShown(primed, 0, {0, 40, 1000, 1960});
 }
 
 TEST(FfmpegVideoReaderTest, DamagedFirstPictureIsStoodInForByTheFirstGoodOne) {
