@@ -107,12 +107,7 @@ bool StreamAudioReader::Open(const std::string& path) {
   d->format.reset(raw);
   if (avformat_find_stream_info(raw, nullptr) < 0) return false;
 
-  for (unsigned i = 0; i < raw->nb_streams; ++i) {
-    if (raw->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
-      d->stream = static_cast<int>(i);
-      break;
-    }
-  }
+  d->stream = FirstMovieStream(*raw, AVMEDIA_TYPE_AUDIO);
   if (d->stream < 0) return false;
   AVStream* st = raw->streams[d->stream];
   const AVCodecParameters* par = st->codecpar;

@@ -302,15 +302,9 @@ bool FfmpegVideoReader::OpenDecoder(Decoder& d, const Decoder* previous) {
     return false;
   }
 
-  d.streamIndex = -1;
+  d.streamIndex = FirstMovieStream(*d.format, AVMEDIA_TYPE_VIDEO);
   for (unsigned i = 0; i < d.format->nb_streams; ++i) {
-    const AVStream* s = d.format->streams[i];
-    if (d.streamIndex < 0 && s->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
-        !(s->disposition & AV_DISPOSITION_ATTACHED_PIC)) {
-      d.streamIndex = static_cast<int>(i);
-    } else {
-      d.format->streams[i]->discard = AVDISCARD_ALL;
-    }
+    if (static_cast<int>(i) != d.streamIndex) d.format->streams[i]->discard = AVDISCARD_ALL;
   }
   if (d.streamIndex < 0) {
     openFailure = kNoVideoStream;

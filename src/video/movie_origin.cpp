@@ -12,8 +12,9 @@ namespace {
 // A lead shorter than this is taken for codec priming or a muxing offset, not a late start.
 constexpr int64_t kLeadIgnoredMs = 100;
 
-// The stream each reader takes: a cover picture is not the movie's pictures.
-int FirstStream(const AVFormatContext& format, AVMediaType type) {
+}  // namespace
+
+int FirstMovieStream(const AVFormatContext& format, AVMediaType type) {
   for (unsigned i = 0; i < format.nb_streams; ++i) {
     const AVStream* s = format.streams[i];
     if (s->codecpar->codec_type != type) continue;
@@ -23,8 +24,6 @@ int FirstStream(const AVFormatContext& format, AVMediaType type) {
   return -1;
 }
 
-}  // namespace
-
 int64_t MovieOriginPts(const AVFormatContext& format, int streamIndex) {
   if (streamIndex < 0 || static_cast<unsigned>(streamIndex) >= format.nb_streams) {
     return AV_NOPTS_VALUE;
@@ -32,8 +31,8 @@ int64_t MovieOriginPts(const AVFormatContext& format, int streamIndex) {
   const AVStream* own = format.streams[streamIndex];
   if (own->start_time == AV_NOPTS_VALUE) return AV_NOPTS_VALUE;
   const AVMediaType type = own->codecpar->codec_type;
-  const int otherIndex = type == AVMEDIA_TYPE_VIDEO   ? FirstStream(format, AVMEDIA_TYPE_AUDIO)
-                         : type == AVMEDIA_TYPE_AUDIO ? FirstStream(format, AVMEDIA_TYPE_VIDEO)
+  const int otherIndex = type == AVMEDIA_TYPE_VIDEO   ? FirstMovieStream(format, AVMEDIA_TYPE_AUDIO)
+                         : type == AVMEDIA_TYPE_AUDIO ? FirstMovieStream(format, AVMEDIA_TYPE_VIDEO)
                                                       : -1;
   if (otherIndex < 0 || otherIndex == streamIndex) return own->start_time;
   const AVStream* other = format.streams[otherIndex];

@@ -3,9 +3,18 @@
 
 #include <cstdint>
 
+extern "C" {
+#include <libavutil/avutil.h>
+}
+
 struct AVFormatContext;
 
 namespace quillon {
+
+// The stream a movie is read with for `type` (video or audio): the first of that kind, a cover
+// picture not counting as video; -1 when there is none. Both readers take theirs from here, so
+// that each knows which stream the other reads.
+int FirstMovieStream(const AVFormatContext& format, AVMediaType type);
 
 // In the time base of stream `streamIndex`: the earlier start of the two streams a movie is read
 // with (the first video stream that is not a cover picture, the first audio stream), so that a
